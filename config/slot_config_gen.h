@@ -1,0 +1,25 @@
+// Default slot configuration generator: fills gnrNbConfig with one downlink slot drawn from a
+// seeded linear congruential generator, identical in every run of a process.
+#pragma once
+
+#include <cstdint>
+
+#include "config/nr_config.h"
+
+constexpr uint32_t kSlotCfgSeed = 21845;  // 0x5555
+
+// Seeds the generator and fills gnrNbConfig once per process (guarded by cfgDone).
+void nrGenDefaultSlotCfg();
+// Calls nrGenDefaultSlotCfg unless cfg->cfgDone is 1.
+void nrGenDefaultSlotCfgIfNeeded(const NrNbConfig* cfg);
+// Fills YpTable with Y_{p,n} of TS 38.213 10.1 for the given RNTI.
+void nrGenYpTable(uint32_t rnti);
+
+// Smallest n with 2^n >= x (0 for x <= 1).
+uint32_t nrCeilLog2(uint32_t x);
+// Index of the highest set bit (0 for x <= 1).
+uint32_t nrFloorLog2(uint32_t x);
+
+// The process-wide pseudo-random generator (s = s * 214013 + 2531011, 15-bit output).
+void nrRandSeed(uint32_t seed);
+uint32_t nrRandDraw();

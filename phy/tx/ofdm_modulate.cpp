@@ -1,0 +1,110 @@
+#include "phy/tx/ofdm_modulate.h"
+
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// One forward plan per FFT size, made once with FFTW_ESTIMATE on fixed aligned buffers: the same
+// algorithm a fresh FFTW_ESTIMATE plan would pick, without planning 14 times per slot.
+struct FftPlan {
+  uint32_t n = 0;
+  fftw_complex* in = nullptr;
+  fftw_complex* out = nullptr;
+  fftw_plan plan = nullptr;
+};
+
+FftPlan& forwardPlan(uint32_t n) {
+  static FftPlan p;
+  if (p.n != n) {
+    if (p.plan) fftw_destroy_plan(p.plan);
+    if (!p.in) {
+      p.in = fftw_alloc_complex(kMaxFftSize);
+      p.out = fftw_alloc_complex(kMaxFftSize);
+    }
+    p.plan = fftw_plan_dft_1d(static_cast<int>(n), p.in, p.out, FFTW_FORWARD, FFTW_ESTIMATE);
+    p.n = n;
+  }
+  return p;
+}
+
+// Nearest integer with halves away from zero, keeping the low 16 bits (no saturation).
+inline int16_t roundWrap16(double v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(std::llround(v))));
+}
+
+}  // namespace
+
+void nrFftShift(int32_t* dst, const int32_t* src, uint32_t n) {
+  const uint32_t half = static_cast<uint16_t>(n) / 2;
+  for (uint32_t i = 0; i < half; i++) {
+    const int32_t a = src[i];
+    const int32_t b = src[half + i];
+    dst[i] = b;
+    dst[half + i] = a;
+  }
+}
+
+void nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
+  const uint32_t n = config->cellCfg.fftSize;
+  const uint32_t nrb = config->carrierCfg.nrb;
+  const uint32_t half = 6 * nrb;
+  // The grid must fit the FFT and the slot the sample streams; anything else is left untouched.
+  uint32_t total = 0;
+  bool fits = n != 0 && n <= kMaxFftSize && (n & (n - 1)) == 0 && 2 * half <= n;
+  for (int l = 0; fits && l < kSymbolsPerSlot; l++) {
+    fits = config->cellCfg.cpLen[l] <= n;
+    total += config->cellCfg.cpLen[l] + n;
+  }
+  if (!fits || total > static_cast<uint32_t>(kSlotSampleCap)) {
+    std::printf("nrOfdmMod: FFT size %u, %u RBs: slot does not fit, not modulated\n", n, nrb);
+    return;
+  }
+
+  const uint32_t lo = n / 2 - half;
+  const uint32_t hi = n / 2 + (config->carrierCfg.zeroScUsed == 0 ? 1 : 0);
+  const double gain = config->carrierCfg.txPowGain;
+  const double sqrtN = std::sqrt(static_cast<double>(n));
+
+  FftPlan& fft = forwardPlan(n);
+  static int32_t symIn[kMaxFftSize];
+  static int32_t symOut[kMaxFftSize];
+  static NrCpxFloat32 symOutF[kMaxFftSize];
+
+  uint32_t pos = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    const int32_t* grid = buf->nbTxGrid[l];
+    std::memset(symIn, 0, sizeof(symIn));
+    // Lower half of the carrier just below the centre, upper half from the centre (DC used) or
+    // one above it; the half swap then moves the centre to bin 0.
+    for (uint32_t k = 0; k < half; k++) {
+      symIn[lo + k] = grid[k];
+      symIn[hi + k] = grid[half + k];
+    }
+    nrFftShift(symIn, symIn, n);
+
+    // Inverse DFT as a forward DFT of the conjugate, conjugated back below.
+    for (uint32_t b = 0; b < n; b++) {
+      fft.in[b][0] = static_cast<double>(nrCpxRe(symIn[b]) / 1024.0f);
+      fft.in[b][1] = static_cast<double>(-nrCpxIm(symIn[b]) / 1024.0f);
+    }
+    fftw_execute(fft.plan);
+
+    for (uint32_t t = 0; t < n; t++) {
+      const double re = gain * (fft.out[t][0] / sqrtN);
+      const double im = gain * (fft.out[t][1] / sqrtN);
+      symOutF[t] = NrCpxFloat32{static_cast<float>(re), static_cast<float>(-im)};
+      symOut[t] = nrCpxPack(roundWrap16(re), roundWrap16(-im));
+    }
+
+    const uint32_t cp = config->cellCfg.cpLen[l];
+    std::memcpy(&buf->nbTxSample[pos], &symOut[n - cp], cp * sizeof(int32_t));
+    std::memcpy(&buf->nbTxSample[pos + cp], symOut, n * sizeof(int32_t));
+    std::memcpy(&buf->nbTxSampleF[pos], &symOutF[n - cp], cp * sizeof(NrCpxFloat32));
+    std::memcpy(&buf->nbTxSampleF[pos + cp], symOutF, n * sizeof(NrCpxFloat32));
+    pos += cp + n;
+  }
+}

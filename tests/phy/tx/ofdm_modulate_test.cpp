@@ -1,0 +1,138 @@
+#include "phy/tx/ofdm_modulate.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "config/nr_config.h"
+
+namespace {
+
+// A 106-RB carrier at N = 2048 with the normal cyclic-prefix pattern.
+void setCarrier(NrNbConfig& c, uint16_t zeroScUsed, uint16_t gain = 1024) {
+  std::memset(&c, 0, sizeof(c));
+  c.carrierCfg.nrb = 106;
+  c.carrierCfg.zeroScUsed = zeroScUsed;
+  c.carrierCfg.txPowGain = gain;
+  c.cellCfg.fftSize = 2048;
+  const uint16_t pattern[14] = {10, 9, 9, 9, 9, 9, 9, 10, 9, 9, 9, 9, 9, 9};
+  for (int l = 0; l < 14; l++) c.cellCfg.cpLen[l] = pattern[l] * 16;
+}
+
+NrNbConfig cfg;
+NrNbTxBuf buf;
+
+// Start of symbol l's segment (its cyclic prefix) in the sample streams.
+uint32_t segmentStart(int l) {
+  uint32_t pos = 0;
+  for (int k = 0; k < l; k++) pos += cfg.cellCfg.cpLen[k] + cfg.cellCfg.fftSize;
+  return pos;
+}
+
+}  // namespace
+
+TEST(OfdmMod, EmptyGridGivesSilence) {
+  setCarrier(cfg, 1);
+  std::memset(&buf, 0x55, sizeof(buf.nbTxSample) + sizeof(buf.nbTxSampleF) + sizeof(buf.nbTxGrid));
+  std::memset(buf.nbTxGrid, 0, sizeof(buf.nbTxGrid));
+  nrOfdmMod(&cfg, &buf);
+  for (int i = 0; i < 30720; i++) {
+    ASSERT_EQ(buf.nbTxSample[i], 0) << i;
+    ASSERT_EQ(buf.nbTxSampleF[i].re, 0.0f) << i;
+    ASSERT_EQ(buf.nbTxSampleF[i].im, 0.0f) << i;
+  }
+}
+
+TEST(OfdmMod, CentreSubcarrierIsDcOrBinOne) {
+  for (uint16_t zeroSc : {1, 0}) {
+    setCarrier(cfg, zeroSc);
+    std::memset(&buf, 0, sizeof(buf));
+    buf.nbTxGrid[3][6 * 106] = nrCpxPack(1024, 0);  // first subcarrier of the upper half
+    nrOfdmMod(&cfg, &buf);
+    const uint32_t start = segmentStart(3) + cfg.cellCfg.cpLen[3];
+    const double amp = 1024.0 / std::sqrt(2048.0);  // 22.627...
+    for (int n = 0; n < 2048; n++) {
+      // zeroScUsed: bin 0, a constant; otherwise bin 1, one counter-clockwise turn per symbol.
+      const double phase = zeroSc ? 0.0 : 2.0 * M_PI * n / 2048.0;
+      const NrCpxFloat32 f = buf.nbTxSampleF[start + n];
+      ASSERT_NEAR(f.re, amp * std::cos(phase), 1e-4) << n;
+      ASSERT_NEAR(f.im, amp * std::sin(phase), 1e-4) << n;
+      ASSERT_EQ(nrCpxRe(buf.nbTxSample[start + n]), std::lround(amp * std::cos(phase))) << n;
+      ASSERT_EQ(nrCpxIm(buf.nbTxSample[start + n]), std::lround(amp * std::sin(phase))) << n;
+    }
+    if (zeroSc) {
+      EXPECT_EQ(nrCpxRe(buf.nbTxSample[start]), 23);
+    }
+    // Other symbols stay silent.
+    EXPECT_EQ(buf.nbTxSample[segmentStart(2) + 500], 0);
+  }
+}
+
+TEST(OfdmMod, LowestGridSubcarrierIsTheLowestNegativeFrequency) {
+  setCarrier(cfg, 1);
+  std::memset(&buf, 0, sizeof(buf));
+  buf.nbTxGrid[0][0] = nrCpxPack(0, 1024);  // value j
+  nrOfdmMod(&cfg, &buf);
+  const uint32_t start = cfg.cellCfg.cpLen[0];
+  const double amp = 1024.0 / std::sqrt(2048.0);
+  const int bin = 2048 - 6 * 106;
+  for (int n = 0; n < 2048; n += 7) {
+    const double phase = 2.0 * M_PI * bin * n / 2048.0 + M_PI / 2;
+    ASSERT_NEAR(buf.nbTxSampleF[start + n].re, amp * std::cos(phase), 1e-3) << n;
+    ASSERT_NEAR(buf.nbTxSampleF[start + n].im, amp * std::sin(phase), 1e-3) << n;
+  }
+}
+
+TEST(OfdmMod, CyclicPrefixRepeatsTheSymbolTail) {
+  setCarrier(cfg, 1);
+  std::memset(&buf, 0, sizeof(buf));
+  for (int l = 0; l < 14; l++)
+    for (int k = 0; k < 1272; k += 5) buf.nbTxGrid[l][k] = nrCpxPack(724 * ((k + l) % 3 - 1), -724);
+  nrOfdmMod(&cfg, &buf);
+  for (int l = 0; l < 14; l++) {
+    const uint32_t s = segmentStart(l);
+    const uint32_t cp = cfg.cellCfg.cpLen[l];
+    for (uint32_t i = 0; i < cp; i++) {
+      ASSERT_EQ(buf.nbTxSample[s + i], buf.nbTxSample[s + 2048 + i]) << l << "," << i;
+      ASSERT_EQ(buf.nbTxSampleF[s + i].re, buf.nbTxSampleF[s + 2048 + i].re);
+    }
+  }
+  EXPECT_EQ(segmentStart(14), 30720u);
+}
+
+TEST(OfdmMod, LargeValuesWrapInIntegersButNotInFloats) {
+  setCarrier(cfg, 1, 65535);
+  std::memset(&buf, 0, sizeof(buf));
+  // All 1272 subcarriers at +32767 add up coherently at n = 0: far beyond int16.
+  for (int k = 0; k < 1272; k++) buf.nbTxGrid[5][k] = nrCpxPack(32767, 0);
+  nrOfdmMod(&cfg, &buf);
+  const uint32_t start = segmentStart(5) + cfg.cellCfg.cpLen[5];
+  const double expect = 65535.0 * (32767.0 / 1024.0) * 1272 / std::sqrt(2048.0);
+  EXPECT_NEAR(buf.nbTxSampleF[start].re, expect, expect * 1e-6);
+  const int64_t rounded = std::llround(static_cast<double>(buf.nbTxSampleF[start].re));
+  // The float copy is rounded to 24 bits of mantissa: compare only the wrap, not the last bits.
+  EXPECT_NE(nrCpxRe(buf.nbTxSample[start]), rounded);
+  EXPECT_LT(std::abs(static_cast<int>(nrCpxRe(buf.nbTxSample[start])) -
+                     static_cast<int16_t>(static_cast<uint16_t>(rounded))),
+            64);
+}
+
+TEST(OfdmMod, CarrierWiderThanTheFftIsRejected) {
+  setCarrier(cfg, 1);
+  cfg.carrierCfg.nrb = 200;  // 2400 subcarriers do not fit 2048 bins
+  std::memset(&buf, 0, sizeof(buf));
+  buf.nbTxSample[0] = 77;
+  nrOfdmMod(&cfg, &buf);
+  EXPECT_EQ(buf.nbTxSample[0], 77);
+}
+
+TEST(FftShift, SwapsHalvesInPlaceAndOutOfPlace) {
+  int32_t a[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+  int32_t b[8];
+  nrFftShift(b, a, 8);
+  const int32_t expect[8] = {4, 5, 6, 7, 0, 1, 2, 3};
+  for (int i = 0; i < 8; i++) EXPECT_EQ(b[i], expect[i]);
+  nrFftShift(a, a, 8);
+  for (int i = 0; i < 8; i++) EXPECT_EQ(a[i], expect[i]);
+}

@@ -1,0 +1,65 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+// Runs a test in a fresh temporary working directory, so that tests running in parallel never
+// share the bench's fixed file names; the directory is removed afterwards.
+class ScopedTempDir {
+ public:
+  ScopedTempDir() {
+    char tmpl[] = "/tmp/veltra_test_XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    path_ = made ? made : "/tmp";
+    char cwd[4096];
+    old_ = getcwd(cwd, sizeof(cwd)) ? cwd : "/tmp";
+    if (chdir(path_.c_str()) != 0) std::abort();
+  }
+  ~ScopedTempDir() {
+    if (chdir(old_.c_str()) != 0) return;
+    const std::string cmd = "rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) return;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string old_;
+};
+
+inline std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void writeWholeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// Captures what a callable prints on standard output.
+template <typename F>
+std::string captureStdout(F&& f) {
+  std::fflush(stdout);
+  char name[] = "/tmp/veltra_stdout_XXXXXX";
+  const int fd = mkstemp(name);
+  const int saved = dup(1);
+  dup2(fd, 1);
+  f();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  close(fd);
+  std::string text = readWholeFile(name);
+  unlink(name);
+  return text;
+}
