@@ -49,6 +49,9 @@ RxFft gRxFft;
 // Debug dump: one "%d\n" line per value, formatted into one buffer and written at once.
 template <typename Get>
 void writeIntFile(const char* name, uint32_t count, Get get) {
+  // A fresh file rather than a truncated one: ext4 flushes a file truncated and rewritten on
+  // close, which would make every slot wait for the disk.
+  std::remove(name);
   FILE* f = std::fopen(name, "w");
   if (!f) {
     std::printf("Fail to open file: %s!\n", name);
