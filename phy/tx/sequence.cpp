@@ -133,6 +133,21 @@ void scramble(const T* src, T* dst, int32_t count, int32_t cInit) {
   }
 }
 
+// One 32-bit element (0/1) per bit of w, bit 0 first, 8 elements per table entry.
+constexpr std::array<std::array<int32_t, 8>, 256> makeBitsToWords() {
+  std::array<std::array<int32_t, 8>, 256> t{};
+  for (unsigned v = 0; v < 256; v++)
+    for (unsigned j = 0; j < 8; j++) t[v][j] = static_cast<int32_t>((v >> j) & 1);
+  return t;
+}
+
+constexpr auto kBitsToWords = makeBitsToWords();
+
+inline void unpackWord(int32_t* out, uint32_t w) {
+  for (unsigned b = 0; b < 4; b++)
+    std::memcpy(out + 8 * b, kBitsToWords[(w >> (8 * b)) & 0xFF].data(), 32);
+}
+
 }  // namespace
 
 uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset) {
@@ -171,15 +186,38 @@ void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
     std::printf("not support!\n");
     return;
   }
-  // Stage j in bit j; output stage 0, feedback stage 0 xor stage 5 (x^9 + x^5 + 1) into stage 8.
+  // The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage j in bit
+  // j; the output is stage 0. The first three words come from the register bit by bit; after that
+  // p(D)^8 = D^72 + D^40 + 1 gives s(m) = s(m-32) + s(m-72), one 32-bit word per step.
   uint32_t r = 0;
   for (uint32_t j = 0; j < kPnOrder; j++) r |= static_cast<uint32_t>(gnrPnState[j] & 1) << j;
-  for (uint64_t i = 0; i < count; i++) {
-    out[i] = static_cast<int32_t>(r & 1);
-    const uint32_t f = (r ^ (r >> 5)) & 1;
-    r = (r >> 1) | (f << (kPnOrder - 1));
+  const uint64_t need = count + kPnOrder;  // the bits after the last output are the new state
+  uint32_t hist[3] = {0, 0, 0};            // words k-3, k-2, k-1
+  uint32_t next = 0;
+  for (uint64_t k = 0, base = 0; base < need; k++, base += 32) {
+    uint32_t w = 0;
+    if (k < 3) {
+      for (uint32_t j = 0; j < 32; j++) {
+        w |= (r & 1) << j;
+        r = (r >> 1) | (((r ^ (r >> 5)) & 1) << (kPnOrder - 1));
+      }
+    } else {
+      w = hist[2] ^ ((hist[0] >> 24) | (hist[1] << 8));
+    }
+    hist[0] = hist[1];
+    hist[1] = hist[2];
+    hist[2] = w;
+    if (base + 32 <= count) {
+      unpackWord(out + base, w);
+    } else {
+      for (uint32_t j = 0; j < 32; j++) {
+        const uint64_t n = base + j;
+        if (n < count) out[n] = static_cast<int32_t>((w >> j) & 1);
+        if (n >= count && n < need) next |= ((w >> j) & 1) << (n - count);
+      }
+    }
   }
-  for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((r >> j) & 1);
+  for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((next >> j) & 1);
 }
 
 void nrPssGen(uint8_t nId2) {

@@ -192,14 +192,22 @@ TEST(PnSequence, StartsWithTheKnownPrefixAndHasPeriod511) {
 
 TEST(PnSequence, ContinuesAcrossCallsUntilReinitialised) {
   nrPnSeqInit(9);
-  std::vector<int32_t> whole(700);
+  std::vector<int32_t> whole(3000);
   nrPnSeqGen(9, whole.data(), whole.size());
   nrPnSeqInit(9);
-  std::vector<int32_t> parts(700);
-  nrPnSeqGen(9, parts.data(), 123);
-  nrPnSeqGen(9, parts.data() + 123, 0);
-  nrPnSeqGen(9, parts.data() + 123, 577);
+  std::vector<int32_t> parts(3000, -1);
+  size_t at = 0;
+  for (size_t chunk : {0, 1, 8, 9, 10, 31, 32, 33, 95, 96, 97, 0, 200, 511, 512}) {
+    nrPnSeqGen(9, parts.data() + at, chunk);
+    at += chunk;
+  }
+  nrPnSeqGen(9, parts.data() + at, parts.size() - at);
   EXPECT_EQ(parts, whole);
+  // Re-initialising restarts the sequence.
+  nrPnSeqInit(9);
+  std::vector<int32_t> again(40);
+  nrPnSeqGen(9, again.data(), again.size());
+  EXPECT_EQ(again, std::vector<int32_t>(whole.begin(), whole.begin() + 40));
 }
 
 TEST(PnSequence, IsAllZeroWithoutInitialisation) {
