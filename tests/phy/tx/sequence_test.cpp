@@ -120,22 +120,24 @@ TEST(GoldSequence, RejectsRequestsBeyondTheSequenceBuffer) {
 
 TEST(Scrambler, AppliesTheGoldSequenceFromBitZero) {
   const int32_t n = 3001;
-  const int32_t cInit = 0x3FFF0123;
-  std::vector<int32_t> src(n);
-  std::vector<int16_t> src16(n);
-  std::mt19937 rng(1);
-  for (int32_t j = 0; j < n; j++) {
-    src[j] = static_cast<int32_t>(rng() % 2001) - 1000;
-    src16[j] = static_cast<int16_t>(src[j]);
-  }
-  std::vector<int32_t> dst(n);
-  std::vector<int16_t> dst16(n);
-  nrScrambleInt(src.data(), dst.data(), n, cInit);
-  nrScrambleShort(src16.data(), dst16.data(), n, cInit);
-  const std::vector<int> c = referenceGold(cInit, 0, n);
-  for (int32_t j = 0; j < n; j++) {
-    ASSERT_EQ(dst[j], src[j] * (1 - 2 * c[j])) << j;
-    ASSERT_EQ(dst16[j], dst[j]) << j;
+  // c_init acts modulo 2^31 as in the Gold generator.
+  for (int32_t cInit : {0x3FFF0123, 0, -12345}) {
+    std::vector<int32_t> src(n);
+    std::vector<int16_t> src16(n);
+    std::mt19937 rng(1);
+    for (int32_t j = 0; j < n; j++) {
+      src[j] = static_cast<int32_t>(rng() % 2001) - 1000;
+      src16[j] = static_cast<int16_t>(src[j]);
+    }
+    std::vector<int32_t> dst(n);
+    std::vector<int16_t> dst16(n);
+    nrScrambleInt(src.data(), dst.data(), n, cInit);
+    nrScrambleShort(src16.data(), dst16.data(), n, cInit);
+    const std::vector<int> c = referenceGold(static_cast<uint32_t>(cInit), 0, n);
+    for (int32_t j = 0; j < n; j++) {
+      ASSERT_EQ(dst[j], src[j] * (1 - 2 * c[j])) << j;
+      ASSERT_EQ(dst16[j], dst[j]) << j;
+    }
   }
 }
 
