@@ -175,7 +175,7 @@ void nrCrc24cDivide(const int8_t* src, uint16_t len, int8_t* dst) {
     std::memmove(win, win + 1, kCrc24Len);
     win[kCrc24Len] = i + 1 + kCrc24Len < len ? src[i + 1 + kCrc24Len] : 0;
   }
-  std::memmove(dst, src, len);
+  if (len > 0) std::memmove(dst, src, len);
   std::memcpy(dst + len, win, kCrc24Len);
 }
 
@@ -201,7 +201,7 @@ uint32_t nrCrcAttach(const int32_t* in, int32_t* out, int32_t family, int32_t in
     if (t == 1)
       for (int32_t j = 0; j < L; j++) reg[j] ^= coeffs[j];
   }
-  std::memmove(out, in, static_cast<size_t>(count) * sizeof(int32_t));
+  if (count > 0) std::memmove(out, in, static_cast<size_t>(count) * sizeof(int32_t));
   for (int32_t j = 0; j < L; j++) out[count + j] = reg[j];
   return static_cast<uint32_t>(count + L);
 }
