@@ -1,6 +1,5 @@
 #include "phy/coding/crc.h"
 
-#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -66,28 +65,6 @@ inline uint32_t feedTail(const CrcTables& tab, uint32_t poly, uint32_t r, uint32
   return r;
 }
 
-// Packs 32 one-bit elements (lowest bit of each), the first into bit 31.
-inline uint32_t packBits(const int32_t* bits) {
-#if defined(__SSE2__)
-  // Lanes reversed so that the byte mask puts the first element of each group highest.
-  const __m128i one = _mm_set1_epi32(1);
-  __m128i v[8];
-  for (int k = 0; k < 8; k++)
-    v[k] = _mm_shuffle_epi32(
-        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bits + 4 * k)), one),
-        _MM_SHUFFLE(0, 1, 2, 3));
-  const __m128i hi = _mm_packs_epi16(_mm_packs_epi32(v[3], v[2]), _mm_packs_epi32(v[1], v[0]));
-  const __m128i lo = _mm_packs_epi16(_mm_packs_epi32(v[7], v[6]), _mm_packs_epi32(v[5], v[4]));
-  const uint32_t h = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(hi, 7)));
-  const uint32_t l = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(lo, 7)));
-  return (h << 16) | l;
-#else
-  uint32_t w = 0;
-  for (int i = 0; i < 32; i++) w = (w << 1) | (static_cast<uint32_t>(bits[i]) & 1u);
-  return w;
-#endif
-}
-
 // TS 38.212 5.1 register, one bit at a time.
 inline uint32_t serialStep(uint32_t r, uint32_t bit, uint32_t poly) {
   const uint32_t f = (r & 1u) ^ (bit & 1u);
@@ -125,12 +102,51 @@ constexpr int8_t Generator_Poly[24] = {1, 0, 1, 1, 0, 0, 1, 0, 1, 0, 1, 1,
 
 }  // namespace
 
+namespace crc_detail {
+
+uint32_t packBitsPlain(const int32_t* bits) {
+  uint32_t w = 0;
+  for (int i = 0; i < 32; i++) w = (w << 1) | (static_cast<uint32_t>(bits[i]) & 1u);
+  return w;
+}
+
+#if defined(__SSE2__)
+uint32_t packBitsSse2(const int32_t* bits) {
+  // Lanes reversed so that the byte mask puts the first element of each group highest.
+  const __m128i one = _mm_set1_epi32(1);
+  __m128i v[8];
+  for (int k = 0; k < 8; k++)
+    v[k] = _mm_shuffle_epi32(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bits + 4 * k)), one),
+        _MM_SHUFFLE(0, 1, 2, 3));
+  // Saturating packs keep 0/1; a left shift by 7 moves each byte's bit into its sign bit.
+  const __m128i hi = _mm_packs_epi16(_mm_packs_epi32(v[3], v[2]), _mm_packs_epi32(v[1], v[0]));
+  const __m128i lo = _mm_packs_epi16(_mm_packs_epi32(v[7], v[6]), _mm_packs_epi32(v[5], v[4]));
+  const uint32_t h = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(hi, 7)));
+  const uint32_t l = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(lo, 7)));
+  return (h << 16) | l;
+}
+#endif
+
+}  // namespace crc_detail
+
+namespace {
+
+// SSE2 is part of every x86-64 target; elsewhere the plain loop runs.
+#if defined(__SSE2__)
+constexpr auto kPackBits = crc_detail::packBitsSse2;
+#else
+constexpr auto kPackBits = crc_detail::packBitsPlain;
+#endif
+
+}  // namespace
+
 uint32_t nrCrcCalc(const int32_t* bits, uint8_t crcType, int32_t count) {
   if (count <= 0) return 0;
   const CrcTables& tab = tablesFor(crcType);
   uint32_t r = 0;
   int32_t i = 0;
-  for (; i + 32 <= count; i += 32) r = feedWord(tab, r, packBits(bits + i));
+  for (; i + 32 <= count; i += 32) r = feedWord(tab, r, kPackBits(bits + i));
   if (i < count) {
     uint32_t w = 0;
     for (int32_t k = 0; k < count - i; k++)

@@ -46,3 +46,13 @@ uint32_t nrCrcAttach(const int32_t* in, int32_t* out, int32_t family, int32_t in
 // Coefficients of D^(L-1) .. D^0 of the generator (leading term dropped) as L elements: code 0
 // CRC8, 1 CRC16, 2 CRC24A, 3 CRC24B, 4 CRC6, 5 CRC11, 6 CRC24C. Returns L, 0 for another code.
 int32_t nrCrcGenPoly(int32_t code, int8_t* coeffs);
+
+// Building blocks exposed for their tests.
+namespace crc_detail {
+// Packs 32 one-bit elements (lowest bit of each) into a word, the first into bit 31: the plain
+// reference and its SSE2 variant, which nrCrcCalc uses where the target has it.
+uint32_t packBitsPlain(const int32_t* bits);
+#if defined(__SSE2__)
+uint32_t packBitsSse2(const int32_t* bits);
+#endif
+}  // namespace crc_detail

@@ -15,8 +15,8 @@ constexpr uint32_t kGoldNc = 1600;  // TS 38.211 5.2.1: N_C
 constexpr uint32_t kPnOrder = 9;
 
 // Both Gold m-sequences are generated 64 bits at a time. A sequence with characteristic
-// polynomial p(D) also satisfies p(D)^4, which over GF(2) keeps only the terms of p with exponents
-// multiplied by 4:
+// polynomial p(D) also satisfies p(D)^4, which over GF(2) is p with every exponent multiplied
+// by 4:
 //   x1: D^31 + D^3 + 1             -> x1(m) = x1(m-112) + x1(m-124)
 //   x2: D^31 + D^3 + D^2 + D + 1   -> x2(m) = x2(m-112) + x2(m-116) + x2(m-120) + x2(m-124)
 // so word k (bits 64k .. 64k+63) depends only on words k-2 and k-1.
@@ -105,7 +105,7 @@ constexpr auto kExpandBits = makeByteExpand(ByteForm::kBits);
 constexpr auto kExpandBipolar = makeByteExpand(ByteForm::kBipolar);
 constexpr auto kExpandMask = makeByteExpand(ByteForm::kMask);
 
-// Writes the 8 bytes of n (n <= 64) sequence bits of w to dst.
+// Writes the first n (n <= 64) bits of w to dst, one byte each in the form of table t.
 inline void expandWord(int8_t* dst, uint64_t w, uint32_t n, const std::array<uint64_t, 256>& t) {
   int8_t tmp[64];
   int8_t* out = n == 64 ? dst : tmp;

@@ -220,3 +220,21 @@ TEST(Crc, AttachAppendsTheParityOfEverySelectedPolynomial) {
     EXPECT_EQ(nrCrcAttach(in, out, f, i, n), 0u);
   EXPECT_EQ(std::vector<int32_t>(out, out + 30), std::vector<int32_t>(30, 0));
 }
+
+TEST(Crc, Sse2BitPackingMatchesThePlainLoop) {
+#if defined(__SSE2__)
+  std::mt19937 rng(13);
+  int32_t bits[32];
+  for (int trial = 0; trial < 2000; trial++) {
+    for (int32_t& b : bits) b = static_cast<int32_t>(rng());  // only the lowest bit counts
+    if (trial < 32) {
+      for (int i = 0; i < 32; i++) bits[i] = i == trial ? 1 : 0;  // each position alone
+    }
+    ASSERT_EQ(crc_detail::packBitsSse2(bits), crc_detail::packBitsPlain(bits)) << trial;
+  }
+  for (int i = 0; i < 32; i++) bits[i] = i == 0 ? 1 : 0;
+  EXPECT_EQ(crc_detail::packBitsPlain(bits), 0x80000000u);
+#else
+  GTEST_SKIP() << "no SSE2 on this target";
+#endif
+}
