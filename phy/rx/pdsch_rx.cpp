@@ -113,6 +113,11 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
     std::printf("nrUeDchRxProc: modulation order %u not supported\n", pdsch.Qm);
     return false;
   }
+  // The estimator interpolates type-1 DMRS only and equalises no data beside type-2 DMRS.
+  if (pdsch.dmrsType != 1) {
+    std::printf("nrUeDchRxProc: DMRS type %u not supported (type 1 only)\n", pdsch.dmrsType);
+    return false;
+  }
   if (pdsch.layerN == 1 && pdsch.dmrsPorts[0] != 1000 && pdsch.dmrsPorts[0] != 1001) {
     std::printf("nrUeDchRxProc: DMRS port %u not supported for one layer (1000 or 1001)\n",
                 pdsch.dmrsPorts[0]);

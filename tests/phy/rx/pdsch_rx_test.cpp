@@ -312,6 +312,7 @@ TEST(DchRx, RejectsSlotsBeyondItsCapacities) {
        [](NrDchMwItf& d, int16_t&, int16_t&) { d.cellCfg.cpLen[3] = 2000; }},
       {"3 layers", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.layerN = 3; }},
       {"modulation order 5", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.Qm = 5; }},
+      {"DMRS type 2", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsType = 2; }},
       {"DMRS port 1002", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsPorts[0] = 1002; }},
       {"281 PDSCH RBs", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.rbN = 281; }},
       {"PDSCH RB 280", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.rbIdx[3] = 280; }},
