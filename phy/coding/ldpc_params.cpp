@@ -112,5 +112,5 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
     params->sumE += e;
   }
 
-  params->crcType = C > 1 ? 1 : Kp > 3840 ? 0 : 2;
+  params->crcType = C > 1 ? kCrc24B : Kp > 3840 ? kCrc24A : kCrc16;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "phy/coding/crc.h"
+
 constexpr int kMaxCodeBlocks = 100;
 
 struct NrLdpcParams {
@@ -15,7 +17,7 @@ struct NrLdpcParams {
   int32_t Bp;                 // B' = B + C*L
   int32_t Kp;                 // K' = B'/C, information plus CRC bits per code block
   int32_t Kb;                 // systematic base-graph columns used for the lifting-size choice
-  uint8_t crcType;            // nrCrcType ending each code block: 0 CRC24A, 1 CRC24B, 2 CRC16
+  nrCrcType crcType;          // CRC ending each code block: 0 CRC24A, 1 CRC24B, 2 CRC16
   int32_t Qm;                 // modulation order, stored by nrDlschEncode
   int32_t ZcIdx;              // position of Zc in gnrLdpcLiftSizes
   int32_t Zc;                 // lifting size
