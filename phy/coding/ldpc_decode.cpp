@@ -15,6 +15,13 @@
 
 NrLdpcDecPara gnrLdpcDecPara;
 
+// The lane loops are compiled for AVX2 as well and picked at load time by CPU features.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VELTRA_LANES __attribute__((target_clones("avx2", "default")))
+#else
+#define VELTRA_LANES
+#endif
+
 namespace {
 
 constexpr int kZ = kLdpcDecMaxZc;
@@ -133,7 +140,7 @@ void resetSlot(LayerSlot& s, int layer, int edge0, int weight, const DecCfg& c) 
 
 // Variable-to-check values of edge m for all check nodes: remove the check-to-variable message of
 // the previous iteration from the APP values x and fold the result into the three minima.
-void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e, const DecCfg& c) {
+VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e, const DecCfg& c) {
   const int16_t* __restrict m1 = rowMin1[s.layer];
   const int16_t* __restrict m2 = rowMin2[s.layer];
   const int16_t* __restrict ri = rowIdx[s.layer];
@@ -171,7 +178,7 @@ void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e, cons
 // Write-back of a layer: store its normalised minima as the row words, its check-to-variable
 // signs as the edge signs, and the updated APP values into the column blocks, which stay rotated
 // by the shift of this layer's edge.
-void writeBack(LayerSlot& s, const DecCfg& c) {
+VELTRA_LANES void writeBack(LayerSlot& s, const DecCfg& c) {
   const int Zc = c.Zc;
   int16_t* __restrict r1 = rowMin1[s.layer];
   int16_t* __restrict r2 = rowMin2[s.layer];
