@@ -17,8 +17,8 @@ struct BenchBlock {
   int Zc;
   uint8_t iLS;
   int Kp;
-  int E;            // transmitted positions
-  double ebN0Db;    // per information bit
+  int E;          // transmitted positions
+  double ebN0Db;  // per information bit
 };
 
 std::vector<int32_t> noisyLlr(const BenchBlock& b) {
@@ -30,9 +30,9 @@ std::vector<int32_t> noisyLlr(const BenchBlock& b) {
   std::normal_distribution<double> noise(0.0, sigma);
   // Two fractional bits: 4 = LLR 1.0.
   for (int i = 0; i < b.E; i++)
-    llr[i] = std::clamp(static_cast<int32_t>(std::lround(4.0 * 2.0 * (1.0 + noise(rng)) /
-                                                          (sigma * sigma))),
-                        -1000, 1000);
+    llr[i] = std::clamp(
+        static_cast<int32_t>(std::lround(4.0 * 2.0 * (1.0 + noise(rng)) / (sigma * sigma))), -1000,
+        1000);
   return llr;
 }
 

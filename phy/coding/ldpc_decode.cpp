@@ -33,7 +33,7 @@ struct LayerSlot {
   alignas(64) int16_t min1[kZ];
   alignas(64) int16_t min2[kZ];
   alignas(64) int16_t min3[kZ];
-  alignas(64) int16_t idx[kZ];   // edge of min1
+  alignas(64) int16_t idx[kZ];  // edge of min1
   alignas(64) int16_t sgnProd[kZ];
   uint8_t col[kW];  // column of each edge
   int layer;
@@ -140,7 +140,8 @@ void resetSlot(LayerSlot& s, int layer, int edge0, int weight, const DecCfg& c) 
 
 // Variable-to-check values of edge m for all check nodes: remove the check-to-variable message of
 // the previous iteration from the APP values x and fold the result into the three minima.
-VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e, const DecCfg& c) {
+VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e,
+                                const DecCfg& c) {
   const int16_t* __restrict m1 = rowMin1[s.layer];
   const int16_t* __restrict m2 = rowMin2[s.layer];
   const int16_t* __restrict ri = rowIdx[s.layer];
@@ -321,8 +322,8 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
     for (int z = 0; z < Zc; z++) {
       const int i = col * Zc + z - 2 * Zc;
       const int x = i >= 0 && i < N ? std::clamp<int32_t>(llr[i], -32, 31) : 0;
-      appMem[col][z] = static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2))
-                                                          : x >> (2 - fracBits));
+      appMem[col][z] =
+          static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2)) : x >> (2 - fracBits));
     }
 
   bool pass = false;
@@ -372,6 +373,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // Without early termination the verdict is that of the last iteration.
   if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardDecisionCrc(Kp, Zc, crcType);
   if (!pass) return 0;
-  for (int k = 0; k < Kp; k++) out[k] = static_cast<int32_t>((hardWords[k >> 5] >> (31 - (k & 31))) & 1u);
+  for (int k = 0; k < Kp; k++)
+    out[k] = static_cast<int32_t>((hardWords[k >> 5] >> (31 - (k & 31))) & 1u);
   return 1;
 }

@@ -4,21 +4,21 @@
 
 #include <cstdint>
 
-constexpr int kLdpcDecMaxLayers = 46;      // BG1 rows
-constexpr int kLdpcDecMaxEdges = 316;      // non-empty BG1 blocks
-constexpr int kLdpcDecMaxRowWeight = 19;   // heaviest base-graph row
-constexpr int kLdpcDecMaxCols = 68;        // BG1 columns
-constexpr int kLdpcDecMaxZc = 384;         // largest lifting size
+constexpr int kLdpcDecMaxLayers = 46;     // BG1 rows
+constexpr int kLdpcDecMaxEdges = 316;     // non-empty BG1 blocks
+constexpr int kLdpcDecMaxRowWeight = 19;  // heaviest base-graph row
+constexpr int kLdpcDecMaxCols = 68;       // BG1 columns
+constexpr int kLdpcDecMaxZc = 384;        // largest lifting size
 
 // Decoder settings and the parameters of the block being decoded. The settings (etEnable,
 // minIter, maxIter, minStarEnable, normFactor, widths) are the caller's to adjust; nrLdpcDecode
 // fills bg, numLayers, iLS, Kp, Zc and crcType for every call.
 struct NrLdpcDecPara {
-  int32_t etEnable = 1;       // stop at the first CRC pass
-  uint8_t minIter = 3;        // the CRC is tested after iterations with index >= minIter
+  int32_t etEnable = 1;  // stop at the first CRC pass
+  uint8_t minIter = 3;   // the CRC is tested after iterations with index >= minIter
   uint8_t maxIter = 20;
   uint8_t bg = 0;
-  uint8_t numLayers = 0;      // 46 (BG1) or 42 (BG2)
+  uint8_t numLayers = 0;  // 46 (BG1) or 42 (BG2)
   uint8_t iLS = 0;
   uint16_t Kp = 0;
   uint16_t Zc = 0;
