@@ -53,6 +53,7 @@ alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
 LayerSlot slots[2];
 alignas(64) int16_t readBuf[kZ];
+uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
 
@@ -234,15 +235,21 @@ uint32_t crcPacked(const uint32_t* words, uint8_t crcType, int32_t count) {
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
 // code-block CRC checks.
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
-  std::memset(hardWords, 0, sizeof(uint32_t) * ((Kp + 31) / 32));
   for (int k = 0, c = 0; k < Kp; c++) {
-    const int16_t* blk = appMem[c];
     // Codeword bit b of the block sits at (b - rotation) mod Zc.
-    int j = (Zc - colRot[c]) % Zc;
-    for (int b = 0; b < Zc && k < Kp; b++, k++) {
-      if (blk[j] < 0) hardWords[k >> 5] |= 0x80000000u >> (k & 31);
-      if (++j == Zc) j = 0;
-    }
+    const int j0 = (Zc - colRot[c]) % Zc;
+    std::memcpy(readBuf, appMem[c] + j0, sizeof(int16_t) * (Zc - j0));
+    std::memcpy(readBuf + Zc - j0, appMem[c], sizeof(int16_t) * j0);
+    const int n = std::min(Zc, Kp - k);
+    for (int b = 0; b < n; b++) hardBits[k + b] = readBuf[b] < 0;
+    k += n;
+  }
+  const int words = (Kp + 31) / 32;
+  std::memset(hardBits + Kp, 0, words * 32 - Kp);
+  for (int w = 0; w < words; w++) {
+    uint32_t word = 0;
+    for (int i = 0; i < 32; i++) word = (word << 1) | hardBits[32 * w + i];
+    hardWords[w] = word;
   }
   return crcPacked(hardWords, crcType, Kp) == 0;
 }
@@ -318,13 +325,17 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 
   // The first 2*Zc systematic bits are punctured (LLR 0); inputs are 6-bit with two fractional
   // bits, rescaled to fracBits.
-  for (int col = 0; col < cols; col++)
-    for (int z = 0; z < Zc; z++) {
-      const int i = col * Zc + z - 2 * Zc;
-      const int x = i >= 0 && i < N ? std::clamp<int32_t>(llr[i], -32, 31) : 0;
-      appMem[col][z] =
+  std::memset(appMem, 0, sizeof(appMem[0]) * cols);
+  for (int col = 2; col < cols && (col - 2) * Zc < N; col++) {
+    const int32_t* src = llr + (col - 2) * Zc;
+    const int n = std::min(Zc, N - (col - 2) * Zc);
+    int16_t* dst = appMem[col];
+    for (int z = 0; z < n; z++) {
+      const int x = std::clamp<int32_t>(src[z], -32, 31);
+      dst[z] =
           static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2)) : x >> (2 - fracBits));
     }
+  }
 
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
