@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "phy/coding/crc.h"
 #include "phy/coding/ldpc_tables.h"
 
 NrLdpcDecPara gnrLdpcDecPara;
@@ -219,19 +220,6 @@ VELTRA_LANES void writeBack(LayerSlot& s, const DecCfg& c) {
   }
 }
 
-// Bit-serial CRC register over packed bits, most significant bit first (TS 38.212 5.1).
-uint32_t crcPacked(const uint32_t* words, uint8_t crcType, int32_t count) {
-  const uint32_t poly = crcType == 0 ? 0xDF3261u : crcType == 1 ? 0xC60001u : 0x8408u;
-  uint32_t r = 0;
-  for (int32_t k = 0; k < count; k++) {
-    const uint32_t b = (words[k >> 5] >> (31 - (k & 31))) & 1u;
-    const uint32_t f = (r & 1u) ^ b;
-    r >>= 1;
-    if (f) r ^= poly;
-  }
-  return r;
-}
-
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
 // code-block CRC checks.
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
@@ -251,7 +239,7 @@ bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
     for (int i = 0; i < 32; i++) word = (word << 1) | hardBits[32 * w + i];
     hardWords[w] = word;
   }
-  return crcPacked(hardWords, crcType, Kp) == 0;
+  return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
 }
 
 int liftIndex(int Zc) {
