@@ -129,19 +129,17 @@ inline int8_t minStar(int8_t a, int8_t b, const DecCfg& c) {
   return static_cast<int8_t>(std::min(a, b) + minStarTerm(sum, c) - minStarTerm(diff, c));
 }
 
-void resetSlot(LayerSlot& s, int layer, int edge0, int weight, const DecCfg& c) {
-  for (int z = 0; z < c.Zc; z++) {
-    s.min1[z] = s.min2[z] = s.min3[z] = c.msgMax;
-    s.idx[z] = 0;
-    s.sgnProd[z] = 0;
-  }
+void startSlot(LayerSlot& s, int layer, int edge0, int weight) {
   s.layer = layer;
   s.edge0 = edge0;
   s.weight = weight;
 }
 
 // Variable-to-check values of edge m for all check nodes: remove the check-to-variable message of
-// the previous iteration from the APP values x and fold the result into the three minima.
+// the previous iteration from the APP values x and fold the result into the three minima. The
+// first edge of a layer starts the minima from their reset value msgMax (min1 = a, index 0);
+// min3 is only kept when the min* correction needs it.
+template <bool kFirst, bool kMin3>
 VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e,
                                 const DecCfg& c) {
   const int16_t* __restrict m1 = rowMin1[s.layer];
@@ -164,17 +162,24 @@ VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x
     const int16_t vz = static_cast<int16_t>(x[z] - ((old ^ oldNeg) - oldNeg));
     v[z] = vz;
     const int16_t neg = mask(vz < 0);
-    sp[z] = static_cast<int16_t>(sp[z] ^ (neg & 1));
     const int16_t a = std::min(static_cast<int16_t>((vz ^ neg) - neg), cap);
-    // Three smallest magnitudes, strict comparisons: the first of equal minima keeps the index.
-    const int16_t o1 = min1[z];
-    const int16_t o2 = min2[z];
-    const int16_t lt1 = mask(a < o1);
-    const int16_t lt2 = mask(a < o2);
-    min3[z] = sel(lt2, o2, std::min(a, min3[z]));
-    min2[z] = sel(lt1, o1, std::min(a, o2));
-    min1[z] = std::min(a, o1);
-    idx[z] = sel(lt1, mm, idx[z]);
+    if constexpr (kFirst) {
+      sp[z] = static_cast<int16_t>(neg & 1);
+      min1[z] = a;
+      min2[z] = cap;
+      if constexpr (kMin3) min3[z] = cap;
+      idx[z] = 0;
+    } else {
+      sp[z] = static_cast<int16_t>(sp[z] ^ (neg & 1));
+      // Three smallest magnitudes, strict comparisons: the first of equal minima keeps the index.
+      const int16_t o1 = min1[z];
+      const int16_t o2 = min2[z];
+      const int16_t lt1 = mask(a < o1);
+      if constexpr (kMin3) min3[z] = sel(mask(a < o2), o2, std::min(a, min3[z]));
+      min2[z] = sel(lt1, o1, std::min(a, o2));
+      min1[z] = std::min(a, o1);
+      idx[z] = sel(lt1, mm, idx[z]);
+    }
   }
 }
 
@@ -333,7 +338,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
       LayerSlot& s = slots[l & 1];
       const int w = sch->rowWeight[l];
       const int u = sch->updateInd[l];
-      resetSlot(s, l, e, w, c);
+      startSlot(s, l, e, w);
       if (u == 1 && prev) {
         writeBack(*prev, c);
         prev = nullptr;
@@ -351,7 +356,12 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
         // Read the block at the relative shift between its stored rotation and this edge's.
         std::memcpy(readBuf, appMem[col] + r, sizeof(int16_t) * (Zc - r));
         std::memcpy(readBuf + Zc - r, appMem[col], sizeof(int16_t) * r);
-        checkNodeRead(s, m, readBuf, e, c);
+        if (m == 0)
+          c.minStar ? checkNodeRead<true, true>(s, m, readBuf, e, c)
+                    : checkNodeRead<true, false>(s, m, readBuf, e, c);
+        else
+          c.minStar ? checkNodeRead<false, true>(s, m, readBuf, e, c)
+                    : checkNodeRead<false, false>(s, m, readBuf, e, c);
       }
       if (u == 3 && prev) {
         writeBack(*prev, c);
