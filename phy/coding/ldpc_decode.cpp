@@ -268,6 +268,17 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
 
 uint8_t nrLdpcDecIterUsed() { return iterUsed; }
 
+int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
+  const int Zc = gnrLdpcDecPara.Zc;
+  const int cols = gnrLdpcDecPara.bg == 1 ? kBg1Cols : gnrLdpcDecPara.bg == 2 ? kBg2Cols : 0;
+  const int32_t n = std::min(count, cols * Zc);
+  for (int32_t k = 0; k < n; k++) {
+    const int c = k / Zc;
+    app[k] = appMem[c][(k % Zc - colRot[c] + Zc) % Zc];
+  }
+  return n > 0 ? n : 0;
+}
+
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType) {
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);

@@ -58,3 +58,8 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
+
+// For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
+// 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number
+// written: count, at most the codeword length with its punctured bits (68 or 52 times Zc).
+int32_t nrLdpcDecApp(int16_t* app, int32_t count);
