@@ -36,7 +36,9 @@ std::vector<int32_t> noisyLlr(const BenchBlock& b) {
   return llr;
 }
 
-void runDecoder(benchmark::State& state, const BenchBlock& b, bool earlyTermination) {
+void runDecoder(benchmark::State& state, const BenchBlock& b, bool earlyTermination,
+                bool avx2 = true) {
+  nrLdpcDecSetAvx2(avx2);
   const std::vector<int32_t> llr = noisyLlr(b);
   std::vector<int32_t> out(b.Kp);
   gnrLdpcDecPara = NrLdpcDecPara{};
@@ -63,6 +65,9 @@ const BenchBlock kBg1R89{1, 384, 1, 8448, 9504, 5.0};
 const BenchBlock kBg2R15{2, 384, 1, 3840, 19200, 2.0};
 
 void BM_LdpcDecBg1Rate13Fixed20(benchmark::State& s) { runDecoder(s, kBg1R13, false); }
+void BM_LdpcDecBg1Rate13Fixed20Baseline(benchmark::State& s) {
+  runDecoder(s, kBg1R13, false, false);
+}
 void BM_LdpcDecBg1Rate13Early(benchmark::State& s) { runDecoder(s, kBg1R13, true); }
 void BM_LdpcDecBg1Rate89Fixed20(benchmark::State& s) { runDecoder(s, kBg1R89, false); }
 void BM_LdpcDecBg1Rate89Early(benchmark::State& s) { runDecoder(s, kBg1R89, true); }
@@ -72,6 +77,7 @@ void BM_LdpcDecBg2Rate15Early(benchmark::State& s) { runDecoder(s, kBg2R15, true
 }  // namespace
 
 BENCHMARK(BM_LdpcDecBg1Rate13Fixed20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LdpcDecBg1Rate13Fixed20Baseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdpcDecBg1Rate13Early)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdpcDecBg1Rate89Fixed20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdpcDecBg1Rate89Early)->Unit(benchmark::kMicrosecond);

@@ -16,11 +16,10 @@
 
 NrLdpcDecPara gnrLdpcDecPara;
 
-// The lane loops are compiled for AVX2 as well and picked at load time by CPU features.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VELTRA_LANES __attribute__((target_clones("avx2", "default")))
-#else
-#define VELTRA_LANES
+// The lane loops are written once (always inlined) and instantiated twice: for the baseline
+// instruction set and, on x86-64, for AVX2, which is used where the CPU has it.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELTRA_HAVE_AVX2_LANES 1
 #endif
 
 namespace {
@@ -140,8 +139,8 @@ void startSlot(LayerSlot& s, int layer, int edge0, int weight) {
 // first edge of a layer starts the minima from their reset value msgMax (min1 = a, index 0);
 // min3 is only kept when the min* correction needs it.
 template <bool kFirst, bool kMin3>
-VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x, int e,
-                                const DecCfg& c) {
+[[gnu::always_inline]] inline void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x,
+                                                 int e, const DecCfg& c) {
   const int16_t* __restrict m1 = rowMin1[s.layer];
   const int16_t* __restrict m2 = rowMin2[s.layer];
   const int16_t* __restrict ri = rowIdx[s.layer];
@@ -186,7 +185,7 @@ VELTRA_LANES void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x
 // Write-back of a layer: store its normalised minima as the row words, its check-to-variable
 // signs as the edge signs, and the updated APP values into the column blocks, which stay rotated
 // by the shift of this layer's edge.
-VELTRA_LANES void writeBack(LayerSlot& s, const DecCfg& c) {
+[[gnu::always_inline]] inline void writeBackLanes(LayerSlot& s, const DecCfg& c) {
   const int Zc = c.Zc;
   int16_t* __restrict r1 = rowMin1[s.layer];
   int16_t* __restrict r2 = rowMin2[s.layer];
@@ -223,6 +222,49 @@ VELTRA_LANES void writeBack(LayerSlot& s, const DecCfg& c) {
       dst[z] = std::min(std::max(a, lo), hi);
     }
   }
+}
+
+bool useAvx2 = false;
+bool isaChosen = false;
+
+void chooseIsa() {
+  if (isaChosen) return;
+#ifdef VELTRA_HAVE_AVX2_LANES
+  useAvx2 = __builtin_cpu_supports("avx2");
+#endif
+  isaChosen = true;
+}
+
+template <bool kFirst, bool kMin3>
+void checkNodePlain(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
+  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
+}
+void writeBackPlain(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
+
+#ifdef VELTRA_HAVE_AVX2_LANES
+template <bool kFirst, bool kMin3>
+__attribute__((target("avx2"))) void checkNodeAvx2(LayerSlot& s, int m, const int16_t* x, int e,
+                                                   const DecCfg& c) {
+  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
+}
+__attribute__((target("avx2"))) void writeBackAvx2(LayerSlot& s, const DecCfg& c) {
+  writeBackLanes(s, c);
+}
+#endif
+
+template <bool kFirst, bool kMin3>
+void checkNode(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
+#ifdef VELTRA_HAVE_AVX2_LANES
+  if (useAvx2) return checkNodeAvx2<kFirst, kMin3>(s, m, x, e, c);
+#endif
+  checkNodePlain<kFirst, kMin3>(s, m, x, e, c);
+}
+
+void writeBack(LayerSlot& s, const DecCfg& c) {
+#ifdef VELTRA_HAVE_AVX2_LANES
+  if (useAvx2) return writeBackAvx2(s, c);
+#endif
+  writeBackPlain(s, c);
 }
 
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
@@ -267,6 +309,16 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
 }
 
 uint8_t nrLdpcDecIterUsed() { return iterUsed; }
+
+bool nrLdpcDecSetAvx2(bool enable) {
+  chooseIsa();
+#ifdef VELTRA_HAVE_AVX2_LANES
+  useAvx2 = enable && __builtin_cpu_supports("avx2");
+#else
+  (void)enable;
+#endif
+  return useAvx2;
+}
 
 int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
   const int Zc = gnrLdpcDecPara.Zc;
@@ -319,6 +371,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   c.coef2 = kCoef2[fracBits];
 
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
+  chooseIsa();
   iterUsed = p.maxIter;
   for (int l = 0; l < sch->numLayers; l++) {
     std::memset(rowMin1[l], 0, sizeof(int16_t) * Zc);
@@ -368,11 +421,11 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
         std::memcpy(readBuf, appMem[col] + r, sizeof(int16_t) * (Zc - r));
         std::memcpy(readBuf + Zc - r, appMem[col], sizeof(int16_t) * r);
         if (m == 0)
-          c.minStar ? checkNodeRead<true, true>(s, m, readBuf, e, c)
-                    : checkNodeRead<true, false>(s, m, readBuf, e, c);
+          c.minStar ? checkNode<true, true>(s, m, readBuf, e, c)
+                    : checkNode<true, false>(s, m, readBuf, e, c);
         else
-          c.minStar ? checkNodeRead<false, true>(s, m, readBuf, e, c)
-                    : checkNodeRead<false, false>(s, m, readBuf, e, c);
+          c.minStar ? checkNode<false, true>(s, m, readBuf, e, c)
+                    : checkNode<false, false>(s, m, readBuf, e, c);
       }
       if (u == 3 && prev) {
         writeBack(*prev, c);

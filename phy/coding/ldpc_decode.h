@@ -59,6 +59,11 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
 
+// The check-node lane loops run with AVX2 where the CPU has it, else with the baseline instruction
+// set. For tests and benchmarks: false forces the baseline loops, true restores the choice by CPU
+// features. Returns whether the AVX2 loops are now in use.
+bool nrLdpcDecSetAvx2(bool enable);
+
 // For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
 // 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number
 // written: count, at most the codeword length with its punctured bits (68 or 52 times Zc).

@@ -443,3 +443,33 @@ TEST(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
         EXPECT_EQ(nrLdpcDecIterUsed(), iters);
       }
 }
+
+// The AVX2 and baseline lane loops come from one source; both must leave identical memories.
+TEST(LdpcDecode, Avx2AndBaselineLanesAgree) {
+  if (!nrLdpcDecSetAvx2(true)) GTEST_SKIP() << "no AVX2 on this CPU";
+  std::mt19937 rng(8);
+  const std::pair<Block, double> cases[] = {
+      {block(1, 384, 8448), 1.15}, {block(2, 120, 1150), 1.3}, {block(1, 7, 150), 1.0}};
+  for (bool minStar : {false, true})
+    for (const auto& [b, sigma] : cases) {
+      gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+      const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
+      const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
+      std::vector<int16_t> app[2];
+      int iters[2];
+      int32_t ok[2];
+      std::vector<int32_t> out[2];
+      for (int avx2 = 0; avx2 < 2; avx2++) {
+        nrLdpcDecSetAvx2(avx2 == 1);
+        out[avx2].assign(b.Kp, 3);
+        ok[avx2] = decode(b, llr, out[avx2]);
+        iters[avx2] = nrLdpcDecIterUsed();
+        app[avx2].resize(n);
+        nrLdpcDecApp(app[avx2].data(), n);
+      }
+      EXPECT_EQ(ok[0], ok[1]);
+      EXPECT_EQ(iters[0], iters[1]);
+      EXPECT_EQ(out[0], out[1]);
+      EXPECT_EQ(app[0], app[1]) << "bg " << +b.bg << " Zc " << b.Zc;
+    }
+}
