@@ -16,10 +16,12 @@
 
 NrLdpcDecPara gnrLdpcDecPara;
 
-// The lane loops are written once (always inlined) and instantiated twice: for the baseline
-// instruction set and, on x86-64, for AVX2, which is used where the CPU has it.
+// The lane loops are written once (always inlined) and instantiated for the baseline instruction
+// set and, on x86-64, for AVX2 and AVX-512BW; the widest one the CPU has is used.
 #if defined(__x86_64__) && defined(__GNUC__)
-#define VELTRA_HAVE_AVX2_LANES 1
+#define VELTRA_HAVE_WIDE_LANES 1
+#define VELTRA_AVX2 __attribute__((target("avx2")))
+#define VELTRA_AVX512 __attribute__((target("avx512bw,avx512vl,avx2")))
 #endif
 
 namespace {
@@ -224,15 +226,16 @@ template <bool kFirst, bool kMin3>
   }
 }
 
-bool useAvx2 = false;
-bool isaChosen = false;
+uint8_t lanes = kLdpcLanesBaseline;
+bool lanesChosen = false;
 
-void chooseIsa() {
-  if (isaChosen) return;
-#ifdef VELTRA_HAVE_AVX2_LANES
-  useAvx2 = __builtin_cpu_supports("avx2");
+uint8_t widestLanes() {
+#ifdef VELTRA_HAVE_WIDE_LANES
+  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+    return kLdpcLanesAvx512;
+  if (__builtin_cpu_supports("avx2")) return kLdpcLanesAvx2;
 #endif
-  isaChosen = true;
+  return kLdpcLanesBaseline;
 }
 
 template <bool kFirst, bool kMin3>
@@ -241,28 +244,32 @@ void checkNodePlain(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& 
 }
 void writeBackPlain(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
 
-#ifdef VELTRA_HAVE_AVX2_LANES
+#ifdef VELTRA_HAVE_WIDE_LANES
 template <bool kFirst, bool kMin3>
-__attribute__((target("avx2"))) void checkNodeAvx2(LayerSlot& s, int m, const int16_t* x, int e,
-                                                   const DecCfg& c) {
+VELTRA_AVX2 void checkNodeAvx2(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
   checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
 }
-__attribute__((target("avx2"))) void writeBackAvx2(LayerSlot& s, const DecCfg& c) {
-  writeBackLanes(s, c);
+VELTRA_AVX2 void writeBackAvx2(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
+template <bool kFirst, bool kMin3>
+VELTRA_AVX512 void checkNodeAvx512(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
+  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
 }
+VELTRA_AVX512 void writeBackAvx512(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
 #endif
 
 template <bool kFirst, bool kMin3>
 void checkNode(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
-#ifdef VELTRA_HAVE_AVX2_LANES
-  if (useAvx2) return checkNodeAvx2<kFirst, kMin3>(s, m, x, e, c);
+#ifdef VELTRA_HAVE_WIDE_LANES
+  if (lanes == kLdpcLanesAvx512) return checkNodeAvx512<kFirst, kMin3>(s, m, x, e, c);
+  if (lanes == kLdpcLanesAvx2) return checkNodeAvx2<kFirst, kMin3>(s, m, x, e, c);
 #endif
   checkNodePlain<kFirst, kMin3>(s, m, x, e, c);
 }
 
 void writeBack(LayerSlot& s, const DecCfg& c) {
-#ifdef VELTRA_HAVE_AVX2_LANES
-  if (useAvx2) return writeBackAvx2(s, c);
+#ifdef VELTRA_HAVE_WIDE_LANES
+  if (lanes == kLdpcLanesAvx512) return writeBackAvx512(s, c);
+  if (lanes == kLdpcLanesAvx2) return writeBackAvx2(s, c);
 #endif
   writeBackPlain(s, c);
 }
@@ -310,14 +317,10 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
 
 uint8_t nrLdpcDecIterUsed() { return iterUsed; }
 
-bool nrLdpcDecSetAvx2(bool enable) {
-  chooseIsa();
-#ifdef VELTRA_HAVE_AVX2_LANES
-  useAvx2 = enable && __builtin_cpu_supports("avx2");
-#else
-  (void)enable;
-#endif
-  return useAvx2;
+uint8_t nrLdpcDecSetLanes(uint8_t widest) {
+  lanes = std::min(widest, widestLanes());
+  lanesChosen = true;
+  return lanes;
 }
 
 int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
@@ -371,7 +374,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   c.coef2 = kCoef2[fracBits];
 
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
-  chooseIsa();
+  if (!lanesChosen) nrLdpcDecSetLanes(kLdpcLanesAvx512);
   iterUsed = p.maxIter;
   for (int l = 0; l < sch->numLayers; l++) {
     std::memset(rowMin1[l], 0, sizeof(int16_t) * Zc);

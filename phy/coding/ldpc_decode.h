@@ -59,10 +59,13 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
 
-// The check-node lane loops run with AVX2 where the CPU has it, else with the baseline instruction
-// set. For tests and benchmarks: false forces the baseline loops, true restores the choice by CPU
-// features. Returns whether the AVX2 loops are now in use.
-bool nrLdpcDecSetAvx2(bool enable);
+// Instruction sets of the check-node lane loops, narrowest first.
+constexpr uint8_t kLdpcLanesBaseline = 0;
+constexpr uint8_t kLdpcLanesAvx2 = 1;
+constexpr uint8_t kLdpcLanesAvx512 = 2;  // AVX-512BW
+// The lane loops run with the widest instruction set the CPU has. For tests and benchmarks:
+// limits them to at most `widest`; returns the set now in use.
+uint8_t nrLdpcDecSetLanes(uint8_t widest);
 
 // For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
 // 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number

@@ -444,9 +444,11 @@ TEST(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
       }
 }
 
-// The AVX2 and baseline lane loops come from one source; both must leave identical memories.
-TEST(LdpcDecode, Avx2AndBaselineLanesAgree) {
-  if (!nrLdpcDecSetAvx2(true)) GTEST_SKIP() << "no AVX2 on this CPU";
+// The lane loops of every instruction set come from one source; all must leave identical
+// memories.
+TEST(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
+  const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
+  if (widest == kLdpcLanesBaseline) GTEST_SKIP() << "only the baseline lane loops on this CPU";
   std::mt19937 rng(8);
   const std::pair<Block, double> cases[] = {
       {block(1, 384, 8448), 1.15}, {block(2, 120, 1150), 1.3}, {block(1, 7, 150), 1.0}};
@@ -455,21 +457,23 @@ TEST(LdpcDecode, Avx2AndBaselineLanesAgree) {
       gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
       const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
       const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
-      std::vector<int16_t> app[2];
-      int iters[2];
-      int32_t ok[2];
-      std::vector<int32_t> out[2];
-      for (int avx2 = 0; avx2 < 2; avx2++) {
-        nrLdpcDecSetAvx2(avx2 == 1);
-        out[avx2].assign(b.Kp, 3);
-        ok[avx2] = decode(b, llr, out[avx2]);
-        iters[avx2] = nrLdpcDecIterUsed();
-        app[avx2].resize(n);
-        nrLdpcDecApp(app[avx2].data(), n);
+      std::vector<int16_t> app[3];
+      int iters[3];
+      int32_t ok[3];
+      std::vector<int32_t> out[3];
+      for (uint8_t set = 0; set <= widest; set++) {
+        ASSERT_EQ(nrLdpcDecSetLanes(set), set);
+        out[set].assign(b.Kp, 3);
+        ok[set] = decode(b, llr, out[set]);
+        iters[set] = nrLdpcDecIterUsed();
+        app[set].resize(n);
+        nrLdpcDecApp(app[set].data(), n);
       }
-      EXPECT_EQ(ok[0], ok[1]);
-      EXPECT_EQ(iters[0], iters[1]);
-      EXPECT_EQ(out[0], out[1]);
-      EXPECT_EQ(app[0], app[1]) << "bg " << +b.bg << " Zc " << b.Zc;
+      for (uint8_t set = 1; set <= widest; set++) {
+        EXPECT_EQ(ok[set], ok[0]);
+        EXPECT_EQ(iters[set], iters[0]);
+        EXPECT_EQ(out[set], out[0]);
+        EXPECT_EQ(app[set], app[0]) << "set " << +set << " bg " << +b.bg << " Zc " << b.Zc;
+      }
     }
 }
