@@ -58,6 +58,8 @@ alignas(64) int16_t readBuf[kZ];
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
+int lastZc;  // lifting size and columns of the block in the APP memory
+int lastCols;
 
 // Shift values reduced modulo Zc, per base graph, set and lifting size, filled on first use.
 int16_t shiftCache[2][kLiftSetN][kLiftSizeN][kLdpcDecMaxEdges];
@@ -324,9 +326,8 @@ uint8_t nrLdpcDecSetLanes(uint8_t widest) {
 }
 
 int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
-  const int Zc = gnrLdpcDecPara.Zc;
-  const int cols = gnrLdpcDecPara.bg == 1 ? kBg1Cols : gnrLdpcDecPara.bg == 2 ? kBg2Cols : 0;
-  const int32_t n = std::min(count, cols * Zc);
+  const int Zc = lastZc;
+  const int32_t n = std::min(count, lastCols * Zc);
   for (int32_t k = 0; k < n; k++) {
     const int c = k / Zc;
     app[k] = appMem[c][(k % Zc - colRot[c] + Zc) % Zc];
@@ -346,6 +347,8 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
     iterUsed = 0;
     return 0;
   }
+  lastZc = Zc;
+  lastCols = cols;
   NrLdpcDecPara& p = gnrLdpcDecPara;
   p.bg = bg;
   p.numLayers = static_cast<uint8_t>(sch->numLayers);

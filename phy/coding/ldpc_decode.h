@@ -14,7 +14,7 @@ constexpr int kLdpcDecMaxZc = 384;        // largest lifting size
 // minIter, maxIter, minStarEnable, normFactor, widths) are the caller's to adjust; nrLdpcDecode
 // fills bg, numLayers, iLS, Kp, Zc and crcType for every call.
 struct NrLdpcDecPara {
-  int32_t etEnable = 1;  // stop at the first CRC pass
+  int32_t etEnable = 1;  // 1: stop at the first CRC pass; else run maxIter, the last CRC decides
   uint8_t minIter = 3;   // the CRC is tested after iterations with index >= minIter
   uint8_t maxIter = 20;
   uint8_t bg = 0;
