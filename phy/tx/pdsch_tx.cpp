@@ -166,7 +166,7 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
       if (!lay.dchDmrsSym[l]) continue;
       const uint32_t c = nrPdschDmrsCinit(config->slotIdx, l, d.dmrsScrId0, d.dmrsScrId1);
       nrGoldSeqGen(static_cast<int32_t>(c), 2u * nDmrsRe, 1, offset);
-      for (int i = 0; i < 2 * nDmrsRe; i++) soft[i] = gnrSeqBuf[kGoldSeqBufOffset + i];
+      for (int i = 0; i < 2 * nDmrsRe; i++) soft[i] = gnrSeqBuf[kSeqBufGoldOffset + i];
       nrModulate(sym, soft, 2 * nDmrsRe, 2);
       int32_t* row = buf->nbTxGrid[l];
       for (int r = 0; r < d.rbN; r++) {

@@ -324,8 +324,8 @@ TEST(PdschTx, GridCarriesTheEncodedBitsAndTheDmrsSequence) {
         for (int k = 0, j = 0; k < kScPerRb; k++) {
           if (!lay.dchDmrsSc[k]) continue;
           const int i = lay.nDmrsSc * r + j++;
-          const int32_t want = nrCpxPack(724 * gnrSeqBuf[kGoldSeqBufOffset + 2 * i],
-                                         724 * gnrSeqBuf[kGoldSeqBufOffset + 2 * i + 1]);
+          const int32_t want = nrCpxPack(724 * gnrSeqBuf[kSeqBufGoldOffset + 2 * i],
+                                         724 * gnrSeqBuf[kSeqBufGoldOffset + 2 * i + 1]);
           bad += txBuf.nbTxGrid[l][kScPerRb * d.rbIdx[r] + k] != want;
         }
       EXPECT_EQ(bad, 0) << c.what << ", DMRS symbol " << l;
