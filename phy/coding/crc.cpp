@@ -1,0 +1,223 @@
+#include "phy/coding/crc.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The register of TS 38.212 5.1 shifts towards bit 0 and feeds back at bit 0. The table-driven
+// engine runs the same register bit-reversed (first bit in bit 31), so that bytes and words enter
+// most significant bit first; the result is reversed back once at the end.
+constexpr uint32_t bitReverse32(uint32_t v) {
+  uint32_t r = 0;
+  for (int i = 0; i < 32; i++) r |= ((v >> i) & 1u) << (31 - i);
+  return r;
+}
+
+// Slice-by-4 tables: t[k][v] = register after byte v followed by k zero bytes.
+struct CrcTables {
+  uint32_t t[4][256];
+};
+
+constexpr CrcTables makeTables(uint32_t poly) {
+  const uint32_t p = bitReverse32(poly);
+  CrcTables tab{};
+  for (uint32_t v = 0; v < 256; v++) {
+    uint32_t r = v << 24;
+    for (int b = 0; b < 8; b++) r = (r & 0x80000000u) ? (r << 1) ^ p : r << 1;
+    tab.t[0][v] = r;
+  }
+  for (int k = 1; k < 4; k++)
+    for (uint32_t v = 0; v < 256; v++) {
+      const uint32_t r = tab.t[k - 1][v];
+      tab.t[k][v] = (r << 8) ^ tab.t[0][r >> 24];
+    }
+  return tab;
+}
+
+constexpr CrcTables kTables24A = makeTables(kCrc24APoly);
+constexpr CrcTables kTables24B = makeTables(kCrc24BPoly);
+constexpr CrcTables kTables16 = makeTables(kCrc16Poly);
+
+const CrcTables& tablesFor(uint8_t crcType) {
+  return crcType == kCrc24A ? kTables24A : crcType == kCrc24B ? kTables24B : kTables16;
+}
+
+uint32_t polyFor(uint8_t crcType) {
+  return crcType == kCrc24A ? kCrc24APoly : crcType == kCrc24B ? kCrc24BPoly : kCrc16Poly;
+}
+
+// 32 input bits, the first in bit 31.
+inline uint32_t feedWord(const CrcTables& tab, uint32_t r, uint32_t w) {
+  r ^= w;
+  return tab.t[3][r >> 24] ^ tab.t[2][(r >> 16) & 0xFF] ^ tab.t[1][(r >> 8) & 0xFF] ^
+         tab.t[0][r & 0xFF];
+}
+
+// The top n (< 32) bits of w, the first in bit 31: whole bytes by table, then bit by bit.
+inline uint32_t feedTail(const CrcTables& tab, uint32_t poly, uint32_t r, uint32_t w, int n) {
+  for (; n >= 8; n -= 8, w <<= 8) r = (r << 8) ^ tab.t[0][(r ^ w) >> 24];
+  const uint32_t p = bitReverse32(poly);
+  for (; n > 0; n--, w <<= 1) r = ((r ^ w) & 0x80000000u) ? (r << 1) ^ p : r << 1;
+  return r;
+}
+
+// TS 38.212 5.1 register, one bit at a time.
+inline uint32_t serialStep(uint32_t r, uint32_t bit, uint32_t poly) {
+  const uint32_t f = (r & 1u) ^ (bit & 1u);
+  r >>= 1;
+  return f ? r ^ poly : r;
+}
+
+void emitParity(int8_t* parityOut, uint32_t r, int8_t L) {
+  for (int j = 0; j < L; j++) parityOut[j] = static_cast<int8_t>(j < 32 ? (r >> j) & 1u : 0);
+}
+
+// Full generator polynomials, bit i = coefficient of D^i, and their degrees; by nrCrcGenPoly code.
+struct GenPoly {
+  uint32_t poly;
+  int32_t len;
+};
+constexpr GenPoly kGenPolys[] = {
+    {0x19B, 8},       // CRC8: D^8+D^7+D^4+D^3+D+1
+    {0x11021, 16},    // CRC16
+    {0x1864CFB, 24},  // CRC24A
+    {0x1800063, 24},  // CRC24B
+    {0x61, 6},        // CRC6: D^6+D^5+1
+    {0xE21, 11},      // CRC11: D^11+D^10+D^9+D^5+1
+    {0x1B2B117, 24},  // CRC24C
+};
+constexpr int32_t kGenPolyCount = sizeof(kGenPolys) / sizeof(kGenPolys[0]);
+constexpr int32_t kMaxCrcLen = 24;
+
+// nrCrcAttach selectors (family, index) -> nrCrcGenPoly code.
+constexpr int32_t kAttachCode[3][2] = {{4, 5}, {2, 3}, {1, 6}};
+
+// CRC24C coefficients of D^23 .. D^0 for the long division.
+constexpr int8_t Generator_Poly[24] = {1, 0, 1, 1, 0, 0, 1, 0, 1, 0, 1, 1,
+                                       0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1};
+
+}  // namespace
+
+namespace crc_detail {
+
+uint32_t packBitsPlain(const int32_t* bits) {
+  uint32_t w = 0;
+  for (int i = 0; i < 32; i++) w = (w << 1) | (static_cast<uint32_t>(bits[i]) & 1u);
+  return w;
+}
+
+#if defined(__SSE2__)
+uint32_t packBitsSse2(const int32_t* bits) {
+  // Lanes reversed so that the byte mask puts the first element of each group highest.
+  const __m128i one = _mm_set1_epi32(1);
+  __m128i v[8];
+  for (int k = 0; k < 8; k++)
+    v[k] = _mm_shuffle_epi32(
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bits + 4 * k)), one),
+        _MM_SHUFFLE(0, 1, 2, 3));
+  // Saturating packs keep 0/1; a left shift by 7 moves each byte's bit into its sign bit.
+  const __m128i hi = _mm_packs_epi16(_mm_packs_epi32(v[3], v[2]), _mm_packs_epi32(v[1], v[0]));
+  const __m128i lo = _mm_packs_epi16(_mm_packs_epi32(v[7], v[6]), _mm_packs_epi32(v[5], v[4]));
+  const uint32_t h = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(hi, 7)));
+  const uint32_t l = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi16(lo, 7)));
+  return (h << 16) | l;
+}
+#endif
+
+}  // namespace crc_detail
+
+namespace {
+
+// SSE2 is part of every x86-64 target; elsewhere the plain loop runs.
+#if defined(__SSE2__)
+constexpr auto kPackBits = crc_detail::packBitsSse2;
+#else
+constexpr auto kPackBits = crc_detail::packBitsPlain;
+#endif
+
+}  // namespace
+
+uint32_t nrCrcCalc(const int32_t* bits, uint8_t crcType, int32_t count) {
+  if (count <= 0) return 0;
+  const CrcTables& tab = tablesFor(crcType);
+  uint32_t r = 0;
+  int32_t i = 0;
+  for (; i + 32 <= count; i += 32) r = feedWord(tab, r, kPackBits(bits + i));
+  if (i < count) {
+    uint32_t w = 0;
+    for (int32_t k = 0; k < count - i; k++)
+      w |= (static_cast<uint32_t>(bits[i + k]) & 1u) << (31 - k);
+    r = feedTail(tab, polyFor(crcType), r, w, count - i);
+  }
+  return bitReverse32(r);
+}
+
+uint32_t nrCrcCalcPacked(const uint32_t* words, uint8_t crcType, int32_t count) {
+  if (count <= 0) return 0;
+  const CrcTables& tab = tablesFor(crcType);
+  uint32_t r = 0;
+  const int32_t full = count / 32;
+  for (int32_t k = 0; k < full; k++) r = feedWord(tab, r, words[k]);
+  if (count % 32) r = feedTail(tab, polyFor(crcType), r, words[full], count % 32);
+  return bitReverse32(r);
+}
+
+void nrCrcCalcDci(int8_t* parityOut, const int8_t* bits, int8_t L, uint32_t poly, uint16_t count) {
+  uint32_t r = 0;
+  for (int i = 0; i < kCrc24Len; i++) r = serialStep(r, 1, poly);  // TS 38.212 7.3.2 preload
+  for (int i = 0; i < count; i++) r = serialStep(r, static_cast<uint32_t>(bits[i]), poly);
+  emitParity(parityOut, r, L);
+}
+
+void nrCrcCalcPoly(int8_t* parityOut, const int8_t* bits, int8_t L, uint32_t poly, uint16_t count) {
+  uint32_t r = 0;
+  for (int i = 0; i < count; i++) r = serialStep(r, static_cast<uint32_t>(bits[i]), poly);
+  emitParity(parityOut, r, L);
+}
+
+void nrCrc24cDivide(const int8_t* src, uint16_t len, int8_t* dst) {
+  // Long division of src(D) D^24 by g_CRC24C(D). win[k] is dividend position i + k; positions
+  // before i are already reduced, positions beyond len are the 24 appended zeros.
+  int8_t win[kCrc24Len + 1];
+  for (int k = 0; k <= kCrc24Len; k++) win[k] = k < len ? src[k] : 0;
+  for (int i = 0; i < len; i++) {
+    if (win[0] == 1)
+      for (int p = 0; p < kCrc24Len; p++)
+        win[1 + p] = static_cast<int8_t>((win[1 + p] + Generator_Poly[p]) & 1);
+    std::memmove(win, win + 1, kCrc24Len);
+    win[kCrc24Len] = i + 1 + kCrc24Len < len ? src[i + 1 + kCrc24Len] : 0;
+  }
+  if (len > 0) std::memmove(dst, src, len);
+  std::memcpy(dst + len, win, kCrc24Len);
+}
+
+int32_t nrCrcGenPoly(int32_t code, int8_t* coeffs) {
+  if (code < 0 || code >= kGenPolyCount) return 0;
+  const GenPoly g = kGenPolys[code];
+  for (int32_t j = 0; j < g.len; j++)
+    coeffs[j] = static_cast<int8_t>((g.poly >> (g.len - 1 - j)) & 1u);
+  return g.len;
+}
+
+uint32_t nrCrcAttach(const int32_t* in, int32_t* out, int32_t family, int32_t index,
+                     int32_t count) {
+  if (family < 0 || family > 2 || index < 0 || index > 1 || count < 0) return 0;
+  int8_t coeffs[kMaxCrcLen];
+  const int32_t L = nrCrcGenPoly(kAttachCode[family][index], coeffs);
+  // Long division of the message followed by L zeros; reg[0] ends as p_0.
+  int8_t reg[kMaxCrcLen] = {};
+  for (int64_t i = 0; i < static_cast<int64_t>(count) + L; i++) {
+    const int8_t t = reg[0];
+    std::memmove(reg, reg + 1, L - 1);
+    reg[L - 1] = i < count ? static_cast<int8_t>(in[i] & 1) : 0;
+    if (t == 1)
+      for (int32_t j = 0; j < L; j++) reg[j] ^= coeffs[j];
+  }
+  if (count > 0) std::memmove(out, in, static_cast<size_t>(count) * sizeof(int32_t));
+  for (int32_t j = 0; j < L; j++) out[count + j] = reg[j];
+  return static_cast<uint32_t>(count + L);
+}

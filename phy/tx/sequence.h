@@ -1,0 +1,48 @@
+// Shift-register sequences: the Gold sequence c(n) of TS 38.211 5.2.1, the scramblers built on it,
+// the PN9 payload generator and the PSS/SSS sequences of TS 38.211 7.4.2.2 / 7.4.2.3.
+#pragma once
+
+#include <cstdint>
+
+// Layout of the sequence buffer gnrSeqBuf.
+constexpr int kSeqBufSssOffset = 0;      // 127 SSS values
+constexpr int kSeqBufPssOffset = 128;    // 127 PSS values
+constexpr int kSeqBufPolarOffset = 256;  // byte work area of the polar coding (1024 bytes)
+constexpr int kSeqBufGoldOffset = 1280;  // Gold sequence output
+// A Gold request must satisfy offset + count <= kGoldSeqLimit: the sequence is defined on the
+// register length 100296 less the TS 38.211 5.2.1 offset N_C = 1600.
+constexpr uint32_t kGoldSeqLimit = 98696;
+constexpr int kSeqBufSize = kSeqBufGoldOffset + static_cast<int>(kGoldSeqLimit);
+
+constexpr int kSsbSeqLen = 127;  // TS 38.211 7.4.2: PSS and SSS length
+
+// gnrSeqBuf: written by nrGoldSeqGen (from byte 1280), nrPssGen (128..254), nrSssGen (0..126) and
+// the polar coding (256..1279); read by the DMRS, PDCCH and polar callers right after each call.
+extern int8_t gnrSeqBuf[kSeqBufSize];
+
+// gnrPnState: the 9 PN register stages (one bit per byte, state[0] is the output stage); written
+// by nrPnSeqInit, advanced by nrPnSeqGen.
+extern int8_t gnrPnState[32];
+
+// The three length-127 m-sequences in bipolar form 1 - 2x, each followed by one zero byte: PSS x
+// (TS 38.211 7.4.2.2.1) at 0, SSS x0 at 128 and x1 at 256 (7.4.2.3.1).
+extern const int8_t gnrSsbMseq[3 * 128];
+
+// Writes c(offset) ... c(offset + count - 1) of the Gold sequence initialised with cInit (taken
+// modulo 2^31) to gnrSeqBuf from byte 1280: 1 - 2c(n) if form is 1, else c(n). Returns count.
+// A request with offset + count > kGoldSeqLimit writes nothing and returns 0.
+uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset);
+
+// dst[j] = src[j] * (1 - 2c(j)) for j < count, c initialised with cInit (modulo 2^31); dst may
+// equal src. The product wraps in the element width.
+void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit);
+void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
+
+// PN generator x^9 + x^5 + 1: nrPnSeqInit(9) loads the all-ones register; nrPnSeqGen writes count
+// bits (0/1, one per element), continuing from the register. Other orders print "not support!".
+void nrPnSeqInit(int8_t order);
+void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count);
+
+// The 127 PSS values (+-1) to gnrSeqBuf from byte 128 / the 127 SSS values to gnrSeqBuf from 0.
+void nrPssGen(uint8_t nId2);
+void nrSssGen(uint16_t nId1, uint8_t nId2);
