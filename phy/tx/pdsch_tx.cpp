@@ -120,8 +120,6 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
       std::printf("nrPdschTx: PDSCH %d skipped, %d code blocks exceed 100\n", p, C);
       continue;
     }
-    d.tbSize = static_cast<uint32_t>(tbs);
-
     // Room for the coded bits (one symbol per layer and code block of rounding slack) and for
     // one DMRS symbol, whichever is larger.
     const uint64_t dmrsReMax = static_cast<uint64_t>(lay.nDmrsSc) * d.rbN;
@@ -131,7 +129,14 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     const uint64_t symCap = bitCap / Qm;
     int32_t* sym = workBuffer(symBuf, symCap > dmrsReMax ? symCap : dmrsReMax);
 
-    const uint64_t nBits = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx);
+    const int64_t coded = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
+                                        static_cast<int64_t>(bitCap));
+    if (G > 0 && coded <= 0) {
+      std::printf("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
+      continue;
+    }
+    d.tbSize = static_cast<uint32_t>(tbs);
+    const uint64_t nBits = coded > 0 ? static_cast<uint64_t>(coded) : 0;
 
     // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j).
     for (uint64_t i = 0; i < nBits; i++) bits[i] = 1 - 2 * bits[i];

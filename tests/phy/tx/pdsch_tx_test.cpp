@@ -184,6 +184,14 @@ TEST(PdschTx, EntriesOutsideTheGridAreSkippedWithAMessage) {
       {"DMRS type 0", [](NrPdschCfg& d) { d.dmrsType = 0; }},
       {"no PDSCH symbol", [](NrPdschCfg& d) { d.symBitmap = 0xC000; }},
       {"no layer", [](NrPdschCfg& d) { d.layerN = 0; }},
+      {"more than 100 code blocks",
+       [](NrPdschCfg& d) {
+         d.mcs = 27;
+         d.layerN = 4;
+         d.symBitmap = 0x3FFF;
+         d.rbN = 200;
+         for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
+       }},
   };
   ScopedTempDir dir;
   for (const Case& c : cases) {
@@ -295,19 +303,19 @@ TEST(PdschTx, GridCarriesTheEncodedBitsAndTheDmrsSequence) {
     nrTbsCalc(d.mcs, lay.nRePerPrb, d.rbN, d.layerN, &Qm, &C, &rate, &tbs, &G);
     EXPECT_EQ(d.tbSize, tbs) << c.what;
     std::vector<int32_t> coded(G + 8 * C);
-    const uint64_t nBits =
-        nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, coded.data(), d.rvIdx);
-    ASSERT_EQ(nBits, static_cast<uint64_t>(dataN) * Qm) << c.what;
+    const int64_t nBits = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, coded.data(),
+                                        d.rvIdx, static_cast<int64_t>(coded.size()));
+    ASSERT_EQ(nBits, static_cast<int64_t>(dataN) * Qm) << c.what;
 
     std::vector<int16_t> soft(nBits);
     nrDemodSoft(data.data(), soft.data(), dataN, static_cast<uint16_t>(Qm));
     std::vector<int32_t> hard(nBits);
-    for (uint64_t i = 0; i < nBits; i++) hard[i] = soft[i] > 0 ? 1 : -1;
+    for (int64_t i = 0; i < nBits; i++) hard[i] = soft[i] > 0 ? 1 : -1;
     const uint32_t cInit = d.rnti * 32768u + gnrNbConfig.cellCfg.nId;
     nrScrambleInt(hard.data(), hard.data(), static_cast<int32_t>(nBits),
                   static_cast<int32_t>(cInit));
     int wrong = 0;
-    for (uint64_t i = 0; i < nBits; i++) wrong += hard[i] != 1 - 2 * coded[i];
+    for (int64_t i = 0; i < nBits; i++) wrong += hard[i] != 1 - 2 * coded[i];
     EXPECT_EQ(wrong, 0) << c.what;
 
     // DMRS: symbol l, the j-th marked subcarrier of RB position r carries QPSK value
