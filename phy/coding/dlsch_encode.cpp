@@ -1,0 +1,103 @@
+#include "phy/coding/dlsch_encode.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "phy/coding/crc.h"
+#include "phy/coding/ldpc_encode.h"
+#include "phy/coding/ldpc_params.h"
+#include "phy/coding/ldpc_rate_match.h"
+#include "phy/tx/sequence.h"
+#include "phy/tx/tbs.h"
+
+namespace {
+
+// Work buffers, grown to the largest transport block seen and kept: the transport block with its
+// CRC, one code block, its codeword and the text of the CRC dump.
+std::vector<int32_t> gTb;
+std::vector<int32_t> gCodeBlock;
+std::vector<int32_t> gCodeword;
+std::string gDumpText;
+
+// Writes the transport block and its CRC, one "%d\n" line per bit (every element is 0 or 1). The
+// dump is diagnostic only: encoding goes on without it.
+void dumpTransportBlock(const int32_t* bits, int64_t count) {
+  FILE* f = fopen("EncCrcBuff.txt", "w");
+  if (!f) {
+    printf("Fail to open file: %s!\n", "EncCrcBuff.txt");
+    return;
+  }
+  gDumpText.resize(2 * count);
+  for (int64_t i = 0; i < count; i++) {
+    gDumpText[2 * i] = static_cast<char>('0' + bits[i]);
+    gDumpText[2 * i + 1] = '\n';
+  }
+  fwrite(gDumpText.data(), 1, gDumpText.size(), f);
+  fclose(f);
+}
+
+template <typename T>
+T* sized(std::vector<T>& v, int64_t n) {
+  if (v.size() < static_cast<size_t>(n)) v.resize(n);
+  return v.data();
+}
+
+}  // namespace
+
+int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
+                      int32_t* out, uint8_t rv, int64_t outCap) {
+  int32_t Qm = 0;
+  int32_t C = 0;
+  float rateX1024 = 0;
+  uint64_t tbs = 0;
+  uint64_t G = 0;
+  nrTbsCalc(mcsIndex, nRePerPrb, nPrb, numLayers, &Qm, &C, &rateX1024, &tbs, &G);
+  const int64_t A = static_cast<int64_t>(tbs);
+
+  NrLdpcParams* p = &nrLdpcParams;
+  nrLdpcParamCalc(A, static_cast<int64_t>(G), rateX1024, Qm, rv, numLayers, p);
+  p->Qm = Qm;
+  p->A = static_cast<int32_t>(A);
+  if (p->C == 0) return 0;  // rejected and reported by nrLdpcParamCalc
+  const int64_t cap = outCap < 0 ? static_cast<int64_t>(G) : outCap;
+  if (p->sumE > cap) {
+    printf("nrDlschEncode(): %lld coded bits exceed the output of %lld, nothing encoded!\n",
+           static_cast<long long>(p->sumE), static_cast<long long>(cap));
+    return 0;
+  }
+
+  // TS 38.212 7.2.1: PN9 payload, restarted for every transport block, then its CRC (CRC16 up to
+  // 3824 bits, CRC24A above), parity bit i = register bit i.
+  int32_t* tb = sized(gTb, A + 24);
+  nrPnSeqInit(9);
+  nrPnSeqGen(9, tb, static_cast<uint64_t>(A));
+  const nrCrcType tbCrcType = A <= 3824 ? kCrc16 : kCrc24A;
+  const int tbCrcLen = A <= 3824 ? kCrc16Len : kCrc24Len;
+  const uint32_t tbCrc = nrCrcCalc(tb, tbCrcType, static_cast<int32_t>(A));
+  for (int i = 0; i < tbCrcLen; i++) tb[A + i] = static_cast<int32_t>((tbCrc >> i) & 1);
+  dumpTransportBlock(tb, A + tbCrcLen);
+
+  // TS 38.212 5.2.2: code blocks of K' bits (each with a CRC24B when segmented) plus F fillers.
+  int32_t* cb = sized(gCodeBlock, p->K);
+  int32_t* cw = sized(gCodeword, p->Ncb);
+  int64_t s = 0;
+  int64_t o = 0;
+  for (int32_t r = 0; r < p->C; r++) {
+    if (p->C > 1) {
+      const int32_t data = p->Kp - 24;
+      std::memcpy(cb, tb + s, sizeof(int32_t) * data);
+      const uint32_t cbCrc = nrCrcCalc(cb, kCrc24B, data);
+      for (int i = 0; i < 24; i++) cb[data + i] = static_cast<int32_t>((cbCrc >> i) & 1);
+    } else {
+      std::memcpy(cb, tb + s, sizeof(int32_t) * p->Kp);
+    }
+    std::memset(cb + p->Kp, 0, sizeof(int32_t) * p->F);
+    nrLdpcEncode(cb, cw, p);
+    nrLdpcRateMatch(cw, out + o, r, p);
+    s += p->Kp - p->L;
+    o += p->E[r];
+  }
+  return p->sumE;
+}

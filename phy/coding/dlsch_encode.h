@@ -1,0 +1,16 @@
+// Downlink shared-channel encoding of one transport block (TS 38.212 7.2.1, 7.2.2, 5.2.2, 5.3.2,
+// 5.4.2): PN9 payload, transport-block CRC, code-block segmentation with CRC24B, LDPC encoding,
+// rate matching and concatenation.
+#pragma once
+
+#include <cstdint>
+
+// Encodes the transport block sized by nrTbsCalc(mcsIndex, nRePerPrb, nPrb, numLayers) with
+// redundancy version rv into out, code block 0 first, and returns the number of bits written
+// (sumE of nrLdpcParams, at most G). The payload restarts the PN9 sequence on every call. Dumps
+// the transport block with its CRC to "EncCrcBuff.txt". outCap is the number of elements out
+// holds; -1 stands for the G elements the caller guarantees. A request that nrLdpcParamCalc
+// rejects (more than 100 code blocks, ...) or whose bits exceed outCap is reported on stdout and
+// writes nothing, returning 0.
+int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
+                      int32_t* out, uint8_t rv, int64_t outCap = -1);

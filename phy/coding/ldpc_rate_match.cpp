@@ -1,0 +1,138 @@
+#include "phy/coding/ldpc_rate_match.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Work buffers, grown to the largest request seen and kept: the circular buffer without its filler
+// bits, and the selected bits when the selection wraps around it.
+std::vector<int32_t> gCompact;
+std::vector<int32_t> gSelected;
+
+constexpr int kScanBlock = 16;
+
+// Whether one of 16 elements is a filler. The compiler unrolls the plain loop into scalar
+// compares, so SSE2 (part of every x86-64) gets four compares of four lanes.
+#if defined(__SSE2__)
+inline bool hasFiller(const int32_t* d) {
+  const __m128i filler = _mm_set1_epi32(-1);
+  __m128i any = _mm_setzero_si128();
+  for (int t = 0; t < kScanBlock; t += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + t));
+    any = _mm_or_si128(any, _mm_cmpeq_epi32(v, filler));
+  }
+  return _mm_movemask_epi8(any) != 0;
+}
+#else
+inline bool hasFiller(const int32_t* d) {
+  int32_t any = 0;
+  for (int t = 0; t < kScanBlock; t++) any |= -static_cast<int32_t>(d[t] == -1);
+  return any != 0;
+}
+#endif
+
+// Copies the non-filler elements of d[0..n) to dst in order and returns their count: one copy per
+// run between fillers, the runs found 16 elements at a time.
+int32_t dropFillers(const int32_t* d, int32_t n, int32_t* dst) {
+  int32_t m = 0;
+  int32_t run = 0;
+  int32_t i = 0;
+  while (i < n) {
+    while (i + kScanBlock <= n && !hasFiller(d + i)) i += kScanBlock;
+    const int32_t end = std::min(i + kScanBlock, n);
+    for (; i < end; i++) {
+      if (d[i] != -1) continue;
+      std::memcpy(dst + m, d + run, sizeof(int32_t) * (i - run));
+      m += i - run;
+      run = i + 1;
+    }
+  }
+  std::memcpy(dst + m, d + run, sizeof(int32_t) * (n - run));
+  return m + n - run;
+}
+
+// TS 38.212 5.4.2.2 for a fixed Qm: output k*Qm + l is bit k of row l, the rows being the Qm
+// consecutive segments of n selected bits.
+template <int Q>
+void interleave(const int32_t* __restrict e, int32_t* __restrict out, int32_t n) {
+  for (int32_t k = 0; k < n; k++)
+    for (int l = 0; l < Q; l++)
+      out[static_cast<int64_t>(k) * Q + l] = e[static_cast<int64_t>(l) * n + k];
+}
+
+void interleaveAny(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
+  switch (qm) {
+    case 1:
+      std::memcpy(out, e, sizeof(int32_t) * n);
+      break;
+    case 2:
+      interleave<2>(e, out, n);
+      break;
+    case 4:
+      interleave<4>(e, out, n);
+      break;
+    case 6:
+      interleave<6>(e, out, n);
+      break;
+    case 8:
+      interleave<8>(e, out, n);
+      break;
+    default:
+      for (int32_t k = 0; k < n; k++)
+        for (int32_t l = 0; l < qm; l++)
+          out[static_cast<int64_t>(k) * qm + l] = e[static_cast<int64_t>(l) * n + k];
+  }
+}
+
+}  // namespace
+
+void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params) {
+  const int32_t ncb = params->Ncb;
+  const int32_t qm = params->Qm;
+  if (r < 0 || r >= kMaxCodeBlocks || qm < 1 || ncb < 1 || params->E[r] < 0) {
+    printf("nrLdpcRateMatch(): code block %d (Qm %d, Ncb %d) not supported!\n", r, qm, ncb);
+    return;
+  }
+  // Only whole modulation symbols are placed (E is a multiple of Qm in every real request).
+  const int32_t n = params->E[r] / qm;
+  const int64_t total = static_cast<int64_t>(n) * qm;
+  if (total == 0) return;
+
+  // TS 38.212 5.4.2.1: bit selection reads the circular buffer from k0 on and skips the filler
+  // bits, so it is a cyclic read of the buffer with its fillers removed, starting at the first
+  // non-filler position at or after k0 (a k0 beyond the buffer wraps around it).
+  if (gCompact.size() < static_cast<size_t>(ncb)) gCompact.resize(ncb);
+  int32_t k0 = params->k0 % ncb;
+  if (k0 < 0) k0 += ncb;
+  const int32_t before = dropFillers(d, k0, gCompact.data());
+  const int32_t m = before + dropFillers(d + k0, ncb - k0, gCompact.data() + before);
+  if (m == 0) {
+    printf("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
+    return;
+  }
+  const int32_t start = before == m ? 0 : before;
+
+  // The selected bits e[0..total): contiguous in the compacted buffer unless E runs past its end,
+  // in which case the buffer repeats in the same order.
+  const int32_t* e = gCompact.data() + start;
+  if (start + total > m) {
+    if (gSelected.size() < static_cast<size_t>(total)) gSelected.resize(total);
+    int64_t j = 0;
+    int32_t from = start;
+    while (j < total) {
+      const int64_t span = std::min<int64_t>(m - from, total - j);
+      std::memcpy(gSelected.data() + j, gCompact.data() + from, sizeof(int32_t) * span);
+      j += span;
+      from = 0;
+    }
+    e = gSelected.data();
+  }
+  interleaveAny(e, out, n, qm);
+}

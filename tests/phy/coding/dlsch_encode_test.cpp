@@ -1,0 +1,175 @@
+#include "phy/coding/dlsch_encode.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+#include <vector>
+
+#include "phy/coding/crc.h"
+#include "phy/coding/ldpc_params.h"
+#include "phy/tx/tbs.h"
+#include "tests/test_util.h"
+
+namespace {
+
+struct Alloc {
+  int32_t mcs, layers, nRePerPrb, nPrb;
+};
+
+uint64_t tbsOf(const Alloc& a, uint64_t* G = nullptr) {
+  int32_t qm = 0, c = 0;
+  float rate = 0;
+  uint64_t tbs = 0, g = 0;
+  nrTbsCalc(a.mcs, a.nRePerPrb, a.nPrb, a.layers, &qm, &c, &rate, &tbs, &g);
+  if (G) *G = g;
+  return tbs;
+}
+
+// The first allocation (fewest RBs, then fewest REs per RB) whose transport block has `tbs` bits.
+Alloc findAlloc(int32_t mcs, uint64_t tbs) {
+  for (int32_t n = 1; n <= 275; n++)
+    for (int32_t re = 12; re <= 156; re++) {
+      const Alloc a{mcs, 1, re, n};
+      if (tbsOf(a) == tbs) return a;
+    }
+  ADD_FAILURE() << "no allocation for TBS " << tbs;
+  return {mcs, 1, 156, 1};
+}
+
+std::vector<int32_t> readBits(const std::string& path) {
+  std::istringstream in(readWholeFile(path));
+  std::vector<int32_t> bits;
+  int32_t v;
+  while (in >> v) bits.push_back(v);
+  return bits;
+}
+
+std::vector<int32_t> encode(const Alloc& a, uint8_t rv, int64_t* n) {
+  uint64_t G = 0;
+  tbsOf(a, &G);
+  std::vector<int32_t> out(G + 1, -7);
+  *n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), rv);
+  EXPECT_EQ(out[G], -7) << "wrote past G";
+  out.resize(G);
+  return out;
+}
+
+}  // namespace
+
+TEST(DlschEncode, SameRequestGivesIdenticalBits) {
+  ScopedTempDir dir;
+  const Alloc a{19, 1, 150, 40};  // segmented: several code blocks
+  int64_t n1 = 0, n2 = 0;
+  const std::vector<int32_t> first = encode(a, 0, &n1);
+  const std::string dump = readWholeFile("EncCrcBuff.txt");
+  const std::vector<int32_t> second = encode(a, 0, &n2);
+  EXPECT_GT(nrLdpcParams.C, 1);
+  EXPECT_EQ(n1, nrLdpcParams.sumE);
+  EXPECT_EQ(n1, n2);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(dump, readWholeFile("EncCrcBuff.txt"));
+  for (int64_t i = 0; i < n1; i++) ASSERT_TRUE(first[i] == 0 || first[i] == 1);
+}
+
+// The dump holds the PN9 payload and the transport-block CRC: CRC16 up to 3824 bits, CRC24A above;
+// running the CRC register over payload and parity leaves 0 (TS 38.212 5.1).
+TEST(DlschEncode, TransportBlockCrcIsCrc16UpTo3824BitsAndCrc24aAbove) {
+  ScopedTempDir dir;
+  const struct {
+    uint64_t tbs;
+    uint8_t crcType;
+    int crcLen;
+  } cases[] = {{3824, kCrc16, 16}, {3840, kCrc24A, 24}};
+  for (const auto& c : cases) {
+    const Alloc a = findAlloc(9, c.tbs);
+    int64_t n = 0;
+    encode(a, 0, &n);
+    EXPECT_EQ(nrLdpcParams.A, static_cast<int32_t>(c.tbs));
+    const std::vector<int32_t> bits = readBits("EncCrcBuff.txt");
+    ASSERT_EQ(bits.size(), c.tbs + c.crcLen);
+    EXPECT_EQ(nrCrcCalc(bits.data(), c.crcType, static_cast<int32_t>(bits.size())), 0u);
+    const char* pn9 = "1111111110000111101110000101100110110111";
+    for (int i = 0; i < 40; i++) EXPECT_EQ(bits[i], pn9[i] - '0');
+  }
+}
+
+// Undoing the interleaver of every code block gives back, from its first selected bit on, the
+// code block's systematic bits from position 2*Zc: the transport block segment that starts where
+// the previous one ended (minus its CRC), then a CRC24B that checks over the whole segment.
+TEST(DlschEncode, CodeBlocksCarryConsecutiveSegmentsWithTheirCrc24b) {
+  ScopedTempDir dir;
+  const Alloc a{16, 1, 144, 60};
+  int64_t n = 0;
+  const std::vector<int32_t> out = encode(a, 0, &n);
+  const std::vector<int32_t> tb = readBits("EncCrcBuff.txt");
+  const NrLdpcParams p = nrLdpcParams;
+  ASSERT_GE(p.C, 2);
+  ASSERT_EQ(p.k0, 0);
+  int64_t o = 0;
+  int64_t s = 0;
+  for (int r = 0; r < p.C; r++) {
+    const int32_t e = p.E[r];
+    const int32_t rows = e / p.Qm;
+    ASSERT_GE(e, p.Kp - 2 * p.Zc);
+    std::vector<int32_t> cb(tb.begin() + s, tb.begin() + s + 2 * p.Zc);
+    for (int32_t j = 0; j < p.Kp - 2 * p.Zc; j++) {
+      const int32_t l = j / rows;
+      const int32_t k = j % rows;
+      cb.push_back(out[o + static_cast<int64_t>(k) * p.Qm + l]);
+    }
+    for (int32_t j = 0; j < p.Kp - 24; j++) ASSERT_EQ(cb[j], tb[s + j]) << "block " << r;
+    EXPECT_EQ(nrCrcCalc(cb.data(), kCrc24B, p.Kp), 0u) << "block " << r;
+    s += p.Kp - p.L;
+    o += e;
+  }
+  EXPECT_EQ(s, p.B);
+  EXPECT_EQ(o, n);
+}
+
+TEST(DlschEncode, RejectsMoreThan100CodeBlocksWithoutOutput) {
+  ScopedTempDir dir;
+  const Alloc a{27, 8, 156, 275};  // ~2.6 Mbit transport block: over 300 code blocks
+  uint64_t G = 0;
+  tbsOf(a, &G);
+  std::vector<int32_t> out(G, -7);
+  int64_t n = -1;
+  const std::string text = captureStdout(
+      [&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0); });
+  EXPECT_EQ(n, 0);
+  EXPECT_NE(text.find("exceed the limit of 100"), std::string::npos) << text;
+  for (int32_t v : out) ASSERT_EQ(v, -7);
+  struct stat st;
+  EXPECT_NE(stat("EncCrcBuff.txt", &st), 0);
+}
+
+TEST(DlschEncode, RejectsAnOutputTooSmallForTheCodedBits) {
+  ScopedTempDir dir;
+  const Alloc a{10, 1, 138, 20};
+  std::vector<int32_t> out(100, -7);
+  int64_t n = -1;
+  const std::string text = captureStdout(
+      [&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0, 99); });
+  EXPECT_EQ(n, 0);
+  EXPECT_NE(text.find("nrDlschEncode(): "), std::string::npos) << text;
+  for (int32_t v : out) ASSERT_EQ(v, -7);
+}
+
+TEST(DlschEncode, EncodesWhenTheCrcDumpCannotBeCreated) {
+  const Alloc a{5, 1, 138, 24};
+  int64_t n1 = 0, n2 = 0;
+  std::vector<int32_t> normal, blocked;
+  {
+    ScopedTempDir dir;
+    normal = encode(a, 1, &n1);
+  }
+  {
+    ScopedTempDir dir;
+    ASSERT_EQ(mkdir("EncCrcBuff.txt", 0755), 0);  // a directory cannot be opened for writing
+    const std::string text = captureStdout([&] { blocked = encode(a, 1, &n2); });
+    EXPECT_NE(text.find("Fail to open file: EncCrcBuff.txt!"), std::string::npos) << text;
+  }
+  EXPECT_GT(n1, 0);
+  EXPECT_EQ(n1, n2);
+  EXPECT_EQ(normal, blocked);
+}
