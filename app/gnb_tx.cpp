@@ -4,6 +4,7 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/tx/ofdm_modulate.h"
+#include "phy/tx/pdsch_tx.h"
 #include "phy/tx/sample_file.h"
 
 namespace {
@@ -16,8 +17,7 @@ void gNbTx() {
   NrNbConfig* cfg = &gnrNbConfig;
   NrNbTxBuf* buf = &gnrNbTxBuf;
 
-  // The PDSCH transmit chain fills buf->nbTxGrid here.
-
+  nrPdschTx(cfg, buf);
   nrOfdmMod(cfg, buf);
 
   uint32_t sampleN = 15u * cfg->cellCfg.fftSize;

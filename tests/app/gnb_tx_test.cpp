@@ -43,3 +43,24 @@ TEST(GnbTx, UnwritableFloatFileIsReported) {
   EXPECT_NE(out.find("Fail to open file: nrNbTxDataf.dat!\n"), std::string::npos);
   EXPECT_EQ(readWholeFile("nrNbTxData.dat").size() > 0, true);
 }
+
+// The default slot's PDSCH (symbols 8..12) is the only content of the waveform: every other
+// symbol, cyclic prefix included, stays silent.
+TEST(GnbTx, SendsTheDefaultPdschInSymbolsEightToTwelveOnly) {
+  ScopedTempDir dir;
+  gNbTx();
+  EXPECT_EQ(gnrNbConfig.pdschCfg[0].tbSize, 2976u);
+  const uint32_t n = gnrNbConfig.cellCfg.fftSize;
+  uint32_t pos = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    const uint32_t len = gnrNbConfig.cellCfg.cpLen[l] + n;
+    int nonZero = 0;
+    for (uint32_t t = pos; t < pos + len; t++) nonZero += gnrNbTxBuf.nbTxSample[t] != 0;
+    if (l >= 8 && l <= 12) {
+      EXPECT_GT(nonZero, static_cast<int>(len / 2)) << "symbol " << l;
+    } else {
+      EXPECT_EQ(nonZero, 0) << "symbol " << l;
+    }
+    pos += len;
+  }
+}

@@ -1,0 +1,55 @@
+// Modulation mapper and soft demapper over one full-carrier slot's worth of symbols
+// (106 RBs x 12 subcarriers x 12 data symbols).
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "config/nr_config.h"
+#include "phy/tx/demod_soft.h"
+#include "phy/tx/modulate.h"
+
+namespace {
+
+constexpr int32_t kSymbolN = 106 * 12 * 12;
+
+std::vector<int16_t> bipolarBlock(int Qm) {
+  std::vector<int16_t> in(static_cast<size_t>(kSymbolN) * Qm);
+  uint32_t r = 1;
+  for (int16_t& v : in) {
+    r = r * 1103515245u + 12345u;
+    v = (r >> 16) & 1 ? -1 : 1;
+  }
+  return in;
+}
+
+void BM_Modulate(benchmark::State& state) {
+  const uint16_t Qm = static_cast<uint16_t>(state.range(0));
+  const std::vector<int16_t> in = bipolarBlock(Qm);
+  std::vector<int32_t> out(kSymbolN);
+  for (auto _ : state) {
+    nrModulate(out.data(), in.data(), static_cast<int32_t>(in.size()), Qm);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSymbolN);
+}
+
+void BM_DemodSoft(benchmark::State& state) {
+  const uint16_t Qm = static_cast<uint16_t>(state.range(0));
+  const std::vector<int16_t> in = bipolarBlock(Qm);
+  std::vector<int32_t> symbols(kSymbolN);
+  nrModulate(symbols.data(), in.data(), static_cast<int32_t>(in.size()), Qm);
+  // A little deterministic jitter so that the soft bits are not all saturated.
+  for (int32_t i = 0; i < kSymbolN; i++)
+    symbols[i] = nrCpxPack(nrCpxRe(symbols[i]) + (i % 17) - 8, nrCpxIm(symbols[i]) - (i % 13) + 6);
+  std::vector<int16_t> soft(in.size());
+  for (auto _ : state) {
+    nrDemodSoft(symbols.data(), soft.data(), kSymbolN, Qm);
+    benchmark::DoNotOptimize(soft.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSymbolN);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Modulate)->Arg(2)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DemodSoft)->Arg(2)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);

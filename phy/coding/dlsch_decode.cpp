@@ -1,0 +1,133 @@
+#include "phy/coding/dlsch_decode.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/nr_config.h"
+#include "phy/coding/ldpc_decode.h"
+#include "phy/coding/ldpc_params.h"
+#include "phy/coding/ldpc_tables.h"
+#include "phy/tx/sequence.h"
+
+namespace {
+
+constexpr int kMaxCbBits = 22 * kLdpcDecMaxZc;  // K of BG1 at Zc 384
+constexpr int kMaxCbLlr = 66 * kLdpcDecMaxZc;   // N of BG1 at Zc 384
+
+// Work buffers: soft bits widened and descrambled in place, the decoded bits of every code block
+// (code block r at r*K), and the circular buffer of the code block being decoded.
+int32_t softWork[kUeLlrCap];
+int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
+int32_t cbLlr[kMaxCbLlr];
+
+bool isLiftSize(int32_t Zc) {
+  for (int i = 0; i < kLiftSizeN; i++)
+    if (gnrLdpcLiftSizes[i] == Zc) return true;
+  return false;
+}
+
+}  // namespace
+
+int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                       uint8_t iLS, uint8_t crcType) {
+  const bool bgOk = bg == 1 || bg == 2;
+  const int32_t kb = bg == 1 ? 22 : 10;
+  const int32_t nb = bg == 1 ? 66 : 50;
+  // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
+  const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
+  const int32_t fillEnd = K - 2 * Zc;
+  const bool shapeOk = bgOk && isLiftSize(Zc) && K == kb * Zc && N == nb * Zc && Kp > 0 &&
+                       Kp <= K && Ncb > 0 && Ncb <= N && Qm > 0 && E >= 0 && decoded &&
+                       (llr || E == 0);
+  // Non-filler positions of the circular buffer; the selection cannot run without one.
+  const int32_t fillInBuf =
+      shapeOk ? (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb) : 0;
+  if (!shapeOk || Ncb - fillInBuf <= 0) {
+    printf(
+        "nrLdpcCbDecode(): invalid code block (bg %d, Zc %d, K %d, K' %d, N %d, Ncb %d, E %d)!\n",
+        bg, Zc, K, Kp, N, Ncb, E);
+    return 0;
+  }
+
+  std::memset(cbLlr, 0, sizeof(int32_t) * N);
+  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+
+  // Next non-filler position at or after p, cyclically modulo Ncb.
+  auto nextData = [&](int32_t p) {
+    for (;;) {
+      if (p >= Ncb)
+        p = 0;
+      else if (p >= fillStart && p < fillEnd)
+        p = fillEnd;
+      else
+        return p;
+    }
+  };
+  // TS 38.212 5.4.2.2 inverted: selected bit l*n + k travelled as element k*Qm + l. Selected bit j
+  // sits at the j-th non-filler position from k0 (5.4.2.1); repeated positions accumulate.
+  const int32_t n = E / Qm;
+  int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
+  for (int32_t l = 0; l < Qm; l++)
+    for (int32_t k = 0; k < n; k++) {
+      cbLlr[pos] += llr[k * Qm + l];
+      pos = nextData(pos + 1);
+    }
+  return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
+}
+
+uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
+                      const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048) {
+  if (!softBits || G > static_cast<uint32_t>(kUeLlrCap)) {
+    printf("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
+           kUeLlrCap);
+    return 0;
+  }
+  // TS 38.212 7.2.2: the base graph follows the target code rate, as at the transmitter.
+  const float rateX1024 = rateX2048 != 0 ? rateX2048 / 2.0f : R * 1024.0f;
+  NrLdpcParams p{};
+  nrLdpcParamCalc(A, G, rateX1024, static_cast<int32_t>(Qm), rv, numLayers, &p);
+  // A code block without a single coded bit would decode its all-zero LLRs to the all-zero block,
+  // whose CRC checks: refuse rather than report a block that was never sent as received.
+  if (p.C <= 0 || p.C > kMaxCodeBlocks || p.E[0] <= 0 || p.sumE > static_cast<int64_t>(G) ||
+      p.K > kMaxCbBits || p.N > kMaxCbLlr) {
+    printf(
+        "nrDlschDecode(): A = %u, G = %u, Qm = %u, %u layers: %d code blocks, %lld coded bits "
+        "cannot be decoded!\n",
+        A, G, Qm, numLayers, p.C, static_cast<long long>(p.sumE));
+    return 0;
+  }
+
+  for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
+  nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
+  // Bits the decoder never writes (fillers, failed blocks) read as 0 in the dump.
+  std::memset(decodedBits, 0, sizeof(int32_t) * p.C * p.K);
+
+  uint8_t result = 0;
+  int64_t in = 0;
+  int64_t out = 0;
+  for (int32_t r = 0; r < p.C; r++) {
+    const int32_t ok = nrLdpcCbDecode(
+        softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc, static_cast<int32_t>(Qm), p.k0,
+        p.Ncb, p.N, static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
+    printf("\n===>Enter Dec module! ");
+    printf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
+    result = ok ? 1 : 0;
+    in += p.E[r];
+    out += p.K;
+  }
+
+  if (result == 1) {
+    FILE* f = fopen("DecBuff.txt", "w");
+    if (!f) {
+      printf("Fail to open file: %s!\n", "DecBuff.txt");
+    } else {
+      for (int32_t i = 0; i < p.B; i++) fprintf(f, "%d\n", decodedBits[i]);
+      fclose(f);
+    }
+  }
+  printf("\n");
+  // The next configuration section read clears the UE records again.
+  gnrUeConfig.sysInitDone = 0;
+  return result;
+}

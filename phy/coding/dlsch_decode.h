@@ -1,0 +1,32 @@
+// Downlink shared-channel decoding: descrambling (TS 38.211 7.3.1.1), code-block split, bit
+// de-interleaving and de-rate-matching (TS 38.212 5.4.2 inverted) and LDPC decoding of every code
+// block with its CRC check.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t kFillerLlr = 1000;  // a filler bit is a certain 0
+
+// Decodes one PDSCH codeword. A: transport block size; G: number of soft bits; R: code rate as a
+// fraction; cInit: scrambling initialiser (RNTI * 2^15 + n_ID); Qm; rv 0..3; softBits: G soft
+// bits in transmission order (positive = bit 0); numLayers.
+//
+// rateX2048: the target code rate x 2048 of the PDSCH entry (codeRate, from the MCS table). The
+// base graph is chosen from it, as the transmitter does (TS 38.212 7.2.2); only when it is 0 is R
+// used instead. The effective rate A/G can fall on the other side of 0.67 than the target rate
+// once the transport block size is quantised, which would pick the other base graph.
+//
+// Prints one CRC verdict per code block and, when the last block passes, writes the first B
+// decoded bits to "DecBuff.txt". Returns 1 if the CRC of the last code block passed, else 0.
+// Requests that cannot be decoded (more than 100 code blocks, G beyond the soft-bit buffer
+// capacity kUeLlrCap or below the rate-matched total, a code block without coded bits) are
+// reported and give 0.
+uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
+                      const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048 = 0);
+
+// De-interleaves and de-rate-matches the E descrambled soft bits of one code block into the N
+// LLRs of its circular buffer (fillers kFillerLlr, repetitions summed, untransmitted positions 0)
+// and decodes it; writes the Kp decoded bits to decoded on a CRC pass. Returns 1 on a pass.
+int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                       uint8_t iLS, uint8_t crcType);

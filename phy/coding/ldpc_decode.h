@@ -1,0 +1,73 @@
+// Fixed-point layered normalised min-sum decoding of one LDPC code block (TS 38.212 5.3.2 codes),
+// with early termination on the code-block CRC (TS 38.212 5.1).
+#pragma once
+
+#include <cstdint>
+
+constexpr int kLdpcDecMaxLayers = 46;     // BG1 rows
+constexpr int kLdpcDecMaxEdges = 316;     // non-empty BG1 blocks
+constexpr int kLdpcDecMaxRowWeight = 19;  // heaviest base-graph row
+constexpr int kLdpcDecMaxCols = 68;       // BG1 columns
+constexpr int kLdpcDecMaxZc = 384;        // largest lifting size
+
+// Decoder settings and the parameters of the block being decoded. The settings (etEnable,
+// minIter, maxIter, minStarEnable, normFactor, widths) are the caller's to adjust; nrLdpcDecode
+// fills bg, numLayers, iLS, Kp, Zc and crcType for every call.
+struct NrLdpcDecPara {
+  int32_t etEnable = 1;  // 1: stop at the first CRC pass; else run maxIter, the last CRC decides
+  uint8_t minIter = 3;   // the CRC is tested after iterations with index >= minIter
+  uint8_t maxIter = 20;
+  uint8_t bg = 0;
+  uint8_t numLayers = 0;  // 46 (BG1) or 42 (BG2)
+  uint8_t iLS = 0;
+  uint16_t Kp = 0;
+  uint16_t Zc = 0;
+  uint8_t minStarEnable = 0;  // min* correction of the minima
+  uint8_t normFactor = 25;    // normalisation numerator; the denominator is 32
+  uint8_t appWidth = 9;       // a posteriori LLRs, 2..15 bits
+  uint8_t msgWidth = 7;       // variable-to-check magnitudes, 2..8 bits
+  uint8_t fracBits = 3;       // fractional bits of internal LLRs (inputs carry 2), 0..3
+  uint8_t crcType = 0;        // nrCrcType of the code block
+};
+
+// The decoder's parameter set; written by callers (settings) and by nrLdpcDecode, read by it.
+extern NrLdpcDecPara gnrLdpcDecPara;
+
+// Layered schedule of one base graph, derived from the base-graph tables.
+struct NrLdpcDecEdge {
+  uint8_t col;
+  int16_t shift[8];  // raw shift value V per set iLS
+};
+struct NrLdpcDecSchedule {
+  int numLayers;
+  int numEdges;
+  uint8_t layerRow[kLdpcDecMaxLayers];   // base-graph row of each layer: 1, 3, 0, 2, 4, 5, ...
+  uint8_t rowWeight[kLdpcDecMaxLayers];  // edges per layer
+  uint8_t updateInd[kLdpcDecMaxLayers];  // when the previous layer is written back (0 ... 3)
+  NrLdpcDecEdge edge[kLdpcDecMaxEdges];  // grouped by layer, in layer order
+};
+
+// Schedule of base graph bg (1 or 2); nullptr for any other value.
+const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg);
+
+// Decodes one code block. llr: N LLRs of codeword positions 2*Zc ... 2*Zc+N-1 (positive = bit 0,
+// two fractional bits). On a CRC pass writes the Kp decoded bits (0/1) to out and returns 1;
+// otherwise returns 0 and leaves out untouched. Invalid block parameters are reported and give 0.
+int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
+                     uint8_t bg, uint8_t iLS, uint8_t crcType);
+
+// Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
+uint8_t nrLdpcDecIterUsed();
+
+// Instruction sets of the check-node lane loops, narrowest first.
+constexpr uint8_t kLdpcLanesBaseline = 0;
+constexpr uint8_t kLdpcLanesAvx2 = 1;
+constexpr uint8_t kLdpcLanesAvx512 = 2;  // AVX-512BW
+// The lane loops run with the widest instruction set the CPU has. For tests and benchmarks:
+// limits them to at most `widest`; returns the set now in use.
+uint8_t nrLdpcDecSetLanes(uint8_t widest);
+
+// For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
+// 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number
+// written: count, at most the codeword length with its punctured bits (68 or 52 times Zc).
+int32_t nrLdpcDecApp(int16_t* app, int32_t count);

@@ -1,0 +1,383 @@
+#include "phy/coding/dlsch_decode.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "config/nr_config.h"
+#include "phy/coding/crc.h"
+#include "phy/coding/dlsch_encode.h"
+#include "phy/coding/ldpc_decode.h"
+#include "phy/coding/ldpc_encode.h"
+#include "phy/coding/ldpc_params.h"
+#include "phy/coding/ldpc_rate_match.h"
+#include "phy/tx/sequence.h"
+#include "phy/tx/tbs.h"
+#include "tests/test_util.h"
+
+namespace {
+
+// What the transmitter sends for one transport block (TS 38.212 7.2): the transport block with
+// its CRC, and the rate-matched bits of every code block, concatenated.
+struct TxBlock {
+  NrLdpcParams p;
+  std::vector<int32_t> tbWithCrc;            // B bits
+  std::vector<std::vector<int32_t>> blocks;  // K' bits per code block (data + code-block CRC)
+  std::vector<int32_t> bits;                 // sumE rate-matched bits
+};
+
+TxBlock transmit(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t rv, int32_t layers,
+                 uint32_t seed) {
+  TxBlock t{};
+  nrLdpcParamCalc(A, G, rateX1024, Qm, rv, layers, &t.p);
+  t.p.Qm = Qm;
+  std::mt19937 rng(seed);
+  t.tbWithCrc.resize(A);
+  for (int32_t& b : t.tbWithCrc) b = static_cast<int32_t>(rng() & 1);
+  const uint8_t tbCrc = A <= 3824 ? kCrc16 : kCrc24A;
+  const uint32_t reg = nrCrcCalc(t.tbWithCrc.data(), tbCrc, static_cast<int32_t>(A));
+  for (int i = 0; i < (A <= 3824 ? 16 : 24); i++) t.tbWithCrc.push_back((reg >> i) & 1);
+  int64_t src = 0;
+  for (int32_t r = 0; r < t.p.C; r++) {
+    std::vector<int32_t> cb(t.p.K, 0);
+    const int32_t data = t.p.Kp - t.p.L;
+    std::copy_n(t.tbWithCrc.begin() + src, data, cb.begin());
+    if (t.p.L) {
+      const uint32_t cbReg = nrCrcCalc(cb.data(), kCrc24B, data);
+      for (int i = 0; i < 24; i++) cb[data + i] = (cbReg >> i) & 1;
+    }
+    t.blocks.emplace_back(cb.begin(), cb.begin() + t.p.Kp);
+    std::vector<int32_t> cw(t.p.N);
+    nrLdpcEncode(cb.data(), cw.data(), &t.p);
+    std::vector<int32_t> f(t.p.E[r]);
+    nrLdpcRateMatch(cw.data(), f.data(), r, &t.p);
+    t.bits.insert(t.bits.end(), f.begin(), f.end());
+    src += data;
+  }
+  return t;
+}
+
+// BPSK-like soft values: +level for bit 0, -level for bit 1.
+std::vector<int32_t> softOf(const std::vector<int32_t>& bits, int32_t level) {
+  std::vector<int32_t> s(bits.size());
+  for (size_t i = 0; i < bits.size(); i++) s[i] = bits[i] ? -level : level;
+  return s;
+}
+
+int32_t decodeBlock(const TxBlock& t, const std::vector<int32_t>& soft, std::vector<int32_t>& out) {
+  out.assign(t.p.K, 7);
+  return nrLdpcCbDecode(soft.data(), t.p.E[0], out.data(), t.p.K, t.p.Kp, t.p.Zc, t.p.Qm, t.p.k0,
+                        t.p.Ncb, t.p.N, static_cast<uint8_t>(t.p.bg), static_cast<uint8_t>(t.p.iLS),
+                        t.p.crcType);
+}
+
+struct RoundTrip {
+  int64_t A;
+  int64_t G;
+  float rateX1024;
+  int32_t Qm;
+  uint8_t rv;
+  int bg;  // expected base graph
+  int Zc;  // expected lifting size
+};
+
+}  // namespace
+
+// One code block over both base graphs, lifting sizes from 3 to 384, punctured (E < N - F) and
+// repeated (E > N - F) circular buffers and every redundancy version.
+TEST(LdpcCbDecode, RecoversEncodedBlocksOverRatesAndRedundancyVersions) {
+  const RoundTrip cases[] = {
+      {8424, 25344, 341, 2, 0, 1, 384},  // rate 1/3, the full BG1 circular buffer
+      {8424, 9504, 910, 4, 0, 1, 384},   // rate 8/9, punctured
+      {8424, 25344, 700, 6, 2, 1, 384},  // rv 2: the walk starts at 33 Zc
+      {4000, 12000, 700, 2, 1, 1, 192},  // rv 1
+      {300, 800, 800, 2, 3, 1, 15},      // BG1 with a small lifting size, rv 3
+      {3824, 19200, 205, 2, 0, 2, 384},  // rate 1/5, the full BG2 circular buffer
+      {3824, 16000, 600, 4, 2, 2, 384},  // BG2 rv 2: the walk starts at 25 Zc and wraps
+      {1000, 3000, 300, 2, 3, 2, 104},   // rv 3
+      {100, 2400, 100, 2, 1, 2, 20},     // repetition: E more than twice N - F
+      {20, 300, 300, 2, 2, 2, 6},        // Kb 6, rv 2
+      {1, 60, 300, 2, 0, 2, 3},          // the smallest block: Zc 3, mostly filler
+      {600, 3600, 400, 6, 1, 2, 72},     // Kb 9
+  };
+  for (const RoundTrip& c : cases) {
+    const TxBlock t = transmit(c.A, c.G, c.rateX1024, c.Qm, c.rv, 1, 77);
+    ASSERT_EQ(t.p.C, 1);
+    ASSERT_EQ(t.p.bg, c.bg) << "A " << c.A;
+    ASSERT_EQ(t.p.Zc, c.Zc) << "A " << c.A;
+    std::vector<int32_t> out;
+    ASSERT_EQ(decodeBlock(t, softOf(t.bits, 12), out), 1) << "A " << c.A << " rv " << +c.rv;
+    EXPECT_TRUE(std::equal(t.blocks[0].begin(), t.blocks[0].end(), out.begin())) << "A " << c.A;
+    EXPECT_GE(nrLdpcDecIterUsed(), 4);
+  }
+}
+
+TEST(LdpcCbDecode, CorrectsAFewFlippedSigns) {
+  const RoundTrip cases[] = {{8424, 25344, 341, 2, 0, 1, 384}, {1000, 3000, 300, 2, 0, 2, 104}};
+  for (const RoundTrip& c : cases) {
+    const TxBlock t = transmit(c.A, c.G, c.rateX1024, c.Qm, c.rv, 1, 5);
+    std::vector<int32_t> soft = softOf(t.bits, 10);
+    std::mt19937 rng(9);
+    for (int i = 0; i < static_cast<int>(soft.size()) / 50; i++) soft[rng() % soft.size()] *= -1;
+    std::vector<int32_t> out;
+    ASSERT_EQ(decodeBlock(t, soft, out), 1) << "A " << c.A;
+    EXPECT_TRUE(std::equal(t.blocks[0].begin(), t.blocks[0].end(), out.begin()));
+  }
+}
+
+// Repeated positions add up: a weak wrong copy is outvoted by a strong right one, whichever of
+// the two is sent first.
+TEST(LdpcCbDecode, RepeatedPositionsAccumulate) {
+  const TxBlock t = transmit(100, 1832, 100, 2, 0, 1, 3);  // E = 2 (N - F) exactly
+  const int32_t copy = t.p.N - t.p.F;
+  ASSERT_EQ(t.p.E[0], 2 * copy);
+  // The bits of the two copies, in circular-buffer order, interleaved over Qm 2.
+  for (int wrongFirst = 0; wrongFirst < 2; wrongFirst++) {
+    std::vector<int32_t> soft = softOf(t.bits, 6);
+    const int32_t n = t.p.E[0] / 2;
+    for (int32_t l = 0; l < 2; l++)
+      for (int32_t k = 0; k < n; k++) {
+        const int32_t j = l * n + k;  // selected bit j travelled as element 2k + l
+        const bool firstCopy = j < copy;
+        if (firstCopy == (wrongFirst == 1)) soft[2 * k + l] = -soft[2 * k + l] / 3;
+      }
+    std::vector<int32_t> out;
+    EXPECT_EQ(decodeBlock(t, soft, out), 1) << "wrong copy first: " << wrongFirst;
+  }
+}
+
+// A valid codeword whose CRC does not check: the decoder settles at once but never passes.
+TEST(LdpcCbDecode, CodewordWithBrokenCrcFailsAfterTwentyIterations) {
+  TxBlock t = transmit(500, 1500, 300, 2, 0, 1, 8);
+  std::vector<int32_t> cb(t.p.K, 0);
+  std::copy(t.blocks[0].begin(), t.blocks[0].end(), cb.begin());
+  cb[t.p.Kp - 1] ^= 1;  // last CRC bit
+  std::vector<int32_t> cw(t.p.N);
+  nrLdpcEncode(cb.data(), cw.data(), &t.p);
+  nrLdpcRateMatch(cw.data(), t.bits.data(), 0, &t.p);
+  std::vector<int32_t> out;
+  EXPECT_EQ(decodeBlock(t, softOf(t.bits, 31), out), 0);
+  EXPECT_EQ(nrLdpcDecIterUsed(), 20);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 7), t.p.K);
+}
+
+TEST(LdpcCbDecode, RejectsImpossibleBlocks) {
+  std::vector<int32_t> llr(100, 5), out(8448, 7);
+  std::string text = captureStdout([&] {
+    // Ncb beyond N, Zc not a lifting size, K not 10 Zc, all-filler buffer.
+    EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 40, 30, 4, 2, 0, 201, 200, 2, 0, 2), 0);
+    EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 170, 30, 17, 2, 0, 850, 850, 2, 0, 2), 0);
+    EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 44, 30, 4, 2, 0, 200, 200, 2, 0, 2), 0);
+    EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 40, 8, 4, 2, 0, 32, 200, 2, 0, 2), 0);
+  });
+  EXPECT_EQ(std::count(out.begin(), out.end(), 7), 8448);
+  size_t lines = std::count(text.begin(), text.end(), '\n');
+  EXPECT_EQ(lines, 4u);
+  EXPECT_NE(text.find("nrLdpcCbDecode(): invalid code block"), std::string::npos);
+}
+
+namespace {
+
+// Soft bits of a whole PDSCH codeword as the front end delivers them: scrambled with cInit.
+std::vector<int16_t> pdschSoftBits(const TxBlock& t, int64_t G, int32_t cInit, int32_t level) {
+  std::vector<int32_t> s = softOf(t.bits, level);
+  s.resize(G, 0);
+  nrScrambleInt(s.data(), s.data(), static_cast<int32_t>(t.bits.size()), cInit);
+  return std::vector<int16_t>(s.begin(), s.end());
+}
+
+std::string expectedReport(const std::vector<bool>& ok) {
+  std::string s;
+  for (size_t r = 0; r < ok.size(); r++)
+    s += "\n===>Enter Dec module! codeword: [" + std::to_string(r) + "] dec CRC " +
+         (ok[r] ? "OK" : "failed");
+  return s + "\n";
+}
+
+std::string dumpOf(const std::vector<int32_t>& bits) {
+  std::string s;
+  for (int32_t b : bits) s += std::to_string(b) + "\n";
+  return s;
+}
+
+constexpr int32_t kCInit = 0x1234 * 32768 + 17;
+
+}  // namespace
+
+TEST(DlschDecode, SingleBlockReportsOkAndDumpsTheTransportBlock) {
+  ScopedTempDir dir;
+  const TxBlock t = transmit(2000, 4800, 658, 4, 0, 2, 1);  // two layers
+  ASSERT_EQ(t.p.C, 1);
+  const std::vector<int16_t> soft = pdschSoftBits(t, 4800, kCInit, 9);
+  gnrUeConfig.sysInitDone = 1;
+  uint8_t r = 9;
+  const std::string text = captureStdout(
+      [&] { r = nrDlschDecode(2000, 4800, 2000.0f / 4800, kCInit, 4, 0, soft.data(), 2, 1316); });
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(text, expectedReport({true}));
+  EXPECT_EQ(readWholeFile("DecBuff.txt"), dumpOf(t.tbWithCrc));
+  EXPECT_EQ(gnrUeConfig.sysInitDone, 0);
+}
+
+// Several code blocks: each block's CRC24B decides its verdict; the chain's result and the dump
+// follow the last block only.
+TEST(DlschDecode, LastCodeBlockDecidesResultAndDump) {
+  const int64_t A = 19992, G = 30000;  // a TBS: B' divides into 3 blocks
+  const TxBlock t = transmit(A, G, 700, 2, 0, 1, 4);
+  ASSERT_EQ(t.p.C, 3);
+  struct Case {
+    int brokenBlock;
+    std::vector<bool> ok;
+  };
+  const Case cases[] = {
+      {-1, {true, true, true}}, {1, {true, false, true}}, {2, {true, true, false}}};
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    std::vector<int16_t> soft = pdschSoftBits(t, G, kCInit, 9);
+    if (c.brokenBlock >= 0) {
+      std::mt19937 rng(c.brokenBlock);
+      int64_t start = 0;
+      for (int r = 0; r < c.brokenBlock; r++) start += t.p.E[r];
+      for (int64_t i = start; i < start + t.p.E[c.brokenBlock]; i++)
+        soft[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+    }
+    uint8_t r = 9;
+    const std::string text = captureStdout(
+        [&] { r = nrDlschDecode(A, G, float(A) / G, kCInit, 2, 0, soft.data(), 1, 1400); });
+    EXPECT_EQ(text, expectedReport(c.ok));
+    EXPECT_EQ(r, c.ok.back() ? 1 : 0);
+    struct stat st;
+    const bool dumped = stat("DecBuff.txt", &st) == 0;
+    EXPECT_EQ(dumped, c.ok.back());
+    if (dumped && c.brokenBlock < 0) {
+      // The dump is the decoded-bit buffer: code block r at r*K, its K' bits, then filler gaps.
+      std::vector<int32_t> expect(t.p.B, 0);
+      for (int blk = 0; blk < t.p.C; blk++)
+        for (int i = 0; i < t.p.Kp && blk * t.p.K + i < t.p.B; i++)
+          expect[blk * t.p.K + i] = t.blocks[blk][i];
+      EXPECT_EQ(readWholeFile("DecBuff.txt"), dumpOf(expect));
+    }
+  }
+}
+
+// MCS 15 (Qm 6, target rate 666/1024), 48 REs per PRB, 5 PRBs: A = 984, G = 1440. The
+// transmitter takes BG2 from the target rate, while A/G = 0.683 would select BG1.
+TEST(DlschDecode, BaseGraphFollowsTheTargetRate) {
+  ScopedTempDir dir;
+  const TxBlock t = transmit(984, 1440, 666, 6, 0, 1, 6);
+  ASSERT_EQ(t.p.bg, 2);
+  const std::vector<int16_t> soft = pdschSoftBits(t, 1440, kCInit, 9);
+  uint8_t r = 9;
+  std::string text = captureStdout(
+      [&] { r = nrDlschDecode(984, 1440, 984.0f / 1440, kCInit, 6, 0, soft.data(), 1, 1332); });
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(gnrLdpcDecPara.bg, 2);
+  EXPECT_EQ(text, expectedReport({true}));
+  // Without the target rate the effective rate decides, as a caller without it must accept.
+  text = captureStdout(
+      [&] { r = nrDlschDecode(984, 1440, 984.0f / 1440, kCInit, 6, 0, soft.data(), 1); });
+  EXPECT_EQ(gnrLdpcDecPara.bg, 1);
+  EXPECT_EQ(r, 0);
+}
+
+TEST(DlschDecode, VerdictsAreReportedWhenTheDumpCannotBeWritten) {
+  ScopedTempDir dir;
+  ASSERT_EQ(mkdir("DecBuff.txt", 0700), 0);  // a directory where the file should go
+  const TxBlock t = transmit(500, 1200, 400, 2, 0, 1, 2);
+  const std::vector<int16_t> soft = pdschSoftBits(t, 1200, kCInit, 9);
+  uint8_t r = 9;
+  const std::string text = captureStdout(
+      [&] { r = nrDlschDecode(500, 1200, 500.0f / 1200, kCInit, 2, 0, soft.data(), 1, 800); });
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(text,
+            "\n===>Enter Dec module! codeword: [0] dec CRC OKFail to open file: DecBuff.txt!\n\n");
+}
+
+TEST(DlschDecode, RejectsRequestsBeyondItsBuffers) {
+  ScopedTempDir dir;
+  std::vector<int16_t> soft(kUeLlrCap, 5);
+  gnrUeConfig.sysInitDone = 1;
+  uint8_t r = 9;
+  // More soft bits than the soft-bit buffer holds: nothing is read.
+  std::string text = captureStdout(
+      [&] { r = nrDlschDecode(1000, kUeLlrCap + 1, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
+  EXPECT_EQ(r, 0);
+  EXPECT_NE(text.find("nrDlschDecode(): "), std::string::npos);
+  EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
+  // 107 code blocks of BG1.
+  text = captureStdout(
+      [&] { r = nrDlschDecode(900000, 400000, 0.9f, kCInit, 8, 0, soft.data(), 2, 1800); });
+  EXPECT_EQ(r, 0);
+  EXPECT_NE(text.find("nrDlschDecode(): "), std::string::npos);
+  EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
+  // No coded bits at all, and fewer coded bits than code blocks: blocks that were never sent.
+  for (uint32_t g : {0u, 2u}) {
+    text = captureStdout(
+        [&] { r = nrDlschDecode(20000, g, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(text.find("Enter Dec module"), std::string::npos) << g;
+  }
+  // No bits per symbol.
+  text = captureStdout(
+      [&] { r = nrDlschDecode(1000, 2000, 0.5f, kCInit, 0, 0, soft.data(), 1, 1024); });
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
+  EXPECT_EQ(gnrUeConfig.sysInitDone, 1);
+  struct stat st;
+  EXPECT_NE(stat("DecBuff.txt", &st), 0);
+}
+
+// The bench's own transmitter end to end: nrDlschEncode, scrambling, BPSK-like soft bits, then
+// the decoding chain with the PDSCH entry's target rate. With one code block the decoder's dump
+// equals the encoder's transport block with CRC.
+TEST(DlschDecode, DecodesWhatTheSharedChannelEncoderSent) {
+  struct Case {
+    int32_t mcs, layers, nRePerPrb, nPrb;
+    uint8_t rv;
+  };
+  const Case cases[] = {
+      {15, 1, 48, 5, 0},    // A 984, G 1440: BG2 by the target rate, BG1 by A/G
+      {0, 1, 120, 4, 0},    // QPSK, rate 0.12: BG2
+      {19, 2, 132, 20, 0},  // 64QAM, two layers, several code blocks
+      {0, 1, 132, 10, 1},   // rv 1 at rate 0.12: the walk wraps into the systematic bits
+      {27, 1, 144, 50, 0},  // 256QAM at rate 0.93: several BG1 code blocks
+      {10, 1, 100, 8, 3},   // rv 3
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    int32_t qm = 0, C = 0;
+    float rateX1024 = 0;
+    uint64_t A = 0, G = 0;
+    nrTbsCalc(c.mcs, c.nRePerPrb, c.nPrb, c.layers, &qm, &C, &rateX1024, &A, &G);
+    if (c.mcs == 15) {
+      ASSERT_EQ(A, 984u);
+      ASSERT_EQ(G, 1440u);
+    }
+    std::vector<int32_t> bits(G);
+    std::string text = captureStdout([&] {
+      ASSERT_GT(nrDlschEncode(c.mcs, c.layers, c.nRePerPrb, c.nPrb, bits.data(), c.rv,
+                              static_cast<int64_t>(G)),
+                0);
+    });
+    std::vector<int32_t> soft = softOf(bits, 9);
+    nrScrambleInt(soft.data(), soft.data(), static_cast<int32_t>(G), kCInit);
+    const std::vector<int16_t> soft16(soft.begin(), soft.end());
+    const float effRate = static_cast<float>(A) / static_cast<float>(G);
+    const uint16_t rateX2048 = static_cast<uint16_t>(2.0f * rateX1024);
+    uint8_t r = 9;
+    text = captureStdout([&] {
+      r = nrDlschDecode(static_cast<uint32_t>(A), static_cast<uint32_t>(G), effRate, kCInit,
+                        static_cast<uint32_t>(qm), c.rv, soft16.data(),
+                        static_cast<uint8_t>(c.layers), rateX2048);
+    });
+    EXPECT_EQ(r, 1) << "mcs " << c.mcs;
+    EXPECT_EQ(text, expectedReport(std::vector<bool>(C, true))) << "mcs " << c.mcs;
+    if (C == 1) {
+      EXPECT_EQ(readWholeFile("DecBuff.txt"), readWholeFile("EncCrcBuff.txt")) << "mcs " << c.mcs;
+    }
+  }
+}

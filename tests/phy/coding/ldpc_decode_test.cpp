@@ -1,0 +1,479 @@
+#include "phy/coding/ldpc_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "phy/coding/ldpc_tables.h"
+
+namespace {
+
+constexpr int32_t kFiller = 1000;
+
+struct Block {
+  uint8_t bg;
+  int Zc;
+  int Kp;
+  uint8_t iLS;
+  int K() const { return (bg == 1 ? 22 : 10) * Zc; }
+  int N() const { return (bg == 1 ? 66 : 50) * Zc; }
+};
+
+uint8_t setOf(int Zc) {
+  for (int i = 0; i < kLiftSizeN; i++)
+    if (gnrLdpcLiftSizes[i] == Zc)
+      for (uint8_t s = 0; s < kLiftSetN; s++)
+        if (gnrLdpcLiftSetEnd[s] > i) return s;
+  return 0xFF;
+}
+
+Block block(uint8_t bg, int Zc, int Kp) { return Block{bg, Zc, Kp, setOf(Zc)}; }
+
+// LLRs of the all-zero codeword: every transmitted position `level`, filler positions certain.
+std::vector<int32_t> zeroCodewordLlr(const Block& b, int32_t level) {
+  std::vector<int32_t> llr(b.N(), level);
+  for (int i = b.Kp - 2 * b.Zc; i < b.K() - 2 * b.Zc; i++) llr[i] = kFiller;
+  return llr;
+}
+
+int32_t decode(const Block& b, const std::vector<int32_t>& llr, std::vector<int32_t>& out) {
+  out.resize(b.Kp);
+  return nrLdpcDecode(llr.data(), out.data(), b.Kp, b.Zc, static_cast<int32_t>(llr.size()), b.bg,
+                      b.iLS, 2);
+}
+
+}  // namespace
+
+TEST(LdpcDecSchedule, LayersAllowTheDeferredWriteBacks) {
+  for (uint8_t bg = 1; bg <= 2; bg++) {
+    const NrLdpcDecSchedule* s = nrLdpcDecSchedule(bg);
+    ASSERT_NE(s, nullptr);
+    const int rows = bg == 1 ? kBg1Rows : kBg2Rows;
+    const int cols = bg == 1 ? kBg1Cols : kBg2Cols;
+    ASSERT_EQ(s->numLayers, rows);
+    EXPECT_EQ(s->numEdges, bg == 1 ? 316 : 197);
+    const int head[4] = {1, 3, 0, 2};
+    int e = 0;
+    std::set<int> prevCols;
+    for (int l = 0; l < rows; l++) {
+      const int row = l < 4 ? head[l] : l;
+      EXPECT_EQ(s->layerRow[l], row);
+      const int u = l == 0 ? 0 : l <= 4 ? 1 : l <= 20 ? (bg == 1 ? 2 : 1) : 3;
+      EXPECT_EQ(s->updateInd[l], u) << "layer " << l;
+      std::set<int> colsHere;
+      std::vector<int> order;
+      for (int m = 0; m < s->rowWeight[l]; m++, e++) {
+        const NrLdpcDecEdge& edge = s->edge[e];
+        order.push_back(edge.col);
+        colsHere.insert(edge.col);
+        for (int set = 0; set < kLiftSetN; set++) {
+          const int32_t v =
+              bg == 1 ? gnrLdpcBg1[set][row][edge.col] : gnrLdpcBg2[set][row][edge.col];
+          EXPECT_EQ(edge.shift[set], v);
+        }
+      }
+      // Every non-empty block of the row appears exactly once.
+      int weight = 0;
+      for (int c = 0; c < cols; c++)
+        weight += (bg == 1 ? gnrLdpcBg1[0][row][c] : gnrLdpcBg2[0][row][c]) >= 0;
+      EXPECT_EQ(s->rowWeight[l], weight);
+      EXPECT_LE(weight, kLdpcDecMaxRowWeight);
+      // Ascending columns; BG1 rows 4..20 move columns 0 and 1 to the end.
+      std::vector<int> expect(colsHere.begin(), colsHere.end());
+      if (bg == 1 && row >= 4 && row <= 20)
+        std::stable_partition(expect.begin(), expect.end(), [](int c) { return c >= 2; });
+      EXPECT_EQ(order, expect) << "layer " << l;
+      std::vector<int> shared;
+      std::set_intersection(colsHere.begin(), colsHere.end(), prevCols.begin(), prevCols.end(),
+                            std::back_inserter(shared));
+      if (u == 3) {
+        EXPECT_TRUE(shared.empty()) << "layer " << l;
+      }
+      if (u == 2) {
+        EXPECT_TRUE(colsHere.count(0) || colsHere.count(1)) << "layer " << l;
+        for (int c : shared) EXPECT_LT(c, 2) << "layer " << l;
+      }
+      prevCols = colsHere;
+    }
+    EXPECT_EQ(e, s->numEdges);
+  }
+  EXPECT_EQ(nrLdpcDecSchedule(0), nullptr);
+  EXPECT_EQ(nrLdpcDecSchedule(3), nullptr);
+}
+
+// No signal at all (LLR 0, fillers certain) hard-decides to the all-zero block, whose CRC register
+// is 0; the CRC is first tested after the fourth iteration.
+TEST(LdpcDecode, AllZeroInputSucceedsAfterFourIterations) {
+  const Block cases[] = {block(1, 384, 8448), block(1, 2, 40),     block(2, 384, 3840),
+                         block(2, 2, 17),     block(1, 208, 4000), block(2, 15, 120)};
+  for (const Block& b : cases) {
+    std::vector<int32_t> out(b.Kp, 7);
+    std::vector<int32_t> llr = zeroCodewordLlr(b, 0);
+    ASSERT_EQ(decode(b, llr, out), 1) << "bg " << +b.bg << " Zc " << b.Zc;
+    EXPECT_EQ(nrLdpcDecIterUsed(), 4);
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), b.Kp);
+    EXPECT_EQ(gnrLdpcDecPara.Zc, b.Zc);
+    EXPECT_EQ(gnrLdpcDecPara.numLayers, b.bg == 1 ? 46 : 42);
+  }
+}
+
+TEST(LdpcDecode, NeverCheckingBlockFailsAfterTwentyIterationsAndLeavesOutputAlone) {
+  const Block b = block(1, 64, 1000);
+  std::mt19937 rng(5);
+  std::vector<int32_t> llr(b.N());
+  for (int32_t& x : llr) x = static_cast<int32_t>(rng() % 63) - 31;
+  std::vector<int32_t> out(b.Kp, 5);
+  EXPECT_EQ(nrLdpcDecode(llr.data(), out.data(), b.Kp, b.Zc, b.N(), b.bg, b.iLS, 0), 0);
+  EXPECT_EQ(nrLdpcDecIterUsed(), 20);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 5), b.Kp);
+}
+
+// Inputs saturate to 6 bits: +-1000 (the filler value) and +-31 give the same decoding, also for
+// noisy blocks that need several iterations.
+TEST(LdpcDecode, LargeInputsBehaveLikeSaturatedOnes) {
+  const Block b = block(2, 52, 500);
+  std::mt19937 rng(11);
+  int hardWon = 0;
+  for (int trial = 0; trial < 6; trial++) {
+    std::vector<int32_t> big = zeroCodewordLlr(b, 0);
+    std::vector<int32_t> sat = big;
+    for (size_t i = 0; i < big.size(); i++) {
+      if (big[i] == kFiller) {
+        sat[i] = 31;
+        continue;
+      }
+      const int r = static_cast<int>(rng() % 100);
+      // Mostly weak, correct values; a few certain ones in either direction.
+      const int32_t v = r < 2 ? -kFiller : r < 30 ? kFiller : static_cast<int32_t>(rng() % 12) - 3;
+      big[i] = v;
+      sat[i] = v == kFiller ? 31 : v == -kFiller ? -32 : v;
+    }
+    std::vector<int32_t> outBig, outSat;
+    const int32_t okBig = decode(b, big, outBig);
+    const int iterBig = nrLdpcDecIterUsed();
+    const int32_t okSat = decode(b, sat, outSat);
+    EXPECT_EQ(okBig, okSat) << trial;
+    EXPECT_EQ(iterBig, nrLdpcDecIterUsed()) << trial;
+    if (okBig) {
+      EXPECT_EQ(outBig, outSat);
+      EXPECT_EQ(std::count(outBig.begin(), outBig.end(), 0), b.Kp);
+      hardWon += iterBig > 4;
+    }
+  }
+  EXPECT_GE(hardWon, 3);  // the cases exercise more than the first iterations
+}
+
+TEST(LdpcDecode, SettingsBoundTheIterations) {
+  const Block b = block(2, 16, 150);
+  std::vector<int32_t> out;
+  std::vector<int32_t> noise(b.N());
+  std::mt19937 rng(3);
+  for (int32_t& x : noise) x = static_cast<int32_t>(rng() % 63) - 31;
+  gnrLdpcDecPara.maxIter = 7;
+  EXPECT_EQ(decode(b, noise, out), 0);
+  EXPECT_EQ(nrLdpcDecIterUsed(), 7);
+  // Without early termination every iteration runs and the last one's CRC decides.
+  gnrLdpcDecPara.etEnable = 0;
+  gnrLdpcDecPara.maxIter = 9;
+  EXPECT_EQ(decode(b, zeroCodewordLlr(b, 20), out), 1);
+  EXPECT_EQ(nrLdpcDecIterUsed(), 9);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 0), b.Kp);
+  gnrLdpcDecPara.maxIter = 2;  // never reaches the first CRC test
+  EXPECT_EQ(decode(b, zeroCodewordLlr(b, 20), out), 0);
+}
+
+TEST(LdpcDecode, RejectsImpossibleBlocks) {
+  std::vector<int32_t> llr(66 * 384, 10), out(8448, 3);
+  struct Bad {
+    int Kp, Zc, N;
+    uint8_t bg, iLS;
+  };
+  const Bad bad[] = {
+      {100, 17, 66 * 17, 1, 0},        // 17 is no lifting size
+      {100, 384, 66 * 384, 3, 1},      // no base graph 3
+      {100, 384, 66 * 384 + 1, 1, 1},  // more inputs than columns
+      {0, 384, 66 * 384, 1, 1},        // nothing to deliver
+      {3841, 384, 50 * 384, 2, 1},     // more than the BG2 systematic bits
+      {100, 384, 66 * 384, 1, 8},      // no such set
+  };
+  for (const Bad& c : bad) {
+    std::string text;
+    int32_t r = -1;
+    testing::internal::CaptureStdout();
+    r = nrLdpcDecode(llr.data(), out.data(), c.Kp, c.Zc, c.N, c.bg, c.iLS, 2);
+    text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, 0);
+    EXPECT_NE(text.find("nrLdpcDecode: invalid code block"), std::string::npos);
+  }
+  EXPECT_EQ(std::count(out.begin(), out.end(), 3), 8448);
+}
+
+namespace {
+
+// A literal scalar model of the decoder: per-check-node records with 32-bit row words (min1,
+// min2, index bytes), 32-bit edge signs, ping-pong slots and the write-back timing of the update
+// indicators. The production decoder stores the same quantities lane-wise; both must agree on
+// every verdict and iteration count.
+struct RefNode {
+  uint8_t idx, min1, min2, min3;
+  uint32_t sgnProd;
+  uint32_t sign[kLdpcDecMaxRowWeight];
+  int16_t v[kLdpcDecMaxRowWeight];
+  uint32_t* rowWord;
+  uint32_t* edgeSign;
+};
+RefNode refNode[kLdpcDecMaxZc][2];
+uint32_t refRowWord[kLdpcDecMaxZc][kLdpcDecMaxLayers];
+uint32_t refEdgeSign[kLdpcDecMaxZc][kLdpcDecMaxEdges];
+int16_t refApp[kLdpcDecMaxCols][kLdpcDecMaxZc];
+int16_t refRot[kLdpcDecMaxCols];
+uint8_t refColSlot[2][kLdpcDecMaxRowWeight];
+
+int8_t refF(int8_t x) {
+  if (x > 21) return 0;
+  if (x > 8) return static_cast<int8_t>((71 - 3 * x) >> 4);
+  return static_cast<int8_t>((43 - 3 * x) >> 3);
+}
+int8_t refMinStar(int8_t a, int8_t b) {
+  return static_cast<int8_t>(std::min(a, b) + refF(static_cast<int8_t>(a + b)) -
+                             refF(static_cast<int8_t>(std::abs(a - b))));
+}
+
+void refWriteBack(int s, int w, int Zc, bool minStar) {
+  for (int z = 0; z < Zc; z++) {
+    RefNode& n = refNode[z][s];
+    int8_t m1 = static_cast<int8_t>(n.min1), m2 = static_cast<int8_t>(n.min2);
+    if (minStar) {
+      m2 = refMinStar(m2, static_cast<int8_t>(n.min3));
+      m1 = refMinStar(m1, m2);
+    }
+    const uint8_t n1 = static_cast<uint8_t>((m1 * 25) >> 5);
+    const uint8_t n2 = static_cast<uint8_t>((m2 * 25) >> 5);
+    *n.rowWord = (*n.rowWord & 0xFF000000u) | n1 | (n2 << 8) | (uint32_t(n.idx) << 16);
+    for (int i = 0; i < w; i++) {
+      n.sign[i] = n.sgnProd ^ n.sign[i];
+      n.edgeSign[i] = n.sign[i];
+    }
+  }
+  for (int i = 0; i < w; i++)
+    for (int z = 0; z < Zc; z++) {
+      const RefNode& n = refNode[z][s];
+      const int8_t mag =
+          static_cast<int8_t>(i == int((*n.rowWord >> 16) & 0xFF) ? (*n.rowWord >> 8) : *n.rowWord);
+      const int a = n.sign[i] == 0 ? n.v[i] + mag : n.v[i] - mag;
+      refApp[refColSlot[s][i]][z] = static_cast<int16_t>(std::clamp(a, -256, 255));
+    }
+}
+
+bool refCrc(int Kp, int Zc, uint8_t crcType, std::vector<int32_t>& bits) {
+  bits.assign(Kp, 0);
+  for (int k = 0; k < Kp; k++) bits[k] = refApp[k / Zc][(Zc + k % Zc - refRot[k / Zc]) % Zc] < 0;
+  const uint32_t poly = crcType == 0 ? 0xDF3261u : crcType == 1 ? 0xC60001u : 0x8408u;
+  uint32_t r = 0;
+  for (int32_t b : bits) {
+    const uint32_t f = (r & 1u) ^ static_cast<uint32_t>(b);
+    r >>= 1;
+    if (f) r ^= poly;
+  }
+  return r == 0;
+}
+
+int32_t refDecode(const std::vector<int32_t>& llr, std::vector<int32_t>& out, const Block& b,
+                  uint8_t crcType, bool minStar, int& iters, int maxIter = 20, bool early = true) {
+  const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(b.bg);
+  const int Zc = b.Zc;
+  const int cols = b.bg == 1 ? 68 : 52;
+  std::vector<int32_t> in(2 * Zc, 0);
+  for (int32_t x : llr) in.push_back(std::clamp(x, -32, 31));
+  in.resize(cols * Zc, 0);
+  iters = maxIter;
+  std::memset(refRowWord, 0, sizeof(refRowWord));
+  std::memset(refRot, 0, sizeof(refRot));
+  for (int i = 0; i < cols * Zc; i++) refApp[i / Zc][i % Zc] = static_cast<int16_t>(in[i] << 1);
+  std::vector<int16_t> x(Zc);
+  std::vector<int32_t> bits;
+  for (int it = 0; it < maxIter; it++) {
+    int e = 0;
+    int prevSlot = -1, prevW = 0;
+    for (int l = 0; l < sch->numLayers; l++) {
+      const int s = l & 1, w = sch->rowWeight[l], u = sch->updateInd[l];
+      for (int z = 0; z < Zc; z++) {
+        RefNode& n = refNode[z][s];
+        n.idx = 0;
+        n.min1 = n.min2 = n.min3 = 63;
+        n.sgnProd = 0;
+        n.rowWord = &refRowWord[z][l];
+        n.edgeSign = &refEdgeSign[z][e];
+      }
+      bool written = false;
+      if (u == 1 && prevSlot >= 0) {
+        refWriteBack(prevSlot, prevW, Zc, minStar);
+        written = true;
+      }
+      for (int m = 0; m < w; m++, e++) {
+        const int c = sch->edge[e].col;
+        const int vp = sch->edge[e].shift[b.iLS] % Zc;
+        const int relativeShiftVal = (Zc - refRot[c] + vp) % Zc;
+        refRot[c] = static_cast<int16_t>(vp);
+        refColSlot[s][m] = static_cast<uint8_t>(c);
+        if (u == 2 && !written && prevSlot >= 0 && c < 2) {
+          refWriteBack(prevSlot, prevW, Zc, minStar);
+          written = true;
+        }
+        for (int z = 0; z < Zc; z++) x[z] = refApp[c][(relativeShiftVal + z) % Zc];
+        for (int z = 0; z < Zc; z++) {
+          RefNode& n = refNode[z][s];
+          const uint32_t word = *n.rowWord;
+          const int8_t old = static_cast<int8_t>(m == int((word >> 16) & 0xFF) ? word >> 8 : word);
+          const int16_t v = static_cast<int16_t>(n.edgeSign[m] ? x[z] + old : x[z] - old);
+          n.v[m] = v;
+          const uint32_t sb = v < 0;
+          n.sgnProd ^= sb;
+          n.sign[m] = sb;
+          const uint8_t a = static_cast<uint8_t>(std::min<int>(std::abs(v), 63));
+          if (a < n.min2) {
+            n.min3 = n.min2;
+            if (a < n.min1) {
+              n.min2 = n.min1;
+              n.min1 = a;
+              n.idx = static_cast<uint8_t>(m);
+            } else {
+              n.min2 = a;
+            }
+          } else if (a < n.min3) {
+            n.min3 = a;
+          }
+        }
+      }
+      if (u == 3 && prevSlot >= 0) refWriteBack(prevSlot, prevW, Zc, minStar);
+      prevSlot = s;
+      prevW = w;
+    }
+    refWriteBack(prevSlot, prevW, Zc, minStar);
+    if (early && it >= 3 && refCrc(b.Kp, Zc, crcType, bits)) {
+      iters = it + 1;
+      out = bits;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// All-zero codeword as BPSK through white Gaussian noise of deviation sigma (two fractional bits).
+std::vector<int32_t> noisyLlr(const Block& b, std::mt19937& rng, double sigma) {
+  std::normal_distribution<double> noise(0.0, sigma);
+  std::vector<int32_t> llr = zeroCodewordLlr(b, 0);
+  for (int32_t& v : llr)
+    if (v != kFiller)
+      v = static_cast<int32_t>(std::lround(8.0 * (1.0 + noise(rng)) / (sigma * sigma)));
+  return llr;
+}
+
+}  // namespace
+
+TEST(LdpcDecode, AgreesWithTheScalarModelIterationForIteration) {
+  // Many short blocks near the decoding threshold: iteration counts there react to any difference
+  // in the arithmetic; two large blocks cover the full memories.
+  std::vector<std::pair<Block, double>> cases = {{block(1, 384, 8448), 1.15},
+                                                 {block(2, 384, 3840), 1.4}};
+  const int smallZc[] = {2, 3, 5, 7, 9, 11, 13, 15, 6, 10};
+  for (int t = 0; t < 150; t++) {
+    const int Zc = smallZc[t % 10];
+    const uint8_t bg = static_cast<uint8_t>(1 + (t / 10) % 2);
+    const int K = (bg == 1 ? 22 : 10) * Zc;
+    cases.push_back({block(bg, Zc, K - (t % 4) * (K / 8)), bg == 1 ? 1.1 : 1.3});
+  }
+  std::mt19937 rng(2024);
+  std::set<int> iterSeen;
+  for (bool minStar : {false, true}) {
+    gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+    for (const auto& [b, sigma] : cases) {
+      const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
+      std::vector<int32_t> out(b.Kp, 9), refOut;
+      int refIters = 0;
+      const int32_t refOk = refDecode(llr, refOut, b, 1, minStar, refIters);
+      const int32_t ok = nrLdpcDecode(llr.data(), out.data(), b.Kp, b.Zc,
+                                      static_cast<int32_t>(llr.size()), b.bg, b.iLS, 1);
+      ASSERT_EQ(ok, refOk) << "bg " << +b.bg << " Zc " << b.Zc << " minStar " << minStar;
+      ASSERT_EQ(nrLdpcDecIterUsed(), refIters) << "bg " << +b.bg << " Zc " << b.Zc;
+      if (ok) {
+        EXPECT_EQ(out, refOut);
+      }
+      iterSeen.insert(refIters);
+    }
+  }
+  // The cases span quick passes, long decodings and failures.
+  EXPECT_GE(iterSeen.size(), 6u);
+  EXPECT_TRUE(iterSeen.count(20));
+}
+
+// The whole a posteriori memory after a fixed number of iterations, value for value: saturations,
+// normalisation, minima and rotations all show here.
+TEST(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
+  std::mt19937 rng(77);
+  const std::pair<Block, double> cases[] = {
+      {block(1, 384, 8448), 1.15}, {block(2, 384, 3500), 1.4}, {block(1, 26, 520), 0.9},
+      {block(2, 11, 100), 1.6},    {block(1, 2, 40), 1.2},     {block(2, 208, 2000), 0.7}};
+  for (bool minStar : {false, true})
+    for (const auto& [b, sigma] : cases)
+      for (int iters : {1, 2, 5, 9}) {
+        gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+        gnrLdpcDecPara.etEnable = 0;
+        gnrLdpcDecPara.maxIter = static_cast<uint8_t>(iters);
+        const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
+        std::vector<int32_t> out(b.Kp), refOut;
+        int refIters = 0;
+        refDecode(llr, refOut, b, 2, minStar, refIters, iters, false);
+        nrLdpcDecode(llr.data(), out.data(), b.Kp, b.Zc, static_cast<int32_t>(llr.size()), b.bg,
+                     b.iLS, 2);
+        const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
+        std::vector<int16_t> app(n + 5, 0), ref(n + 5, 0);
+        ASSERT_EQ(nrLdpcDecApp(app.data(), n + 5), n);
+        for (int k = 0; k < n; k++)
+          ref[k] = refApp[k / b.Zc][(k % b.Zc - refRot[k / b.Zc] + b.Zc) % b.Zc];
+        ASSERT_EQ(app, ref) << "bg " << +b.bg << " Zc " << b.Zc << " iterations " << iters
+                            << " minStar " << minStar;
+        EXPECT_EQ(nrLdpcDecIterUsed(), iters);
+      }
+}
+
+// The lane loops of every instruction set come from one source; all must leave identical
+// memories.
+TEST(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
+  const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
+  if (widest == kLdpcLanesBaseline) GTEST_SKIP() << "only the baseline lane loops on this CPU";
+  std::mt19937 rng(8);
+  const std::pair<Block, double> cases[] = {
+      {block(1, 384, 8448), 1.15}, {block(2, 120, 1150), 1.3}, {block(1, 7, 150), 1.0}};
+  for (bool minStar : {false, true})
+    for (const auto& [b, sigma] : cases) {
+      gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+      const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
+      const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
+      std::vector<int16_t> app[3];
+      int iters[3];
+      int32_t ok[3];
+      std::vector<int32_t> out[3];
+      for (uint8_t set = 0; set <= widest; set++) {
+        ASSERT_EQ(nrLdpcDecSetLanes(set), set);
+        out[set].assign(b.Kp, 3);
+        ok[set] = decode(b, llr, out[set]);
+        iters[set] = nrLdpcDecIterUsed();
+        app[set].resize(n);
+        nrLdpcDecApp(app[set].data(), n);
+      }
+      for (uint8_t set = 1; set <= widest; set++) {
+        EXPECT_EQ(ok[set], ok[0]);
+        EXPECT_EQ(iters[set], iters[0]);
+        EXPECT_EQ(out[set], out[0]);
+        EXPECT_EQ(app[set], app[0]) << "set " << +set << " bg " << +b.bg << " Zc " << b.Zc;
+      }
+    }
+}

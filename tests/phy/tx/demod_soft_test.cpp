@@ -1,0 +1,127 @@
+#include "phy/tx/demod_soft.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "config/nr_config.h"
+#include "phy/tx/modulate.h"
+
+namespace {
+
+constexpr int16_t kUntouched = 0x5A5A;
+
+std::vector<int16_t> demod(const std::vector<int32_t>& symbols, uint16_t Qm) {
+  std::vector<int16_t> soft(symbols.size() * (Qm ? Qm : 1) + 4, kUntouched);
+  nrDemodSoft(symbols.data(), soft.data(), static_cast<int32_t>(symbols.size()), Qm);
+  soft.resize(symbols.size() * Qm);
+  return soft;
+}
+
+}  // namespace
+
+TEST(DemodSoft, GivesTheExampleSoftBitsAndWeakCounts) {
+  struct Case {
+    uint16_t Qm;
+    int re, im;
+    std::vector<int16_t> soft;
+    uint32_t weak;  // count after the call, starting from 0
+  };
+  const Case cases[] = {
+      {2, 724, -724, {7, -7}, 0},
+      {2, 724, 0, {7, 0}, 1},  // a zero Q soft bit is weak
+      {2, 0, 724, {0, 7}, 0},  // a zero I soft bit is not looked at
+      {4, 324, -972, {14, -32, 14, -13}, 0},
+      {4, 0, 0, {0, 0, 27, 27}, 0},
+      {4, 324, 0, {14, 0, 14, 27}, 0},
+      {6, 158, -1106, {20, -32, 31, -32, -18, -14}, 0},
+      {6, 790, 474, {31, 31, -19, 20, 20, 19}, 0},
+      {6, 0, 0, {0, 0, 31, 31, -30, -30}, 2},  // raw 0 on both sign bits
+  };
+  for (const Case& c : cases) {
+    gnrWeakLlrCnt = 0;
+    EXPECT_EQ(demod({nrCpxPack(c.re, c.im)}, c.Qm), c.soft) << "Qm " << c.Qm << " " << c.re;
+    EXPECT_EQ(gnrWeakLlrCnt, c.weak) << "Qm " << c.Qm << " " << c.re;
+  }
+}
+
+TEST(DemodSoft, SixteenQamCountsSymbolsWithANearZeroLastSoftBit) {
+  // Q halfway between levels 1 and 3 (|soft bit 3| <= 1) is weak; the I value does not matter.
+  gnrWeakLlrCnt = 0;
+  const std::vector<int16_t> soft = demod({nrCpxPack(972, 648), nrCpxPack(-324, 324)}, 4);
+  EXPECT_LE(std::abs(soft[3]), 1);
+  EXPECT_GT(std::abs(soft[7]), 1);
+  EXPECT_EQ(gnrWeakLlrCnt, 1u);
+}
+
+TEST(DemodSoft, QpskAndSixteenQamAddToTheCountWhileSixtyFourQamReplacesIt) {
+  gnrWeakLlrCnt = 0;
+  demod({nrCpxPack(724, 0), nrCpxPack(-724, 0)}, 2);
+  EXPECT_EQ(gnrWeakLlrCnt, 2u);
+  demod({nrCpxPack(324, 648)}, 4);
+  EXPECT_EQ(gnrWeakLlrCnt, 3u);
+  demod({nrCpxPack(324, 648)}, 4);
+  EXPECT_EQ(gnrWeakLlrCnt, 4u);
+  demod({nrCpxPack(158, 158)}, 6);  // no raw zero in this block
+  EXPECT_EQ(gnrWeakLlrCnt, 0u);
+  demod({nrCpxPack(0, 0), nrCpxPack(0, 158)}, 6);
+  EXPECT_EQ(gnrWeakLlrCnt, 3u);
+  demod({nrCpxPack(0, 0)}, 8);  // 256QAM counts like 64QAM
+  EXPECT_EQ(gnrWeakLlrCnt, 2u);
+}
+
+TEST(DemodSoft, UnsupportedOrdersWriteNothingAndKeepTheCount) {
+  for (uint16_t Qm : {0, 1, 3, 5, 7, 9}) {
+    gnrWeakLlrCnt = 17;
+    std::vector<int16_t> soft(32, kUntouched);
+    const int32_t sym[2] = {nrCpxPack(724, 0), nrCpxPack(0, 0)};
+    nrDemodSoft(sym, soft.data(), 2, Qm);
+    for (int16_t v : soft) EXPECT_EQ(v, kUntouched) << "Qm " << Qm;
+    EXPECT_EQ(gnrWeakLlrCnt, 17u);
+  }
+}
+
+// demap(map(b)) has the sign of every bit for every label of every order, with no weak soft bit,
+// and the QAM soft bits of a noise-free symbol are confident enough to decode.
+TEST(DemodSoft, RecoversTheSignOfEveryMappedBit) {
+  for (uint16_t Qm : {2, 4, 6, 8}) {
+    const uint32_t pointN = 1u << Qm;
+    std::vector<int16_t> bits;
+    for (uint32_t label = 0; label < pointN; label++)
+      for (int b = 0; b < Qm; b++) bits.push_back(((label >> b) & 1) ? -1 : 1);
+    std::vector<int32_t> symbols(pointN);
+    nrModulate(symbols.data(), bits.data(), static_cast<int32_t>(bits.size()), Qm);
+    gnrWeakLlrCnt = 0;
+    const std::vector<int16_t> soft = demod(symbols, Qm);
+    for (size_t i = 0; i < bits.size(); i++) {
+      EXPECT_EQ(soft[i] > 0, bits[i] > 0) << "Qm " << Qm << " bit " << i << " " << soft[i];
+      if (Qm > 2) {
+        EXPECT_GE(std::abs(soft[i]), 8) << "Qm " << Qm << " bit " << i;
+      }
+      EXPECT_GE(soft[i], -32);
+      EXPECT_LE(soft[i], Qm > 2 ? 31 : 7);
+    }
+    EXPECT_EQ(gnrWeakLlrCnt, 0u) << "Qm " << Qm;
+  }
+}
+
+// Far outside the constellation one or both Gaussian sums vanish in single precision: the soft
+// bit then clips by the side that kept its weight, and is 0 when neither did.
+TEST(DemodSoft, SymbolsFarOutsideTheConstellationClipOrGiveZero) {
+  gnrWeakLlrCnt = 0;
+  const std::vector<int16_t> s64 = demod({nrCpxPack(4096, -4096)}, 6);
+  EXPECT_EQ(s64[0], 31);
+  EXPECT_EQ(s64[1], -32);
+  const std::vector<int16_t> s256 = demod({nrCpxPack(2048, -2048)}, 8);
+  EXPECT_EQ(s256[0], 31);
+  EXPECT_EQ(s256[1], -32);
+  for (uint16_t Qm : {4, 6, 8}) {
+    gnrWeakLlrCnt = 0;
+    const std::vector<int16_t> soft = demod({nrCpxPack(32767, -32768)}, Qm);
+    for (int16_t v : soft) EXPECT_EQ(v, 0) << "Qm " << Qm;
+    if (Qm != 4) {
+      EXPECT_EQ(gnrWeakLlrCnt, static_cast<uint32_t>(Qm));
+    }
+  }
+}

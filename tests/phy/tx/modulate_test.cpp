@@ -1,0 +1,124 @@
+#include "phy/tx/modulate.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/nr_config.h"
+#include "tests/test_util.h"
+
+namespace {
+
+constexpr int32_t kUntouched = 0x5A5A5A5A;
+
+// Bipolar values of the Qm-bit label `label`, bit 0 of the symbol first (TS 38.211 b(i)).
+std::vector<int16_t> bipolar(uint32_t label, int Qm) {
+  std::vector<int16_t> s(Qm);
+  for (int b = 0; b < Qm; b++) s[b] = ((label >> b) & 1) ? -1 : 1;
+  return s;
+}
+
+int32_t mapOne(uint32_t label, int Qm) {
+  const std::vector<int16_t> s = bipolar(label, Qm);
+  int32_t out = kUntouched;
+  nrModulate(&out, s.data(), Qm, static_cast<uint16_t>(Qm));
+  return out;
+}
+
+}  // namespace
+
+TEST(Modulate, MapsTheExampleSymbolsOfEachOrder) {
+  struct Case {
+    uint16_t Qm;
+    std::vector<int16_t> in;
+    int re, im;
+  };
+  const Case cases[] = {
+      {2, {1, -1}, 724, -724},
+      {4, {-1, 1, 1, -1}, -324, 972},
+      {6, {1, 1, 1, -1, -1, 1}, 158, 790},
+      {8, {1, 1, 1, 1, 1, 1, 1, 1}, 5 * 79, 5 * 79},          // b = 0 lands on level 5
+      {8, {-1, 1, -1, 1, -1, -1, -1, -1}, -15 * 79, 1 * 79},  // I outermost, Q innermost
+  };
+  for (const Case& c : cases) {
+    int32_t out = kUntouched;
+    nrModulate(&out, c.in.data(), static_cast<int32_t>(c.in.size()), c.Qm);
+    EXPECT_EQ(nrCpxRe(out), c.re) << "Qm " << c.Qm;
+    EXPECT_EQ(nrCpxIm(out), c.im) << "Qm " << c.Qm;
+  }
+}
+
+TEST(Modulate, IgnoresValuesBeyondTheLastWholeSymbol) {
+  const int16_t in[5] = {1, 1, -1, -1, -1};
+  int32_t out[3] = {kUntouched, kUntouched, kUntouched};
+  nrModulate(out, in, 5, 2);
+  EXPECT_EQ(out[0], nrCpxPack(724, 724));
+  EXPECT_EQ(out[1], nrCpxPack(-724, -724));
+  EXPECT_EQ(out[2], kUntouched);
+}
+
+TEST(Modulate, UnsupportedOrdersPrintTheirNumberAndWriteNothing) {
+  const int16_t in[16] = {1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1};
+  for (uint16_t Qm : {0, 3, 5, 7, 9, 10}) {
+    int32_t out[16];
+    for (int32_t& v : out) v = kUntouched;
+    const std::string text = captureStdout([&] { nrModulate(out, in, 16, Qm); });
+    EXPECT_EQ(text, std::to_string(Qm) + ", modulation not supported!\n");
+    for (int32_t v : out) EXPECT_EQ(v, kUntouched);
+  }
+  // pi/2-BPSK is accepted silently and not mapped.
+  int32_t out[16];
+  for (int32_t& v : out) v = kUntouched;
+  EXPECT_EQ(captureStdout([&] { nrModulate(out, in, 16, 1); }), "");
+  for (int32_t v : out) EXPECT_EQ(v, kUntouched);
+}
+
+// Over every label of every order: the points are distinct, lie on the odd-multiple grid of the
+// order's scale, have unit average power up to the rounding of the scale, and are Gray labelled
+// (points one grid step apart differ in exactly one bit).
+TEST(Modulate, EveryOrderIsAGrayLabelledUnitPowerSquareQam) {
+  struct Order {
+    int Qm;
+    int32_t scale;
+    double sideLevels;  // levels per dimension
+  };
+  const Order orders[] = {{2, 724, 2}, {4, 324, 4}, {6, 158, 8}, {8, 79, 16}};
+  for (const Order& o : orders) {
+    const uint32_t pointN = 1u << o.Qm;
+    std::vector<int32_t> pts(pointN);
+    std::set<int32_t> distinct;
+    double power = 0;
+    for (uint32_t label = 0; label < pointN; label++) {
+      pts[label] = mapOne(label, o.Qm);
+      distinct.insert(pts[label]);
+      const int re = nrCpxRe(pts[label]), im = nrCpxIm(pts[label]);
+      EXPECT_EQ(re % o.scale, 0);
+      EXPECT_NE((re / o.scale) % 2, 0) << "Qm " << o.Qm;
+      EXPECT_NE((im / o.scale) % 2, 0) << "Qm " << o.Qm;
+      EXPECT_LE(std::abs(re / o.scale), o.sideLevels - 1);
+      power += double(re) * re + double(im) * im;
+    }
+    EXPECT_EQ(distinct.size(), pointN) << "Qm " << o.Qm;
+    // Mean power of the odd-integer grid is 2 (M - 1) / 3 per symbol, M levels squared.
+    const double exact = 1024.0 / std::sqrt(2.0 * (o.sideLevels * o.sideLevels - 1) / 3.0);
+    const double ideal = double(o.scale) * o.scale / (exact * exact);
+    EXPECT_NEAR(power / pointN / (1024.0 * 1024.0), ideal, 1e-9) << "Qm " << o.Qm;
+    EXPECT_NEAR(ideal, 1.0, 0.02) << "Qm " << o.Qm;
+
+    int neighbourPairs = 0;
+    for (uint32_t p = 0; p < pointN; p++) {
+      for (uint32_t q = p + 1; q < pointN; q++) {
+        const int dRe = std::abs(nrCpxRe(pts[p]) - nrCpxRe(pts[q]));
+        const int dIm = std::abs(nrCpxIm(pts[p]) - nrCpxIm(pts[q]));
+        if (dRe + dIm != 2 * o.scale) continue;
+        neighbourPairs++;
+        EXPECT_EQ(__builtin_popcount(p ^ q), 1) << "Qm " << o.Qm << " labels " << p << ", " << q;
+      }
+    }
+    // A side of M levels has M - 1 adjacent pairs per row, M rows, in two directions.
+    EXPECT_EQ(neighbourPairs, int(2 * o.sideLevels * (o.sideLevels - 1))) << "Qm " << o.Qm;
+  }
+}
