@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/actions.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "config/ue_setup.h"
+#include "phy/coding/dlsch_encode.h"
 #include "phy/tx/demod_soft.h"
 #include "phy/tx/modulate.h"
 #include "phy/tx/ofdm_modulate.h"
+#include "phy/tx/sample_file.h"
 #include "phy/tx/sequence.h"
 #include "tests/test_util.h"
 
@@ -366,4 +369,34 @@ TEST(DchRx, RejectsSlotsBeyondItsCapacities) {
     EXPECT_EQ(gnrDchMwItf.dataValid, 0) << c.message;
     EXPECT_EQ(gnrDchMwItf.codedBitN, 0u) << c.message;
   }
+}
+
+// The transmit action's slot read back from "nrNbTxData.dat": the soft bits carry the signs of
+// the encoded, scrambled transport block and G = 3456 coded bits.
+TEST(DchRx, TransmitActionSlotLoopsBack) {
+  ScopedTempDir dir;
+  captureStdout([] { gNbTx(); });
+  nrSampleFileRead(ueFileSample, kSlotSampleCap, "nrNbTxData.dat");
+  captureStdout([] { nrUeSetupFromNb(ueFileSample, 0); });
+  std::string out;
+  EXPECT_TRUE(receive(&out));
+  EXPECT_EQ(out, "==>DCH process done! output LLR>>>\n");
+  EXPECT_EQ(gnrDchMwItf.dataValid, 1);
+
+  // The transmitter's coded bits: 48 data REs per RB (5 symbols, two with DMRS) of 12 RBs.
+  const NrPdschCfg& p = gnrNbConfig.pdschCfg[0];
+  std::vector<int32_t> bits(4096);
+  int64_t n = 0;
+  captureStdout([&] {
+    n = nrDlschEncode(p.mcs, p.layerN, 48, p.rbN, bits.data(), p.rvIdx,
+                      static_cast<int64_t>(bits.size()));
+  });
+  ASSERT_EQ(n, 3456);
+  EXPECT_EQ(gnrDchMwItf.codedBitN, 3456u);
+  for (int64_t i = 0; i < n; i++) bits[i] = 1 - 2 * bits[i];
+  const double cInit = p.rnti * 32768.0 + gnrNbConfig.cellCfg.nId;
+  nrScrambleInt(bits.data(), bits.data(), static_cast<int32_t>(n),
+                static_cast<int32_t>(static_cast<uint32_t>(cInit)));
+  for (int64_t i = 0; i < n; i++)
+    ASSERT_EQ(ueLlrBuf[i] > 0 ? 1 : -1, bits[i]) << "soft bit " << i << " = " << ueLlrBuf[i];
 }
