@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "phy/rx/cpx_float.h"
+#include "phy/tx/pdsch_tx.h"
 #include "phy/tx/sequence.h"
 
 namespace {
@@ -24,11 +25,8 @@ const float kSqrt2 = static_cast<float>(std::sqrt(2.0));
 
 // TS 38.211 7.4.1.1.1: r(n) of one DMRS symbol, indexed from common RB 0.
 void genDmrsSymbol(const NrPdschCfg& pdsch, uint16_t slot, uint32_t l, int P, int K) {
-  const uint32_t nId = pdsch.dmrsScrId0;
-  const uint32_t nScid = pdsch.dmrsScrId1;
-  // The product may wrap in 32 bits; c_init keeps its low 31 bits.
-  const uint32_t cInit =
-      ((1u << 17) * (14u * slot + l + 1u) * (2u * nId + 1u) + 2u * nId + nScid) & 0x7FFFFFFFu;
+  // c_init shared with the transmitter, so that both ends always agree on the sequence.
+  const uint32_t cInit = nrPdschDmrsCinit(slot, l, pdsch.dmrsScrId0, pdsch.dmrsScrId1);
   const uint16_t offset = static_cast<uint16_t>(2 * K * (pdsch.rbIdx[0] + pdsch.bwpRbOffset));
   nrGoldSeqGen(static_cast<int32_t>(cInit), 2u * static_cast<uint32_t>(P), 1, offset);
   const int8_t* b = &gnrSeqBuf[kSeqBufGoldOffset];
