@@ -1,6 +1,7 @@
 #include "phy/rx/pdsch_rx.h"
 
 #include <fftw3.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -49,10 +50,10 @@ RxFft gRxFft;
 // Debug dump: one "%d\n" line per value, formatted into one buffer and written at once.
 template <typename Get>
 void writeIntFile(const char* name, uint32_t count, Get get) {
-  // A fresh file rather than a truncated one: ext4 flushes a file truncated and rewritten on
-  // close, which would make every slot wait for the disk.
-  std::remove(name);
-  FILE* f = std::fopen(name, "w");
+  // Rewritten in place and cut to its new length: ext4 flushes a file that was truncated to zero
+  // and rewritten when it is closed, which would make every slot wait for the disk.
+  FILE* f = std::fopen(name, "r+");
+  if (!f) f = std::fopen(name, "w");
   if (!f) {
     std::printf("Fail to open file: %s!\n", name);
     return;
@@ -78,6 +79,9 @@ void writeIntFile(const char* name, uint32_t count, Get get) {
     buf[used++] = '\n';
   }
   std::fwrite(buf, 1, used, f);
+  std::fflush(f);
+  if (ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
+    std::printf("Fail to write file: %s!\n", name);
   std::fclose(f);
 }
 

@@ -258,6 +258,9 @@ TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
 // single-layer values and the soft bits.
 TEST(DchRx, WritesTheDebugFiles) {
   ScopedTempDir dir;
+  // Longer files of an earlier run are replaced, not partly overwritten.
+  for (const char* f : {"debugRe0.txt", "debugRe.txt", "dchSoftbit.txt"})
+    writeWholeFile(f, std::string(100000, '7') + "\n");
   nrGenDefaultSlotCfg();
   Link link;
   transmit(link);
