@@ -329,8 +329,8 @@ TEST(DlschDecode, RejectsRequestsBeyondItsBuffers) {
 }
 
 // The bench's own transmitter end to end: nrDlschEncode, scrambling, BPSK-like soft bits, then
-// the decoding chain with the PDSCH entry's target rate. With one code block the decoder's dump
-// equals the encoder's transport block with CRC.
+// the decoding chain with the PDSCH entry's target rate. The decoder's dump
+// equals the encoder's transport block with CRC, however many code blocks carried it.
 TEST(DlschDecode, DecodesWhatTheSharedChannelEncoderSent) {
   struct Case {
     int32_t mcs, layers, nRePerPrb, nPrb;
