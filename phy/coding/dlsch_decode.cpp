@@ -103,7 +103,9 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   // Bits the decoder never writes (fillers, failed blocks) read as 0 in the dump.
   std::memset(decodedBits, 0, sizeof(int32_t) * p.C * p.K);
 
-  uint8_t result = 0;
+  // The transport block is received only when every code block checks: a failed earlier block
+  // must not be hidden by a good last one.
+  uint8_t result = 1;
   int64_t in = 0;
   int64_t out = 0;
   for (int32_t r = 0; r < p.C; r++) {
@@ -112,7 +114,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
         p.Ncb, p.N, static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
     printf("\n===>Enter Dec module! ");
     printf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
-    result = ok ? 1 : 0;
+    if (!ok) result = 0;
     in += p.E[r];
     out += p.K;
   }
@@ -122,7 +124,11 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     if (!f) {
       printf("Fail to open file: %s!\n", "DecBuff.txt");
     } else {
-      for (int32_t i = 0; i < p.B; i++) fprintf(f, "%d\n", decodedBits[i]);
+      // The transport block and its CRC, reassembled from the code blocks without their CRC24B
+      // (TS 38.212 5.2.2); with one code block these are its K' = B bits.
+      const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
+      for (int32_t r = 0; r < p.C; r++)
+        for (int32_t i = 0; i < perBlock; i++) fprintf(f, "%d\n", decodedBits[r * p.K + i]);
       fclose(f);
     }
   }
