@@ -1,0 +1,239 @@
+#include "phy/rx/pdsch_chest.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "phy/rx/cpx_float.h"
+#include "phy/tx/pdsch_tx.h"
+#include "phy/tx/sequence.h"
+
+namespace {
+
+constexpr int kRxAnt = 2;
+constexpr int16_t kNoDmrsSymbol = 15;   // unused entries of NsymbolNumber
+constexpr uint16_t kCopyCode = 0x8000;  // weight 128/128 on one DMRS symbol
+
+// Working storage of one slot, rewritten by every call for the configured sizes.
+nrCpxF genDmrs[kDmrsRePerSymCap];                                     // reference symbols r(n)
+nrCpxF gnrUeDchHls[kRxAnt][kMaxLayers][kDmrsRePerSymCap];             // least-squares estimates
+nrCpxF gnrUeDchHf[kRxAnt][kMaxLayers][kGridScCap];                    // per subcarrier
+nrCpxF gnrUeDchEqW[kMaxDmrsSymbols][kMaxLayers][kRxAnt][kGridScCap];  // W[d][row][col][k]
+int16_t NsymbolNumber[kMaxDmrsSymbols];
+uint16_t InterpHcoef[kSymbolsPerSlot];
+
+const float kSqrt2 = static_cast<float>(std::sqrt(2.0));
+
+// TS 38.211 7.4.1.1.1: r(n) of one DMRS symbol, indexed from common RB 0.
+void genDmrsSymbol(const NrPdschCfg& pdsch, uint16_t slot, uint32_t l, int P, int K) {
+  // c_init shared with the transmitter, so that both ends always agree on the sequence.
+  const uint32_t cInit = nrPdschDmrsCinit(slot, l, pdsch.dmrsScrId0, pdsch.dmrsScrId1);
+  const uint16_t offset = static_cast<uint16_t>(2 * K * (pdsch.rbIdx[0] + pdsch.bwpRbOffset));
+  nrGoldSeqGen(static_cast<int32_t>(cInit), 2u * static_cast<uint32_t>(P), 1, offset);
+  const int8_t* b = &gnrSeqBuf[kSeqBufGoldOffset];
+  for (int n = 0; n < P; n++)
+    genDmrs[n] = {static_cast<float>(b[2 * n]) / kSqrt2, static_cast<float>(b[2 * n + 1]) / kSqrt2};
+}
+
+// Least squares on the DMRS REs of DMRS symbol d.
+void leastSquares(const NrRxRe* dmrs, int P, int L, uint16_t port) {
+  if (L == 2) {
+    // Frequency cover: port 1000 (+1, +1), port 1001 (+1, -1) over each RE pair.
+    for (int n = 0; n < P / 2; n++)
+      for (int a = 0; a < kRxAnt; a++) {
+        const nrCpxF p0 = nrCpxMulConjIq(dmrs[2 * n].ant[a], genDmrs[2 * n]);
+        const nrCpxF p1 = nrCpxMulConjIq(dmrs[2 * n + 1].ant[a], genDmrs[2 * n + 1]);
+        gnrUeDchHls[a][0][n] = nrCpxScale(nrCpxAdd(p0, p1), 0.5f);
+        gnrUeDchHls[a][1][n] = nrCpxScale(nrCpxSub(p0, p1), 0.5f);
+      }
+    return;
+  }
+  if (port != 1000 && port != 1001) return;
+  for (int n = 0; n < P; n++) {
+    // Port 1001 carries the reference negated on every odd DMRS RE.
+    const nrCpxF r = (port == 1001 && (n & 1)) ? nrCpxScale(genDmrs[n], -1.0f) : genDmrs[n];
+    for (int a = 0; a < kRxAnt; a++) gnrUeDchHls[a][0][n] = nrCpxMulConjIq(dmrs[n].ant[a], r);
+  }
+}
+
+// Linear interpolation of the estimates onto the subcarriers of the allocation.
+void interpolateFreq(int P, int L, int K) {
+  if (L == 2) {
+    const int pairs = P / 2;
+    for (int a = 0; a < kRxAnt; a++)
+      for (int v = 0; v < kMaxLayers; v++) {
+        const nrCpxF* h = gnrUeDchHls[a][v];
+        nrCpxF* hf = gnrUeDchHf[a][v];
+        if (K == 6)
+          for (int n = 0; n + 1 < pairs; n++) {
+            hf[4 * n] = hf[4 * n + 1] = hf[4 * n + 2] = h[n];
+            hf[4 * n + 3] = nrCpxAdd(h[n], nrCpxScale(nrCpxSub(h[n + 1], h[n]), 0.5f));
+          }
+        if (pairs > 0) {
+          const int n = pairs - 1;
+          hf[4 * n] = hf[4 * n + 1] = hf[4 * n + 2] = hf[4 * n + 3] = h[n];
+        }
+      }
+    return;
+  }
+  for (int a = 0; a < kRxAnt; a++) {
+    const nrCpxF* h = gnrUeDchHls[a][0];
+    nrCpxF* hf = gnrUeDchHf[a][0];
+    if (K == 6)
+      for (int n = 0; n + 1 < P; n++) {
+        hf[2 * n] = h[n];
+        hf[2 * n + 1] = nrCpxScale(nrCpxAdd(h[n], h[n + 1]), 0.5f);
+      }
+    if (P > 0) hf[2 * P - 2] = hf[2 * P - 1] = h[P - 1];
+  }
+}
+
+// Zero-forcing weights of DMRS symbol d on subcarriers 0 .. 2P - 1.
+void zfWeights(int d, int P, int L) {
+  if (L == 2) {
+    for (int k = 0; k < 2 * P; k++) {
+      const nrCpxF h00 = gnrUeDchHf[0][0][k], h01 = gnrUeDchHf[0][1][k];
+      const nrCpxF h10 = gnrUeDchHf[1][0][k], h11 = gnrUeDchHf[1][1][k];
+      const nrCpxF det = nrCpxSub(nrCpxMul(h00, h11), nrCpxMul(h01, h10));
+      const nrCpxF negDet = nrCpxScale(det, -1.0f);
+      gnrUeDchEqW[d][0][0][k] = nrCpxDiv(h11, det);
+      gnrUeDchEqW[d][0][1][k] = nrCpxDiv(h01, negDet);
+      gnrUeDchEqW[d][1][0][k] = nrCpxDiv(h10, negDet);
+      gnrUeDchEqW[d][1][1][k] = nrCpxDiv(h00, det);
+    }
+    return;
+  }
+  // The Q10 output scale sits inside the one-layer weight.
+  const nrCpxF one = {1024.0f, 0.0f};
+  for (int k = 0; k < 2 * P; k++)
+    for (int a = 0; a < kRxAnt; a++) gnrUeDchEqW[d][a][0][k] = nrCpxDiv(one, gnrUeDchHf[a][0][k]);
+}
+
+// Weight element (row i, column j) at subcarrier k interpolated in time by code c.
+inline nrCpxF timeWeight(uint16_t c, int i, int j, int k) {
+  const int w = c >> 8;
+  const int d1 = (c >> 4) & 15;
+  const int d2 = c & 15;
+  if (w == 128) return gnrUeDchEqW[d2][i][j][k];
+  const nrCpxF a = nrCpxScale(gnrUeDchEqW[d1][i][j][k], static_cast<float>(128 - w) / 128.0f);
+  const nrCpxF b = nrCpxScale(gnrUeDchEqW[d2][i][j][k], static_cast<float>(w) / 128.0f);
+  return nrCpxAdd(a, b);
+}
+
+inline int32_t packIq(nrCpxF x) { return nrCpxPack(nrFloatToInt16(x.re), nrFloatToInt16(x.im)); }
+
+inline void equalise(NrRxRe& re, int L, const nrCpxF v[2][2]) {
+  const int32_t y0 = re.ant[0];
+  const int32_t y1 = re.ant[1];
+  if (L == 2) {
+    re.ant[0] =
+        packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v[0][0]), nrCpxMulIq(y1, v[0][1])), 1024.0f));
+    re.ant[1] =
+        packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v[1][0]), nrCpxMulIq(y1, v[1][1])), 1024.0f));
+  } else {
+    re.ant[0] = packIq(nrCpxMulIq(y0, v[0][0]));
+    re.ant[1] = packIq(nrCpxMulIq(y1, v[1][0]));
+  }
+}
+
+}  // namespace
+
+void nrDchTimeInterpCodes(const int16_t symNum[kMaxDmrsSymbols], int addPosN,
+                          uint16_t codes[kSymbolsPerSlot]) {
+  // One sentinel past the last DMRS symbol, so that N[d + 1] exists for every d <= A.
+  int16_t N[kMaxDmrsSymbols + 1];
+  for (int i = 0; i < kMaxDmrsSymbols; i++) N[i] = symNum[i];
+  N[kMaxDmrsSymbols] = kNoDmrsSymbol;
+  const int A = addPosN;
+  int d = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    uint16_t code = 0;
+    if (l > N[d + 1] && d < A) d++;
+    if (d < A && N[d] < l && l < N[d + 1] && N[d] != N[d + 1]) {
+      const int w = ((l - N[d]) * 128) / (N[d + 1] - N[d]);
+      code = static_cast<uint16_t>((w << 8) | (d << 4) | (d + 1));
+    }
+    if (l == N[d]) code = static_cast<uint16_t>(kCopyCode | (d << 4) | d);
+    if (l == N[d + 1]) code = static_cast<uint16_t>(kCopyCode | ((d + 1) << 4) | (d + 1));
+    if (l > N[d] && d == A) code = static_cast<uint16_t>(kCopyCode | (d << 4) | d);
+    if (l < N[d] && d == 0) code = kCopyCode;
+    codes[l] = code;
+  }
+}
+
+void nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
+                    const NrDchMwItf* dchItf, uint16_t slot) {
+  const NrPdschCfg& pdsch = dchItf->pdschCfg;
+  const int L = pdsch.layerN;
+  const int A = pdsch.dmrsAddPosN;
+  const int K = pdsch.dmrsType == 1 ? 6 : 4;
+  if (L != 1 && L != 2) {
+    std::printf("nrUeDchChEstEq: %d layers not supported, not equalised\n", L);
+    return;
+  }
+  if (A >= kMaxDmrsSymbols || pdsch.rbN > kMaxRb) {
+    std::printf(
+        "nrUeDchChEstEq: %d additional DMRS symbols, %u RBs: not supported, not equalised\n", A,
+        pdsch.rbN);
+    return;
+  }
+  const int P = dmrsReN / (A + 1);
+  if (P > kDmrsRePerSymCap) {
+    std::printf("nrUeDchChEstEq: %d DMRS REs per symbol exceed %d, not equalised\n", P,
+                kDmrsRePerSymCap);
+    return;
+  }
+
+  NsymbolNumber[0] = pdsch.dmrsFirstSym;
+  for (int i = 1; i < kMaxDmrsSymbols; i++)
+    NsymbolNumber[i] = i <= A ? pdsch.dmrsAddPos[i - 1] : kNoDmrsSymbol;
+
+  for (int d = 0; d <= A; d++) {
+    genDmrsSymbol(pdsch, slot, static_cast<uint32_t>(NsymbolNumber[d]), P, K);
+    leastSquares(&dmrsRe[d * P], P, L, pdsch.dmrsPorts[0]);
+    interpolateFreq(P, L, K);
+    zfWeights(d, P, L);
+  }
+
+  nrDchTimeInterpCodes(NsymbolNumber, A, InterpHcoef);
+
+  const int16_t* N = NsymbolNumber;
+  const int rbN = pdsch.rbN;
+  uint32_t e = 0;
+  int dd = 0;
+  nrCpxF v[2][2] = {};
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    if (l >= N[0]) dd = 0;
+    if (l >= N[1] - 1) dd = 1;
+    if (l >= N[2] - 1) dd = 2;
+    if (l >= N[3]) dd = 3;
+    if (((pdsch.symBitmap >> l) & 1) == 0) continue;
+
+    const bool dmrsSymbol = l == N[0] || l == N[1] || l == N[2] || l == N[3];
+    if (dmrsSymbol) {
+      // Data beside CDM group 0 sits on the odd subcarriers of a type-1 DMRS symbol.
+      if (pdsch.dmrsType != 1 || pdsch.cdmGrpNoData >= 2) continue;
+      for (int k = 0; k < 6 * rbN && e < dataReN; k++, e++) {
+        const int sc = 2 * k + 1;
+        v[0][0] = gnrUeDchEqW[dd][0][0][sc];
+        v[1][0] = gnrUeDchEqW[dd][1][0][sc];
+        if (L == 2) {
+          v[0][1] = gnrUeDchEqW[dd][0][1][sc];
+          v[1][1] = gnrUeDchEqW[dd][1][1][sc];
+        }
+        equalise(dataRe[e], L, v);
+      }
+      continue;
+    }
+    const uint16_t c = InterpHcoef[l];
+    for (int k = 0; k < 12 * rbN && e < dataReN; k++, e++) {
+      if (L == 2) {
+        for (int i = 0; i < 2; i++)
+          for (int j = 0; j < 2; j++) v[i][j] = timeWeight(c, i, j, k);
+      } else {
+        v[0][0] = timeWeight(c, 0, 0, k);
+        v[1][0] = timeWeight(c, 1, 0, k);
+      }
+      equalise(dataRe[e], L, v);
+    }
+  }
+}

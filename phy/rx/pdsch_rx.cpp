@@ -1,0 +1,326 @@
+#include "phy/rx/pdsch_rx.h"
+
+#include <fftw3.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "config/dmrs_tbs.h"
+#include "phy/rx/cpx_float.h"
+#include "phy/tx/demod_soft.h"
+#include "phy/tx/ofdm_modulate.h"
+
+int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
+NrRxRe gnrUeDchDataRe[kUeDchReCap];
+NrRxRe gnrUeDchDmrsRe[kUeDchReCap];
+int32_t gnrUeDchDemapIn[kUeDchDemapInCap];
+
+namespace {
+
+constexpr int kFftSizeN = 12;  // FFT sizes 1, 2, 4, ..., 2048
+constexpr int kMaxAddPos = 3;
+constexpr float kMaxWeakRatio = 0.8f;  // more unreliable soft bits per data RE: no valid data
+
+// Forward FFTs of the receiver: one FFTW_ESTIMATE plan per size, planned once on fixed aligned
+// buffers, so a slot costs 14 executions instead of 14 plannings (same algorithm as a fresh
+// FFTW_ESTIMATE plan on aligned buffers, hence the same results).
+struct RxFft {
+  fftw_complex* in = nullptr;
+  fftw_complex* out = nullptr;
+  fftw_plan plan[kFftSizeN] = {};
+};
+
+fftw_plan rxFftPlan(RxFft& fft, uint32_t n) {
+  int lg = 0;
+  while ((1u << lg) < n) lg++;
+  if (!fft.in) {
+    fft.in = fftw_alloc_complex(kMaxFftSize);
+    fft.out = fftw_alloc_complex(kMaxFftSize);
+  }
+  if (!fft.plan[lg])
+    fft.plan[lg] =
+        fftw_plan_dft_1d(static_cast<int>(n), fft.in, fft.out, FFTW_FORWARD, FFTW_ESTIMATE);
+  return fft.plan[lg];
+}
+
+RxFft gRxFft;
+
+// Debug dump: one "%d\n" line per value, formatted into one buffer and written at once.
+template <typename Get>
+void writeIntFile(const char* name, uint32_t count, Get get) {
+  // Rewritten in place and cut to its new length: ext4 flushes a file that was truncated to zero
+  // and rewritten when it is closed, which would make every slot wait for the disk.
+  FILE* f = std::fopen(name, "r+");
+  if (!f) f = std::fopen(name, "w");
+  if (!f) {
+    std::printf("Fail to open file: %s!\n", name);
+    return;
+  }
+  static char buf[1 << 16];
+  size_t used = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    if (used + 16 > sizeof(buf)) {
+      std::fwrite(buf, 1, used, f);
+      used = 0;
+    }
+    int v = get(i);
+    char digits[12];
+    int nd = 0;
+    const bool neg = v < 0;
+    unsigned u = neg ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+    do {
+      digits[nd++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (neg) buf[used++] = '-';
+    while (nd) buf[used++] = digits[--nd];
+    buf[used++] = '\n';
+  }
+  std::fwrite(buf, 1, used, f);
+  std::fflush(f);
+  if (ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
+    std::printf("Fail to write file: %s!\n", name);
+  std::fclose(f);
+}
+
+bool symbolHasPdsch(const NrPdschCfg& pdsch, int l) { return ((pdsch.symBitmap >> l) & 1) != 0; }
+
+// Checks the slot against the receiver's buffers before anything is touched; prints the first
+// problem found.
+bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
+  const NrCellCfg& cell = itf->cellCfg;
+  const NrPdschCfg& pdsch = itf->pdschCfg;
+  const uint32_t n = cell.fftSize;
+  if (n == 0 || n > kMaxFftSize || (n & (n - 1)) != 0) {
+    std::printf("nrUeDchRxProc: FFT size %u not supported (power of two up to %d)\n", n,
+                kMaxFftSize);
+    return false;
+  }
+  if (cell.antPortN != 1 && cell.antPortN != 2) {
+    std::printf("nrUeDchRxProc: %u receive antennas not supported (1 or 2)\n", cell.antPortN);
+    return false;
+  }
+  uint32_t slotLen = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) slotLen += cell.cpLen[l] + n;
+  if (slotLen > static_cast<uint32_t>(kSlotSampleCap)) {
+    std::printf("nrUeDchRxProc: slot of %u samples exceeds the %d-sample buffer\n", slotLen,
+                kSlotSampleCap);
+    return false;
+  }
+  if (pdsch.layerN != 1 && pdsch.layerN != 2) {
+    std::printf("nrUeDchRxProc: %u layers not supported (1 or 2)\n", pdsch.layerN);
+    return false;
+  }
+  if (pdsch.Qm != 2 && pdsch.Qm != 4 && pdsch.Qm != 6 && pdsch.Qm != 8) {
+    std::printf("nrUeDchRxProc: modulation order %u not supported\n", pdsch.Qm);
+    return false;
+  }
+  // The estimator interpolates type-1 DMRS only and equalises no data beside type-2 DMRS.
+  if (pdsch.dmrsType != 1) {
+    std::printf("nrUeDchRxProc: DMRS type %u not supported (type 1 only)\n", pdsch.dmrsType);
+    return false;
+  }
+  if (pdsch.layerN == 1 && pdsch.dmrsPorts[0] != 1000 && pdsch.dmrsPorts[0] != 1001) {
+    std::printf("nrUeDchRxProc: DMRS port %u not supported for one layer (1000 or 1001)\n",
+                pdsch.dmrsPorts[0]);
+    return false;
+  }
+  if (pdsch.rbN > kMaxRb || gridNrb < 0 || gridNrb > kMaxRb) {
+    std::printf("nrUeDchRxProc: %u PDSCH RBs, %d grid RBs: more than %d RBs\n", pdsch.rbN, gridNrb,
+                kMaxRb);
+    return false;
+  }
+  for (int r = 0; r < pdsch.rbN; r++)
+    if (pdsch.rbIdx[r] >= kMaxRb) {
+      std::printf("nrUeDchRxProc: PDSCH RB %u outside the %d-RB grid\n", pdsch.rbIdx[r], kMaxRb);
+      return false;
+    }
+  bool dmrsInSlot = pdsch.dmrsAddPosN <= kMaxAddPos && pdsch.dmrsFirstSym < kSymbolsPerSlot;
+  for (int k = 0; dmrsInSlot && k < pdsch.dmrsAddPosN; k++)
+    dmrsInSlot = pdsch.dmrsAddPos[k] < kSymbolsPerSlot;
+  if (!dmrsInSlot) {
+    std::printf("nrUeDchRxProc: DMRS symbol %u with %u additional positions outside the slot\n",
+                pdsch.dmrsFirstSym, pdsch.dmrsAddPosN);
+    return false;
+  }
+  // Every RB taken from the grid must lie inside the FFT.
+  const int k0 = static_cast<int>(n) / 2 - 6 * carrierNrb;
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    if (!symbolHasPdsch(pdsch, l)) continue;
+    for (int r = 0; r < gridNrb; r++) {
+      if (cell.rbMap[l][r] != kRbPdsch) continue;
+      const int first = k0 + kScPerRb * r;
+      if (first < 0 || first + kScPerRb > static_cast<int>(n)) {
+        std::printf("nrUeDchRxProc: RB %d of symbol %d lies outside the %u-point FFT\n", r, l, n);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool rejectSlot(NrDchMwItf* itf) {
+  itf->codedBitN = 0;
+  itf->rxDone = 1;
+  itf->dataValid = 0;
+  gnrUeConfig.sysInitDone = 0;
+  std::printf("==>no valid data input!!!!\n");
+  return false;
+}
+
+// FFT of symbol l of every receive antenna into gnrUeRxGrid, Q10 like the transmit grid.
+void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell, int l,
+                      uint32_t offset) {
+  const uint32_t n = cell.fftSize;
+  const fftw_plan plan = rxFftPlan(gRxFft, n);
+  const double sqrtN = std::sqrt(static_cast<double>(n));
+  for (int a = 0; a < cell.antPortN; a++) {
+    const int16_t* re = &rxSample[a][0][offset];
+    const int16_t* im = &rxSample[a][1][offset];
+    for (uint32_t i = 0; i < n; i++) {
+      gRxFft.in[i][0] = re[i];
+      gRxFft.in[i][1] = im[i];
+    }
+    fftw_execute(plan);
+    int32_t* grid = gnrUeRxGrid[l][a];
+    for (uint32_t i = 0; i < n; i++)
+      grid[i] = nrCpxPack(nrFloatToInt16(gRxFft.out[i][0] / sqrtN),
+                          nrFloatToInt16(gRxFft.out[i][1] / sqrtN));
+    nrFftShift(grid, grid, n);
+  }
+  // One receive antenna: the second is a copy, so that everything downstream sees two.
+  if (cell.antPortN == 1)
+    std::memcpy(gnrUeRxGrid[l][1], gnrUeRxGrid[l][0], sizeof(gnrUeRxGrid[l][0]));
+}
+
+}  // namespace
+
+bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dchItf,
+                   int16_t carrierNrb, int16_t gridNrb, uint16_t slot) {
+  const NrCellCfg& cell = dchItf->cellCfg;
+  const NrPdschCfg& pdsch = dchItf->pdschCfg;
+  if (!slotFits(dchItf, carrierNrb, gridNrb)) return rejectSlot(dchItf);
+
+  std::memset(gnrUeDchDmrsRe, 0, sizeof(gnrUeDchDmrsRe));
+  std::memset(gnrUeDchDataRe, 0, sizeof(gnrUeDchDataRe));
+  std::memset(ueLlrBuf, 0, sizeof(ueLlrBuf));
+  uint8_t dmrsPos[kScPerRb] = {};
+  uint8_t DMRSSymbolFlag[kSymbolsPerSlot] = {};
+  nrGetDmrsPos(dmrsPos, DMRSSymbolFlag, &pdsch);
+  const uint32_t n = cell.fftSize;
+  const int k0 = static_cast<int>(n) / 2 - 6 * carrierNrb;
+  const int L = pdsch.layerN;
+
+  // OFDM demodulation and RE extraction, symbol by symbol.
+  uint8_t dataSubsPerRbPerSymbol[kSymbolsPerSlot] = {};
+  uint32_t dataN = 0;
+  uint32_t dmrsN = 0;
+  uint32_t offset = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) {
+    offset += cell.cpLen[l];
+    if (symbolHasPdsch(pdsch, l)) {
+      demodulateSymbol(rxSample, cell, l, offset);
+      const uint32_t symStart = dataN;
+      uint32_t rbCount = 0;
+      for (int r = 0; r < gridNrb; r++) {
+        if (cell.rbMap[l][r] != kRbPdsch) continue;
+        rbCount++;
+        for (int j = 0; j < kScPerRb; j++) {
+          const int k = k0 + kScPerRb * r + j;
+          const NrRxRe re = {{gnrUeRxGrid[l][0][k], gnrUeRxGrid[l][1][k]}};
+          if (DMRSSymbolFlag[l] && dmrsPos[j])
+            gnrUeDchDmrsRe[dmrsN++] = re;
+          else if (!DMRSSymbolFlag[l] || pdsch.cdmGrpNoData < 2)
+            gnrUeDchDataRe[dataN++] = re;
+        }
+      }
+      if (rbCount) dataSubsPerRbPerSymbol[l] = static_cast<uint8_t>((dataN - symStart) / rbCount);
+    }
+    dchItf->dataRePerSym[l] = static_cast<uint16_t>(dataN);
+    offset += n;
+  }
+
+  writeIntFile("debugRe0.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
+  writeIntFile("debugIm0.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+
+  if (dmrsN / (pdsch.dmrsAddPosN + 1u) > static_cast<uint32_t>(kDmrsRePerSymCap)) {
+    std::printf("nrUeDchRxProc: %u DMRS REs over %u DMRS symbols exceed %d per symbol\n", dmrsN,
+                pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
+    return rejectSlot(dchItf);
+  }
+  nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf, slot);
+  writeIntFile("debugRe.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
+  writeIntFile("debugIm.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+
+  gnrWeakLlrCnt = 0;
+
+  // Layer demapping and rate-matching masks: entries of RB r of symbol l start at
+  // dataRePerSym[l - 1] + dataSubsPerRbPerSymbol[l] * r.
+  uint32_t pairN = 0;
+  bool overflow = false;
+  auto emit = [&](uint32_t idx) {
+    if (idx >= static_cast<uint32_t>(kUeDchReCap) ||
+        pairN + L > static_cast<uint32_t>(kUeDchDemapInCap)) {
+      overflow = true;
+      return;
+    }
+    const NrRxRe& re = gnrUeDchDataRe[idx];
+    if (L == 2) {
+      gnrUeDchDemapIn[pairN++] = re.ant[0];
+      gnrUeDchDemapIn[pairN++] = re.ant[1];
+    } else {
+      // One layer: average of the two antennas' equalised values.
+      const int16_t i = static_cast<int16_t>((nrCpxRe(re.ant[0]) + nrCpxRe(re.ant[1])) / 2.0);
+      const int16_t q = static_cast<int16_t>((nrCpxIm(re.ant[0]) + nrCpxIm(re.ant[1])) / 2.0);
+      gnrUeDchDemapIn[pairN++] = nrCpxPack(i, q);
+    }
+  };
+  for (int l = 0; l < kSymbolsPerSlot && !overflow; l++) {
+    if (!symbolHasPdsch(pdsch, l)) continue;
+    const uint32_t base = l == 0 ? 0 : dchItf->dataRePerSym[l - 1];
+    const uint32_t perRb = dataSubsPerRbPerSymbol[l];
+    for (int r = 0; r < pdsch.rbN; r++) {
+      const uint32_t start = base + perRb * r;
+      const uint16_t mask = dchItf->rmMap[l][r];
+      if (mask == 0) {
+        for (uint32_t i = 0; i < perRb; i++) emit(start + i);
+        continue;
+      }
+      uint32_t c = 0;
+      for (int j = 0; j < kScPerRb; j++) {
+        if (DMRSSymbolFlag[l] && dmrsPos[j]) continue;
+        if (((mask >> j) & 1) == 0) emit(start + c);
+        c++;
+      }
+    }
+  }
+  if (overflow) {
+    std::printf("nrUeDchRxProc: more than %d demapper inputs (or REs beyond the %d-RE buffer)\n",
+                kUeDchDemapInCap, kUeDchReCap);
+    return rejectSlot(dchItf);
+  }
+  if (L == 1) {
+    writeIntFile("debugdchEQRe.txt", pairN, [](uint32_t i) { return nrCpxRe(gnrUeDchDemapIn[i]); });
+    writeIntFile("debugdchEQIm.txt", pairN, [](uint32_t i) { return nrCpxIm(gnrUeDchDemapIn[i]); });
+  }
+
+  nrDemodSoft(gnrUeDchDemapIn, ueLlrBuf, static_cast<int32_t>(pairN),
+              static_cast<uint16_t>(pdsch.Qm));
+  dchItf->codedBitN = pairN * pdsch.Qm;
+  writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
+
+  dchItf->rxDone = 1;
+  gnrUeConfig.sysInitDone = 0;
+
+  // Validity: unreliable soft bits per extracted data RE; a slot without data REs is not valid.
+  if (dataN == 0 || static_cast<float>(gnrWeakLlrCnt) / static_cast<float>(dataN) > kMaxWeakRatio) {
+    dchItf->dataValid = 0;
+    std::printf("==>no valid data input!!!!\n");
+    return false;
+  }
+  dchItf->dataValid = 1;
+  std::printf("==>DCH process done! output LLR>>>\n");
+  return true;
+}
