@@ -2,7 +2,7 @@
 # make test: install what is missing, build, run every test
 BUILD ?= build
 RUN_DIR ?= run
-ACTIONS ?= gNbTx
+ACTIONS ?= gNbTx nrUeRx
 
 .PHONY: run test deps build
 

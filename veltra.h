@@ -2,8 +2,10 @@
 #pragma once
 
 #include "config/mcs_table.h"
+#include "config/dmrs_tbs.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
+#include "config/ue_setup.h"
 #include "phy/coding/crc.h"
 #include "phy/coding/dlsch_decode.h"
 #include "phy/coding/dlsch_encode.h"
@@ -12,6 +14,9 @@
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/rx/cpx_float.h"
+#include "phy/rx/pdsch_chest.h"
+#include "phy/rx/pdsch_rx.h"
 #include "phy/tx/demod_soft.h"
 #include "phy/tx/modulate.h"
 #include "phy/tx/ofdm_modulate.h"

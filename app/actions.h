@@ -7,6 +7,10 @@
 // and writes "nrNbTxData.dat" (text) and "nrNbTxDataf.dat" (raw little-endian floats).
 void gNbTx();
 
+// Reads "nrNbTxData.dat", sets the UE up from gnrNbConfig, receives the PDSCH and decodes it,
+// reporting the CRC of every code block. Meaningful after gNbTx in the same process.
+void nrUeRx();
+
 struct NrAction {
   const char* name;
   void (*run)();

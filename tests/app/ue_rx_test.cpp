@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/actions.h"
+#include "config/mcs_table.h"
+#include "config/nr_config.h"
+#include "config/slot_config_gen.h"
+#include "tests/test_util.h"
+
+namespace {
+
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
+  return n;
+}
+
+struct Slot {
+  const char* name;
+  uint16_t mcs;
+  uint16_t rbStart, rbN;
+  uint8_t firstSym, lastSym;
+  uint8_t dmrsFirstSym;
+  uint8_t addPosN, addPos0, addPos1;
+  uint8_t cdmGrpNoData;
+  uint8_t rvIdx;
+};
+
+// Overrides the default slot's PDSCH with the given allocation, keeping everything else.
+void configure(const Slot& s) {
+  nrGenDefaultSlotCfg();
+  NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+  d.mcs = s.mcs;
+  d.Qm = gnrMcsQm[s.mcs];
+  d.codeRate = static_cast<uint16_t>(2.0f * gnrMcsRateX1024[s.mcs]);
+  d.rbStart = s.rbStart;
+  d.rbN = s.rbN;
+  for (int k = 0; k < s.rbN; k++) d.rbIdx[k] = s.rbStart + k;
+  d.symBitmap = static_cast<uint16_t>(((1u << (s.lastSym + 1)) - 1) & ~((1u << s.firstSym) - 1));
+  d.dmrsFirstSym = s.dmrsFirstSym;
+  d.dmrsAddPosN = s.addPosN;
+  d.dmrsAddPos[0] = s.addPos0;
+  d.dmrsAddPos[1] = s.addPos1;
+  d.cdmGrpNoData = s.cdmGrpNoData;
+  d.rvIdx = s.rvIdx;
+}
+
+}  // namespace
+
+// The bench end to end in one process: the transmit action writes the slot, the receive action
+// reads it back, and every code block must check with the transmitted transport block recovered.
+TEST(UeRx, DecodesTheTransmittedSlotOverATableOfConfigurations) {
+  const Slot slots[] = {
+      // name            mcs rbStart rbN first last dmrs0 addN add0 add1 cdm rv
+      {"default-like", 19, 61, 12, 8, 12, 9, 1, 10, 0, 1, 3},
+      {"mcs0-qpsk", 0, 0, 20, 2, 13, 2, 2, 7, 11, 1, 0},
+      {"mcs9-16qam", 9, 10, 50, 0, 13, 2, 1, 11, 0, 1, 0},
+      {"mcs27-256qam", 27, 0, 96, 1, 13, 2, 1, 9, 0, 1, 0},
+      {"mcs15-bg-by-rate", 15, 30, 5, 8, 12, 9, 1, 10, 0, 1, 0},
+      {"cdm2-no-data-on-dmrs", 5, 20, 30, 2, 13, 3, 1, 11, 0, 2, 2},
+  };
+  for (const Slot& s : slots) {
+    ScopedTempDir dir;
+    configure(s);
+    const std::string out = captureStdout([] {
+      gNbTx();
+      nrUeRx();
+    });
+    const size_t blocks = countOf(out, "===>Enter Dec module! ");
+    EXPECT_GE(blocks, 1u) << s.name << "\n" << out;
+    EXPECT_EQ(countOf(out, "dec CRC OK"), blocks) << s.name << "\n" << out;
+    EXPECT_EQ(countOf(out, "dec CRC failed"), 0u) << s.name;
+    EXPECT_NE(out.find("the PDSCH decode  finished\n"), std::string::npos) << s.name;
+    const std::string enc = readWholeFile("EncCrcBuff.txt");
+    EXPECT_FALSE(enc.empty()) << s.name;
+    EXPECT_EQ(readWholeFile("DecBuff.txt"), enc) << s.name;
+    if (std::string(s.name) == "mcs27-256qam") {
+      EXPECT_GT(blocks, 1u) << out;
+    }
+  }
+}
+
+TEST(UeRx, DefaultSlotDecodesWithOneCodeBlock) {
+  ScopedTempDir dir;
+  const std::string out = captureStdout([] {
+    gNbTx();
+    nrUeRx();
+  });
+  EXPECT_NE(out.find("\n===>Enter Dec module! codeword: [0] dec CRC OK\nthe PDSCH decode  finished\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(gnrDchMwItf.tbSize, 2976u);
+  EXPECT_EQ(gnrDchMwItf.dataValid, 1);
+  EXPECT_EQ(readWholeFile("DecBuff.txt"), readWholeFile("EncCrcBuff.txt"));
+  // A / G in units of 1/2048.
+  const float rate = 2976.0f / static_cast<float>(gnrDchMwItf.codedBitN);
+  EXPECT_EQ(gnrDchMwItf.codeRate, rate);
+  EXPECT_EQ(gnrDchMwItf.pdschCfg.codeRateRef, static_cast<uint16_t>(rate * 2048.0f + 0.5));
+}
+
+TEST(UeRx, ReceiveWithoutTransmitTakesTheInvalidDataBranch) {
+  ScopedTempDir dir;
+  const std::string out = captureStdout([] { nrUeRx(); });
+  EXPECT_NE(out.find("Fail to open file: nrNbTxData.dat!\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("the PDSCH decode: invalid data, cannot do dec \n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Enter Dec module"), std::string::npos);
+  EXPECT_EQ(gnrDchMwItf.dataValid, 0);
+}
