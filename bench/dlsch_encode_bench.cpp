@@ -1,7 +1,6 @@
 // Shared-channel encoding of the default slot's PDSCH and of a 100-RB MCS 27 allocation (13
 // symbols, one DMRS symbol of type 1: 150 data REs per RB).
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -12,6 +11,7 @@
 #include "phy/coding/dlsch_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/tx/tbs.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -36,16 +36,10 @@ void run(benchmark::State& state, int32_t mcs, int32_t layers, int32_t nRePerPrb
   nrTbsCalc(mcs, nRePerPrb, nPrb, layers, &qm, &c, &rate, &tbs, &G);
   std::vector<int32_t> out(G + qm * layers * c);
   // The encoder rewrites "EncCrcBuff.txt" in the working directory: keep it out of the caller's.
-  char dir[] = "/tmp/veltra_bench_XXXXXX";
-  char cwd[4096];
-  const bool moved = mkdtemp(dir) && getcwd(cwd, sizeof(cwd)) && chdir(dir) == 0;
+  ScopedTempDir dir;
   for (auto _ : state) {
     benchmark::DoNotOptimize(nrDlschEncode(mcs, layers, nRePerPrb, nPrb, out.data(), rv));
     benchmark::ClobberMemory();
-  }
-  if (moved) {
-    std::remove("EncCrcBuff.txt");
-    if (chdir(cwd) == 0) rmdir(dir);
   }
   state.counters["TBS"] = static_cast<double>(tbs);
   state.counters["C"] = nrLdpcParams.C;
@@ -54,7 +48,7 @@ void run(benchmark::State& state, int32_t mcs, int32_t layers, int32_t nRePerPrb
 }
 
 void BM_DlschEncodeDefaultSlot(benchmark::State& state) {
-  nrGenDefaultSlotCfg();
+  freshDefaultSlot();
   const NrPdschCfg& c = gnrNbConfig.pdschCfg[0];
   run(state, c.mcs, c.layerN, dataRePerRb(c), c.rbN, c.rvIdx);
 }

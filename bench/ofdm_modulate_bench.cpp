@@ -6,9 +6,10 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/tx/ofdm_modulate.h"
+#include "tests/test_util.h"
 
 static void BM_OfdmModSlot(benchmark::State& state) {
-  nrGenDefaultSlotCfg();
+  freshDefaultSlot();
   for (int l = 0; l < kSymbolsPerSlot; l++)
     for (int k = 0; k < 1272; k++)
       gnrNbTxBuf.nbTxGrid[l][k] = nrCpxPack(((k * 7 + l) & 1) ? 724 : -724, (k & 2) ? 724 : -724);

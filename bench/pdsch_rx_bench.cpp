@@ -13,6 +13,7 @@
 #include "config/ue_setup.h"
 #include "phy/rx/pdsch_rx.h"
 #include "phy/tx/ofdm_modulate.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -20,22 +21,9 @@ namespace {
 // output silenced (it prints its verdict on every call).
 template <typename F>
 void quietly(F&& body) {
-  char tmpl[] = "/tmp/veltra_bench_XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  char cwd[4096];
-  if (!dir || !getcwd(cwd, sizeof(cwd)) || chdir(dir) != 0) return;
-  std::fflush(stdout);
-  const int saved = dup(1);
-  FILE* devNull = std::fopen("/dev/null", "w");
-  dup2(fileno(devNull), 1);
+  ScopedTempDir dir;
+  QuietStdout quiet;
   body();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  std::fclose(devNull);
-  if (chdir(cwd) != 0) return;
-  const std::string rm = std::string("rm -rf '") + dir + "'";
-  if (std::system(rm.c_str()) != 0) return;
 }
 
 // Random QPSK on the carrier's subcarriers of every symbol, OFDM-modulated into port a.
@@ -68,7 +56,7 @@ void runSlot(benchmark::State& state) {
 
 // 12 RBs x 5 symbols, 64QAM, one layer, one antenna.
 static void BM_DchRxDefaultSlot(benchmark::State& state) {
-  nrGenDefaultSlotCfg();
+  freshDefaultSlot();
   quietly([] { nrUeSetupFromNb(ueFileSample, 0); });
   fillPort(0, 1);
   runSlot(state);
@@ -78,7 +66,7 @@ BENCHMARK(BM_DchRxDefaultSlot)->Unit(benchmark::kMicrosecond);
 // All 106 RBs of the carrier over symbols 2..13 with DMRS on 2, 7 and 11, 256QAM, two layers,
 // two receive antennas.
 static void BM_DchRxFullCarrier(benchmark::State& state) {
-  nrGenDefaultSlotCfg();
+  freshDefaultSlot();
   NrNbConfig& cfg = gnrNbConfig;
   cfg.bwpCfg.rbOffset = 0;
   cfg.bwpCfg.nrb = cfg.carrierCfg.nrb;

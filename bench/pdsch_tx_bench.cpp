@@ -8,36 +8,23 @@
 #include <string>
 
 #include "app/actions.h"
+#include "config/mcs_table.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/tx/pdsch_tx.h"
+#include "tests/test_util.h"
 
 namespace {
 
-// The action writes its files into the working directory: keep them out of the caller's.
-class BenchDir {
- public:
-  BenchDir() {
-    char tmpl[] = "/tmp/veltra_bench_XXXXXX";
-    path_ = mkdtemp(tmpl);
-    char cwd[4096];
-    old_ = getcwd(cwd, sizeof(cwd));
-    if (chdir(path_.c_str()) != 0) std::abort();
-  }
-  ~BenchDir() {
-    if (chdir(old_.c_str()) != 0) return;
-    const std::string cmd = "rm -rf '" + path_ + "'";
-    if (std::system(cmd.c_str()) != 0) return;
-  }
-
- private:
-  std::string path_, old_;
-};
-
 void fullCarrierSlot() {
-  nrGenDefaultSlotCfg();
+  freshDefaultSlot();
+  gnrNbConfig.bwpCfg.rbOffset = 0;
+  gnrNbConfig.bwpCfg.nrb = gnrNbConfig.carrierCfg.nrb;
   NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+  d.bwpRbOffset = 0;
   d.mcs = 27;
+  d.Qm = gnrMcsQm[d.mcs];
+  d.codeRate = static_cast<uint16_t>(2.0f * gnrMcsRateX1024[d.mcs]);
   d.symBitmap = 0x3FFF;
   d.rbN = 106;
   for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
@@ -46,7 +33,8 @@ void fullCarrierSlot() {
 }
 
 void BM_GnbTxDefaultSlot(benchmark::State& state) {
-  BenchDir dir;
+  ScopedTempDir dir;  // the action writes its files into the working directory
+  freshDefaultSlot();
   for (auto _ : state) {
     gNbTx();
     benchmark::DoNotOptimize(gnrNbTxBuf.nbTxSample[100]);
@@ -55,7 +43,7 @@ void BM_GnbTxDefaultSlot(benchmark::State& state) {
 
 // The generator keeps a configuration once made, so the action sends the modified slot.
 void BM_GnbTxFullCarrier(benchmark::State& state) {
-  BenchDir dir;
+  ScopedTempDir dir;  // the action writes its files into the working directory
   fullCarrierSlot();
   for (auto _ : state) {
     gNbTx();
@@ -64,7 +52,7 @@ void BM_GnbTxFullCarrier(benchmark::State& state) {
 }
 
 void BM_PdschTxFullCarrier(benchmark::State& state) {
-  BenchDir dir;
+  ScopedTempDir dir;  // the action writes its files into the working directory
   fullCarrierSlot();
   for (auto _ : state) {
     nrPdschTx(&gnrNbConfig, &gnrNbTxBuf);

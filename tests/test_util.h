@@ -6,9 +6,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "config/nr_config.h"
+#include "config/slot_config_gen.h"
 
 // Runs a test in a fresh temporary working directory, so that tests running in parallel never
 // share the bench's fixed file names; the directory is removed afterwards.
@@ -46,6 +50,27 @@ inline void writeWholeFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
+// Silences standard output while in scope (benchmarks of stages that print on every call).
+class QuietStdout {
+ public:
+  QuietStdout() {
+    std::fflush(stdout);
+    saved_ = dup(1);
+    devNull_ = std::fopen("/dev/null", "w");
+    if (devNull_) dup2(fileno(devNull_), 1);
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+    if (devNull_) std::fclose(devNull_);
+  }
+
+ private:
+  int saved_;
+  FILE* devNull_;
+};
+
 // Captures what a callable prints on standard output.
 template <typename F>
 std::string captureStdout(F&& f) {
@@ -62,4 +87,11 @@ std::string captureStdout(F&& f) {
   std::string text = readWholeFile(name);
   unlink(name);
   return text;
+}
+
+// Draws the default slot configuration again, as a fresh process would (benchmarks run several
+// configurations in one process).
+inline void freshDefaultSlot() {
+  std::memset(&gnrNbConfig, 0, sizeof(gnrNbConfig));
+  nrGenDefaultSlotCfg();
 }

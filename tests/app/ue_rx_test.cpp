@@ -31,6 +31,12 @@ struct Slot {
 void configure(const Slot& s) {
   nrGenDefaultSlotCfg();
   NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+  // An allocation wider than the default BWP gets a BWP over the whole carrier.
+  if (s.rbStart + s.rbN > gnrNbConfig.bwpCfg.nrb) {
+    gnrNbConfig.bwpCfg.rbOffset = 0;
+    gnrNbConfig.bwpCfg.nrb = gnrNbConfig.carrierCfg.nrb;
+    d.bwpRbOffset = 0;
+  }
   d.mcs = s.mcs;
   d.Qm = gnrMcsQm[s.mcs];
   d.codeRate = static_cast<uint16_t>(2.0f * gnrMcsRateX1024[s.mcs]);
@@ -57,6 +63,7 @@ TEST(UeRx, DecodesTheTransmittedSlotOverATableOfConfigurations) {
       {"mcs0-qpsk", 0, 0, 20, 2, 13, 2, 2, 7, 11, 1, 0},
       {"mcs9-16qam", 9, 10, 50, 0, 13, 2, 1, 11, 0, 1, 0},
       {"mcs27-256qam", 27, 0, 96, 1, 13, 2, 1, 9, 0, 1, 0},
+      {"full-carrier", 27, 0, 106, 0, 13, 2, 1, 11, 0, 1, 0},
       {"mcs15-bg-by-rate", 15, 30, 5, 8, 12, 9, 1, 10, 0, 1, 0},
       {"cdm2-no-data-on-dmrs", 5, 20, 30, 2, 13, 3, 1, 11, 0, 2, 2},
   };
