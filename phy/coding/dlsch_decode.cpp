@@ -8,6 +8,7 @@
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
 #include "phy/tx/sequence.h"
+#include "phy/tx/text_lines.h"
 
 namespace {
 
@@ -120,17 +121,15 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   }
 
   if (result == 1) {
-    FILE* f = fopen("DecBuff.txt", "w");
-    if (!f) {
-      printf("Fail to open file: %s!\n", "DecBuff.txt");
-    } else {
-      // The transport block and its CRC, reassembled from the code blocks without their CRC24B
-      // (TS 38.212 5.2.2); with one code block these are its K' = B bits.
-      const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
-      for (int32_t r = 0; r < p.C; r++)
-        for (int32_t i = 0; i < perBlock; i++) fprintf(f, "%d\n", decodedBits[r * p.K + i]);
-      fclose(f);
-    }
+    // The transport block and its CRC, reassembled from the code blocks without their CRC24B
+    // (TS 38.212 5.2.2); with one code block these are its K' = B bits.
+    const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
+    nrWriteTextLines("DecBuff.txt", false, static_cast<uint32_t>(p.C * perBlock),
+                     [&](uint32_t i, char* s) {
+                       s = nrPutInt(s, decodedBits[(i / perBlock) * p.K + i % perBlock]);
+                       *s++ = '\n';
+                       return s;
+                     });
   }
   printf("\n");
   // The next configuration section read clears the UE records again.

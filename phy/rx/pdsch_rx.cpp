@@ -1,7 +1,6 @@
 #include "phy/rx/pdsch_rx.h"
 
 #include <fftw3.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "phy/rx/cpx_float.h"
 #include "phy/tx/demod_soft.h"
 #include "phy/tx/ofdm_modulate.h"
+#include "phy/tx/text_lines.h"
 
 int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 NrRxRe gnrUeDchDataRe[kUeDchReCap];
@@ -47,42 +47,14 @@ fftw_plan rxFftPlan(RxFft& fft, uint32_t n) {
 
 RxFft gRxFft;
 
-// Debug dump: one "%d\n" line per value, formatted into one buffer and written at once.
+// Debug dump: one "%d\n" line per value.
 template <typename Get>
 void writeIntFile(const char* name, uint32_t count, Get get) {
-  // Rewritten in place and cut to its new length: ext4 flushes a file that was truncated to zero
-  // and rewritten when it is closed, which would make every slot wait for the disk.
-  FILE* f = std::fopen(name, "r+");
-  if (!f) f = std::fopen(name, "w");
-  if (!f) {
-    std::printf("Fail to open file: %s!\n", name);
-    return;
-  }
-  static char buf[1 << 16];
-  size_t used = 0;
-  for (uint32_t i = 0; i < count; i++) {
-    if (used + 16 > sizeof(buf)) {
-      std::fwrite(buf, 1, used, f);
-      used = 0;
-    }
-    int v = get(i);
-    char digits[12];
-    int nd = 0;
-    const bool neg = v < 0;
-    unsigned u = neg ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
-    do {
-      digits[nd++] = static_cast<char>('0' + u % 10);
-      u /= 10;
-    } while (u);
-    if (neg) buf[used++] = '-';
-    while (nd) buf[used++] = digits[--nd];
-    buf[used++] = '\n';
-  }
-  std::fwrite(buf, 1, used, f);
-  std::fflush(f);
-  if (ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
-    std::printf("Fail to write file: %s!\n", name);
-  std::fclose(f);
+  nrWriteTextLines(name, false, count, [&](uint32_t i, char* p) {
+    p = nrPutInt(p, get(i));
+    *p++ = '\n';
+    return p;
+  });
 }
 
 bool symbolHasPdsch(const NrPdschCfg& pdsch, int l) { return ((pdsch.symBitmap >> l) & 1) != 0; }

@@ -1,39 +1,54 @@
 #include "phy/tx/sample_file.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "config/nr_config.h"
+#include "phy/tx/text_lines.h"
 
 namespace {
 
-void skipSpace(FILE* f) {
-  int ch;
-  while ((ch = std::getc(f)) != EOF && std::isspace(ch)) {
+// Byte source over a file, read in large chunks (the reader scans every character).
+struct ChunkReader {
+  FILE* f;
+  char buf[1 << 16];
+  std::size_t pos = 0;
+  std::size_t len = 0;
+
+  int peek() {
+    if (pos == len) {
+      len = std::fread(buf, 1, sizeof(buf), f);
+      pos = 0;
+      if (len == 0) return EOF;
+    }
+    return static_cast<unsigned char>(buf[pos]);
   }
-  if (ch != EOF) std::ungetc(ch, f);
+  void skip() { pos++; }
+};
+
+bool isSpace(int ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
+bool isDigit(int ch) { return ch >= '0' && ch <= '9'; }
+
+void skipSpace(ChunkReader& in) {
+  while (isSpace(in.peek())) in.skip();
 }
 
 // Scans one decimal integer like "%d" (leading white space, optional sign, digits). The value is
 // kept modulo 2^32 so that any length of digits stays defined; callers keep the low 16 bits.
-bool scanInt(FILE* f, uint32_t* value) {
-  skipSpace(f);
-  int ch = std::getc(f);
-  bool negative = false;
+bool scanInt(ChunkReader& in, uint32_t* value) {
+  skipSpace(in);
+  int ch = in.peek();
+  const bool negative = ch == '-';
   if (ch == '+' || ch == '-') {
-    negative = ch == '-';
-    ch = std::getc(f);
+    in.skip();
+    ch = in.peek();
   }
-  if (ch == EOF || !std::isdigit(ch)) {
-    if (ch != EOF) std::ungetc(ch, f);
-    return false;
-  }
+  if (!isDigit(ch)) return false;
   uint32_t v = 0;
-  while (ch != EOF && std::isdigit(ch)) {
+  while (isDigit(ch)) {
     v = v * 10u + static_cast<uint32_t>(ch - '0');
-    ch = std::getc(f);
+    in.skip();
+    ch = in.peek();
   }
-  if (ch != EOF) std::ungetc(ch, f);
   *value = negative ? 0u - v : v;
   return true;
 }
@@ -41,14 +56,13 @@ bool scanInt(FILE* f, uint32_t* value) {
 }  // namespace
 
 void nrSampleFileWrite(const int32_t* samples, uint32_t count, const char* path, uint8_t overwrite) {
-  FILE* f = std::fopen(path, overwrite ? "w" : "a");
-  if (!f) {
-    std::printf("Fail to open file: %s!\n", path);
-    return;
-  }
-  for (uint32_t i = 0; i < count; i++)
-    std::fprintf(f, "%d,%d\n", nrCpxRe(samples[i]), nrCpxIm(samples[i]));
-  std::fclose(f);
+  nrWriteTextLines(path, overwrite == 0, count, [samples](uint32_t i, char* p) {
+    p = nrPutInt(p, nrCpxRe(samples[i]));
+    *p++ = ',';
+    p = nrPutInt(p, nrCpxIm(samples[i]));
+    *p++ = '\n';
+    return p;
+  });
 }
 
 void nrSampleFileRead(int32_t* samples, uint32_t capacity, const char* path) {
@@ -65,16 +79,20 @@ void nrSampleFileRead(int32_t* samples, uint32_t capacity, const char* path) {
   const uint64_t lines = static_cast<uint64_t>(size) / 4;
   const uint32_t n = lines < capacity ? static_cast<uint32_t>(lines) : capacity;
 
+  static ChunkReader in;
+  in.f = f;
+  in.pos = in.len = 0;
   for (uint32_t i = 0; i < n; i++) {
     uint32_t re = 0, im = 0;
-    if (!scanInt(f, &re)) break;
+    if (!scanInt(in, &re)) break;
     // What matched before a mismatch is stored; every later scan matches nothing.
     const int16_t oldIm = nrCpxIm(samples[i]);
     samples[i] = nrCpxPack(static_cast<int>(re & 0xFFFFu), oldIm);
-    if (std::getc(f) != ',') break;
-    if (!scanInt(f, &im)) break;
+    if (in.peek() != ',') break;
+    in.skip();
+    if (!scanInt(in, &im)) break;
     samples[i] = nrCpxPack(static_cast<int>(re & 0xFFFFu), static_cast<int>(im & 0xFFFFu));
-    skipSpace(f);
+    skipSpace(in);
   }
   std::fclose(f);
 }
