@@ -1,5 +1,6 @@
 #include "phy/tx/text_lines.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace detail {
@@ -21,7 +22,10 @@ FILE* textOpen(const char* path, bool append) {
 void textClose(FILE* f, const char* path, bool append) {
   if (!append) {
     std::fflush(f);
-    if (ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
+    // Devices and pipes have no length to cut.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+        ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
       std::printf("Fail to write file: %s!\n", path);
   }
   std::fclose(f);

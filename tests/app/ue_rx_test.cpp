@@ -94,8 +94,9 @@ TEST(UeRx, DefaultSlotDecodesWithOneCodeBlock) {
     gNbTx();
     nrUeRx();
   });
-  EXPECT_NE(out.find("\n===>Enter Dec module! codeword: [0] dec CRC OK\nthe PDSCH decode  finished\n"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("\n===>Enter Dec module! codeword: [0] dec CRC OK\nthe PDSCH decode  finished\n"),
+      std::string::npos)
       << out;
   EXPECT_EQ(gnrDchMwItf.tbSize, 2976u);
   EXPECT_EQ(gnrDchMwItf.dataValid, 1);
@@ -113,4 +114,40 @@ TEST(UeRx, ReceiveWithoutTransmitTakesTheInvalidDataBranch) {
   EXPECT_NE(out.find("the PDSCH decode: invalid data, cannot do dec \n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Enter Dec module"), std::string::npos);
   EXPECT_EQ(gnrDchMwItf.dataValid, 0);
+}
+
+// c_init = RNTI * 2^15 + n_ID reaches 2^31 for the largest 16-bit values; the receiver must then
+// descramble with the same sequence as the transmitter (the Gold generator ignores bit 31).
+TEST(UeRx, DescramblesWithTheTransmittersSequenceForEveryRntiAndIdentity) {
+  const struct {
+    uint32_t rnti;
+    uint16_t nId;
+  } cases[] = {{1, 0}, {65535, 1023}, {65535, 32768}, {65535, 65535}};
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    nrGenDefaultSlotCfg();
+    gnrNbConfig.pdschCfg[0].rnti = c.rnti;
+    gnrNbConfig.cellCfg.nId = c.nId;
+    const std::string out = captureStdout([] {
+      gNbTx();
+      nrUeRx();
+    });
+    EXPECT_NE(out.find("dec CRC OK\nthe PDSCH decode  finished\n"), std::string::npos)
+        << c.rnti << " " << c.nId << "\n"
+        << out;
+  }
+}
+
+// The closing line follows every decoding run, also when the CRC fails (here the UE descrambles
+// with another n_ID than the one the slot was sent with).
+TEST(UeRx, FinishedLineFollowsAFailedDecodeToo) {
+  ScopedTempDir dir;
+  const std::string out = captureStdout([] {
+    gNbTx();
+    gnrNbConfig.cellCfg.nId = 1;
+    nrUeRx();
+  });
+  EXPECT_EQ(gnrDchMwItf.dataValid, 1);
+  EXPECT_NE(out.find("dec CRC failed\nthe PDSCH decode  finished\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("CRC OK"), std::string::npos) << out;
 }

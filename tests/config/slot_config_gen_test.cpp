@@ -61,6 +61,7 @@ TEST(SlotConfigGen, FirstConfigurationOfAProcessIsTheSeededSlot) {
   EXPECT_EQ(p.aggrL, 4);
   EXPECT_EQ(YpTable[6 % 3][7], 41166u);
   EXPECT_EQ(p.cceStart, 4);
+  EXPECT_EQ(p.dciAux, 1u);
   EXPECT_EQ(p.payloadSize, 39);
   EXPECT_EQ(p.ueSpecific, 1);
   EXPECT_EQ(p.rnti, 28764u);
@@ -80,6 +81,7 @@ TEST(SlotConfigGen, FirstConfigurationOfAProcessIsTheSeededSlot) {
   EXPECT_EQ(d.bwpRbOffset, 1);
   EXPECT_EQ(d.cdmGrpNoData, 1);
   EXPECT_EQ(d.dmrsScrId0, 2);
+  EXPECT_EQ(d.dmrsScrId1, 2);  // n_SCID of the DMRS c_init
   EXPECT_EQ(d.dmrsType, 1);
   EXPECT_EQ(d.dmrsFirstSym, 9);
   EXPECT_EQ(d.dmrsEn, 1);
@@ -90,6 +92,12 @@ TEST(SlotConfigGen, FirstConfigurationOfAProcessIsTheSeededSlot) {
   EXPECT_EQ(d.dmrsPortIdx[2], 0xFF);
   EXPECT_EQ(d.dmrsPorts[0], 1000);
   EXPECT_EQ(d.dmrsPorts[1], 1001);
+
+  // Forty draws in all, the discarded ones included: the generator leaves the sequence there.
+  const uint32_t afterFill = nrRandDraw();
+  nrRandSeed(kSlotCfgSeed);
+  for (int i = 0; i < 40; i++) nrRandDraw();
+  EXPECT_EQ(afterFill, nrRandDraw());
 }
 
 TEST(SlotConfigGen, SecondCallChangesNothingButResetsTheRandomState) {

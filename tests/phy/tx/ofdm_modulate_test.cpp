@@ -118,6 +118,43 @@ TEST(OfdmMod, LargeValuesWrapInIntegersButNotInFloats) {
             64);
 }
 
+// A DC value X on N = 256 gives x[n] = G / 1024 * X / 16 exactly, so halfway cases appear: the
+// integer stream rounds them away from zero, the float stream keeps them. Only 15 * N samples are
+// written.
+TEST(OfdmMod, GainScalesAndHalvesRoundAwayFromZero) {
+  const struct {
+    uint16_t gain;
+    int16_t re, im;
+    float fRe, fIm;
+    int16_t iRe, iIm;
+  } cases[] = {
+      {1024, 40, -8, 2.5f, -0.5f, 3, -1},
+      {1024, -24, 8, -1.5f, 0.5f, -2, 1},
+      {512, 40, -8, 1.25f, -0.25f, 1, 0},
+      {3072, 8, -24, 1.5f, -4.5f, 2, -5},
+  };
+  for (const auto& c : cases) {
+    std::memset(&cfg, 0, sizeof(cfg));
+    cfg.carrierCfg.nrb = 10;
+    cfg.carrierCfg.zeroScUsed = 1;
+    cfg.carrierCfg.txPowGain = c.gain;
+    cfg.cellCfg.fftSize = 256;
+    const uint16_t pattern[14] = {10, 9, 9, 9, 9, 9, 9, 10, 9, 9, 9, 9, 9, 9};
+    for (int l = 0; l < 14; l++) cfg.cellCfg.cpLen[l] = pattern[l] * 2;
+    std::memset(&buf, 0, sizeof(buf));
+    for (int i = 15 * 256; i < 30720; i++) buf.nbTxSample[i] = 99;
+    for (int l = 0; l < 14; l++) buf.nbTxGrid[l][60] = nrCpxPack(c.re, c.im);  // DC subcarrier
+    nrOfdmMod(&cfg, &buf);
+    for (int i = 0; i < 15 * 256; i++) {
+      ASSERT_EQ(buf.nbTxSampleF[i].re, c.fRe) << c.gain << " " << i;
+      ASSERT_EQ(buf.nbTxSampleF[i].im, c.fIm) << c.gain << " " << i;
+      ASSERT_EQ(nrCpxRe(buf.nbTxSample[i]), c.iRe) << c.gain << " " << i;
+      ASSERT_EQ(nrCpxIm(buf.nbTxSample[i]), c.iIm) << c.gain << " " << i;
+    }
+    for (int i = 15 * 256; i < 30720; i++) ASSERT_EQ(buf.nbTxSample[i], 99) << i;
+  }
+}
+
 TEST(OfdmMod, CarrierWiderThanTheFftIsRejected) {
   setCarrier(cfg, 1);
   cfg.carrierCfg.nrb = 200;  // 2400 subcarriers do not fit 2048 bins

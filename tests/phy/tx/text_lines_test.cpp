@@ -41,3 +41,18 @@ TEST(TextLines, RewriteReplacesLongerContentsAndAppendExtends) {
       captureStdout([&] { EXPECT_FALSE(nrWriteTextLines("no/dir/t.txt", false, 1, line)); });
   EXPECT_EQ(out, "Fail to open file: no/dir/t.txt!\n");
 }
+
+// Only regular files are cut to length: rewriting a device (or a pipe) succeeds without a
+// complaint, as it does when the file is opened for plain writing.
+TEST(TextLines, RewritingADeviceNeedsNoCut) {
+  const auto line = [](uint32_t i, char* p) {
+    p = nrPutInt(p, static_cast<int32_t>(i));
+    *p++ = '\n';
+    return p;
+  };
+  bool ok = false;
+  const std::string out =
+      captureStdout([&] { ok = nrWriteTextLines("/dev/null", false, 100, line); });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out, "");
+}
