@@ -8,6 +8,7 @@
 #include "phy/coding/ldpc_decode.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -44,8 +45,10 @@ struct LayerSlot {
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
-// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc.
-alignas(64) int16_t appMem[kLdpcDecMaxCols][kZ];
+// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. Each block is
+// stored twice in a row (appMem[c][Zc + j] = appMem[c][j]), so that a block read at any relative
+// shift r is the contiguous run appMem[c] + r.
+alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
 // check node; edge signs: 1 where the check-to-variable message of an edge is negative.
@@ -54,7 +57,6 @@ alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
 LayerSlot slots[2];
-alignas(64) int16_t readBuf[kZ];
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
@@ -216,6 +218,7 @@ template <bool kFirst, bool kMin3>
     const int16_t* __restrict v = s.v[i];
     int16_t* __restrict sg = edgeSign[s.edge0 + i];
     int16_t* __restrict dst = appMem[s.col[i]];
+    int16_t* __restrict dup = appMem[s.col[i]] + Zc;
     const int16_t ii = static_cast<int16_t>(i);
     for (int z = 0; z < Zc; z++) {
       const int16_t sign = static_cast<int16_t>(sp[z] ^ (v[z] < 0));
@@ -223,7 +226,9 @@ template <bool kFirst, bool kMin3>
       const int16_t neg = static_cast<int16_t>(-sign);
       const int16_t mag = sel(mask(ri[z] == ii), r2[z], r1[z]);
       const int16_t a = static_cast<int16_t>(v[z] + ((mag ^ neg) - neg));
-      dst[z] = std::min(std::max(a, lo), hi);
+      const int16_t app = std::min(std::max(a, lo), hi);
+      dst[z] = app;
+      dup[z] = app;
     }
   }
 }
@@ -281,18 +286,23 @@ void writeBack(LayerSlot& s, const DecCfg& c) {
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   for (int k = 0, c = 0; k < Kp; c++) {
     // Codeword bit b of the block sits at (b - rotation) mod Zc.
-    const int j0 = (Zc - colRot[c]) % Zc;
-    std::memcpy(readBuf, appMem[c] + j0, sizeof(int16_t) * (Zc - j0));
-    std::memcpy(readBuf + Zc - j0, appMem[c], sizeof(int16_t) * j0);
+    const int16_t* x = appMem[c] + (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
-    for (int b = 0; b < n; b++) hardBits[k + b] = readBuf[b] < 0;
+    for (int b = 0; b < n; b++) hardBits[k + b] = x[b] < 0;
     k += n;
   }
   const int words = (Kp + 31) / 32;
   std::memset(hardBits + Kp, 0, words * 32 - Kp);
   for (int w = 0; w < words; w++) {
     uint32_t word = 0;
-    for (int i = 0; i < 32; i++) word = (word << 1) | hardBits[32 * w + i];
+    for (int i = 0; i < 4; i++) {
+      // Eight 0/1 bytes to one byte, first bit highest: byte i of the load moves to bit 7 - i
+      // (the partial products land on distinct bits, so nothing carries into the top byte).
+      static_assert(std::endian::native == std::endian::little, "byte i of the load at bit 8i");
+      uint64_t eight;
+      std::memcpy(&eight, hardBits + 32 * w + 8 * i, sizeof(eight));
+      word = (word << 8) | static_cast<uint32_t>((eight * 0x8040201008040201ull) >> 56);
+    }
     hardWords[w] = word;
   }
   return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
@@ -398,6 +408,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
       dst[z] =
           static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2)) : x >> (2 - fracBits));
     }
+    std::memcpy(dst + Zc, dst, sizeof(int16_t) * Zc);
   }
 
   bool pass = false;
@@ -424,14 +435,12 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
           prev = nullptr;
         }
         // Read the block at the relative shift between its stored rotation and this edge's.
-        std::memcpy(readBuf, appMem[col] + r, sizeof(int16_t) * (Zc - r));
-        std::memcpy(readBuf + Zc - r, appMem[col], sizeof(int16_t) * r);
+        const int16_t* x = appMem[col] + r;
         if (m == 0)
-          c.minStar ? checkNode<true, true>(s, m, readBuf, e, c)
-                    : checkNode<true, false>(s, m, readBuf, e, c);
+          c.minStar ? checkNode<true, true>(s, m, x, e, c) : checkNode<true, false>(s, m, x, e, c);
         else
-          c.minStar ? checkNode<false, true>(s, m, readBuf, e, c)
-                    : checkNode<false, false>(s, m, readBuf, e, c);
+          c.minStar ? checkNode<false, true>(s, m, x, e, c)
+                    : checkNode<false, false>(s, m, x, e, c);
       }
       if (u == 3 && prev) {
         writeBack(*prev, c);
@@ -452,7 +461,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // Without early termination the verdict is that of the last iteration.
   if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardDecisionCrc(Kp, Zc, crcType);
   if (!pass) return 0;
-  for (int k = 0; k < Kp; k++)
-    out[k] = static_cast<int32_t>((hardWords[k >> 5] >> (31 - (k & 31))) & 1u);
+  // The bits the CRC passed on.
+  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
   return 1;
 }
