@@ -252,8 +252,8 @@ uint8_t widestLanes() {
 // between its stored rotation and the edge's shift, which becomes the block's rotation.
 template <bool kMin3>
 [[gnu::always_inline]] inline void readEdgesLanes(LayerSlot& s, int m0, int m1,
-                                                  const NrLdpcDecEdge* edges,
-                                                  const int16_t* shifts, const DecCfg& c) {
+                                                  const NrLdpcDecEdge* edges, const int16_t* shifts,
+                                                  const DecCfg& c) {
   for (int m = m0; m < m1; m++) {
     const int e = s.edge0 + m;
     const int col = edges[e].col;
@@ -270,8 +270,8 @@ template <bool kMin3>
 }
 
 template <bool kMin3>
-void readEdgesPlain(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges,
-                    const int16_t* shifts, const DecCfg& c) {
+void readEdgesPlain(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
+                    const DecCfg& c) {
   readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
 }
 void writeBackPlain(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
