@@ -3,6 +3,7 @@
 #include <fftw3.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -302,6 +303,47 @@ TEST(DchRx, SlotWithoutDataIsInvalid) {
   EXPECT_EQ(out, "==>no valid data input!!!!\n");
   EXPECT_EQ(gnrDchMwItf.codedBitN, 0u);
   EXPECT_EQ(gnrDchMwItf.dataValid, 0);
+}
+
+// The validity ratio is a single-precision quotient compared with 0.8: exactly four unreliable
+// symbols in five data REs round to 0.800000012, which exceeds 0.8. Silence in QPSK makes every
+// emitted RE unreliable; 10 RBs give 480 extracted data REs and fully masked RBs set how many of
+// them reach the demapper.
+TEST(DchRx, ValidityRatioOfExactlyFourFifthsIsInvalid) {
+  ScopedTempDir dir;
+  const struct {
+    int maskedRe;
+    bool valid;
+  } cases[] = {{96 + 1, true}, {96, false}, {96 - 1, false}};
+  for (const auto& c : cases) {
+    nrGenDefaultSlotCfg();
+    captureStdout([] { nrUeSetupFromNb(ueFileSample, 0); });
+    NrDchMwItf& d = gnrDchMwItf;
+    d.pdschCfg.Qm = 2;
+    d.pdschCfg.rbN = 10;
+    int pdschRbs = 0;
+    for (int r = 0; r < kMaxRb; r++) {
+      if (d.cellCfg.rbMap[8][r] != kRbPdsch) continue;
+      if (++pdschRbs > 10)
+        for (int l = 0; l < kSymbolsPerSlot; l++) d.cellCfg.rbMap[l][r] = 0;
+    }
+    ASSERT_EQ(pdschRbs, 12);
+    std::memset(d.rmMap, 0, sizeof(d.rmMap));
+    // Symbol 8 carries 12 data REs per RB: whole RBs, then single REs of the next RB.
+    for (int n = 0, r = 0; n < c.maskedRe; r++) {
+      const int k = std::min(12, c.maskedRe - n);
+      d.rmMap[8][r] = static_cast<uint16_t>((1u << k) - 1);
+      n += k;
+    }
+    std::string out;
+    EXPECT_EQ(receive(&out), c.valid) << c.maskedRe;
+    const uint32_t emitted = 480u - c.maskedRe;
+    EXPECT_EQ(d.codedBitN, 2 * emitted);
+    EXPECT_EQ(gnrWeakLlrCnt, emitted);
+    EXPECT_EQ(d.dataValid, c.valid ? 1 : 0);
+    EXPECT_EQ(out,
+              c.valid ? "==>DCH process done! output LLR>>>\n" : "==>no valid data input!!!!\n");
+  }
 }
 
 // Configurations beyond the receiver's capacities are refused before any buffer is touched.
