@@ -262,8 +262,10 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
         for (uint32_t i = 0; i < perRb; i++) emit(start + i);
         continue;
       }
+      // Only the RB's own entries: on a DMRS symbol without data beside the DMRS the RB has
+      // none, and the entries at start belong to the next symbol.
       uint32_t c = 0;
-      for (int j = 0; j < kScPerRb; j++) {
+      for (int j = 0; j < kScPerRb && c < perRb; j++) {
         if (DMRSSymbolFlag[l] && dmrsPos[j]) continue;
         if (((mask >> j) & 1) == 0) emit(start + c);
         c++;

@@ -220,6 +220,22 @@ TEST(DchRx, RateMatchingMasksDropTheirREs) {
   EXPECT_EQ(gnrDchMwItf.codedBitN, (576u - 12 - 4 - 3) * 6);
 }
 
+// A DMRS symbol without data beside the DMRS (two CDM groups without data) has no entries of its
+// own: a mask there must not emit the entries of the following symbol.
+TEST(DchRx, MaskOnADmrsSymbolWithoutDataEmitsNothing) {
+  ScopedTempDir dir;
+  nrGenDefaultSlotCfg();
+  gnrNbConfig.pdschCfg[0].cdmGrpNoData = 2;
+  std::memset(gnrDchMwItf.rmMap, 0, sizeof(gnrDchMwItf.rmMap));
+  gnrDchMwItf.rmMap[9][0] = 0x0002;
+  gnrDchMwItf.rmMap[10][4] = 0x0FF0;
+  Link link;
+  transmit(link);
+  EXPECT_TRUE(receive());
+  EXPECT_EQ(gnrDchMwItf.codedBitN, 12u * 36 * 6);
+  expectSignsMatch(link);
+}
+
 // One receive antenna: antenna 1 of the grid is a copy of antenna 0, and the FFT equals a fresh
 // FFTW_ESTIMATE transform of the same samples.
 TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
