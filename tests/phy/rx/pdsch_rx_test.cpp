@@ -163,6 +163,28 @@ TEST(DchRx, DefaultSlotLoopsBackBitExactSigns) {
   for (int l = 0; l < 14; l++) EXPECT_EQ(gnrDchMwItf.dataRePerSym[l], want[l]) << l;
 }
 
+// The cumulative counts are rewritten for all 14 symbols: after a slot whose PDSCH started at
+// symbol 2, a slot starting at symbol 8 takes its first entries from index 0.
+TEST(DchRx, EarlierSlotLeavesNoCountsBehind) {
+  ScopedTempDir dir;
+  nrGenDefaultSlotCfg();
+  NrPdschCfg& p = gnrNbConfig.pdschCfg[0];
+  const uint16_t ownSymbols = p.symBitmap;
+  ASSERT_EQ(ownSymbols & 0xFF, 0);
+  p.symBitmap = 0x3FFC;
+  Link early;
+  transmit(early, 3);
+  EXPECT_TRUE(receive());
+  expectSignsMatch(early);
+  ASSERT_GT(gnrDchMwItf.dataRePerSym[7], 0);
+  p.symBitmap = ownSymbols;
+  Link link;
+  transmit(link, 4);
+  EXPECT_TRUE(receive());
+  expectSignsMatch(link);
+  for (int l = 0; l < 8; l++) EXPECT_EQ(gnrDchMwItf.dataRePerSym[l], 0) << l;
+}
+
 // Orders, layers, antennas, channels and CDM groups: the signs survive every combination.
 TEST(DchRx, LoopBackAcrossOrdersLayersAndAntennas) {
   ScopedTempDir dir;
