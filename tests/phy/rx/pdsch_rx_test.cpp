@@ -258,8 +258,8 @@ TEST(DchRx, MaskOnADmrsSymbolWithoutDataEmitsNothing) {
   expectSignsMatch(link);
 }
 
-// One receive antenna: antenna 1 of the grid is a copy of antenna 0, and the FFT equals a fresh
-// FFTW_ESTIMATE transform of the same samples.
+// One receive antenna: antenna 1 of the grid is a copy of antenna 0, the FFT equals a fresh
+// FFTW_ESTIMATE transform of the same samples, and the one-layer output is the antenna-0 value.
 TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
   ScopedTempDir dir;
   nrGenDefaultSlotCfg();
@@ -291,6 +291,12 @@ TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);
+  // Both antenna slots equalise the same values: the one-layer average is the antenna-0 value.
+  ASSERT_EQ(gnrDchMwItf.codedBitN, 576u * 6);
+  for (int e = 0; e < 576; e++) {
+    ASSERT_EQ(gnrUeDchDataRe[e].ant[1], gnrUeDchDataRe[e].ant[0]) << e;
+    ASSERT_EQ(gnrUeDchDemapIn[e], gnrUeDchDataRe[e].ant[0]) << e;
+  }
 }
 
 // The debug files hold one value per line: data REs before and after equalisation, the combined
