@@ -8,6 +8,7 @@
 #include "phy/coding/ldpc_decode.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -44,17 +45,18 @@ struct LayerSlot {
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
-// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc.
-alignas(64) int16_t appMem[kLdpcDecMaxCols][kZ];
+// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. Each block is
+// stored twice in a row (appMem[c][Zc + j] = appMem[c][j]), so that a block read at any relative
+// shift r is the contiguous run appMem[c] + r.
+alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
 // check node; edge signs: 1 where the check-to-variable message of an edge is negative.
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
+alignas(64) int8_t edgeSign[kLdpcDecMaxEdges][kZ];
 LayerSlot slots[2];
-alignas(64) int16_t readBuf[kZ];
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
@@ -148,7 +150,7 @@ template <bool kFirst, bool kMin3>
   const int16_t* __restrict m1 = rowMin1[s.layer];
   const int16_t* __restrict m2 = rowMin2[s.layer];
   const int16_t* __restrict ri = rowIdx[s.layer];
-  const int16_t* __restrict sg = edgeSign[e];
+  const int8_t* __restrict sg = edgeSign[e];
   int16_t* __restrict v = s.v[m];
   int16_t* __restrict min1 = s.min1;
   int16_t* __restrict min2 = s.min2;
@@ -158,6 +160,7 @@ template <bool kFirst, bool kMin3>
   const int16_t mm = static_cast<int16_t>(m);
   const int16_t cap = c.msgMax;
   // Branch-free lane arithmetic (masks 0 / -1) so that the loop vectorises.
+#pragma GCC ivdep
   for (int z = 0; z < c.Zc; z++) {
     const int16_t old = sel(mask(ri[z] == mm), m2[z], m1[z]);
     const int16_t oldNeg = static_cast<int16_t>(-sg[z]);
@@ -203,6 +206,7 @@ template <bool kFirst, bool kMin3>
     }
   }
   const int nf = c.normFactor;
+#pragma GCC ivdep
   for (int z = 0; z < Zc; z++) {
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
     r1[z] = static_cast<int8_t>((s.min1[z] * nf) >> 5);
@@ -214,16 +218,20 @@ template <bool kFirst, bool kMin3>
   const int16_t* __restrict sp = s.sgnProd;
   for (int i = 0; i < s.weight; i++) {
     const int16_t* __restrict v = s.v[i];
-    int16_t* __restrict sg = edgeSign[s.edge0 + i];
+    int8_t* __restrict sg = edgeSign[s.edge0 + i];
     int16_t* __restrict dst = appMem[s.col[i]];
+    int16_t* __restrict dup = appMem[s.col[i]] + Zc;
     const int16_t ii = static_cast<int16_t>(i);
+#pragma GCC ivdep
     for (int z = 0; z < Zc; z++) {
       const int16_t sign = static_cast<int16_t>(sp[z] ^ (v[z] < 0));
-      sg[z] = sign;
+      sg[z] = static_cast<int8_t>(sign);
       const int16_t neg = static_cast<int16_t>(-sign);
       const int16_t mag = sel(mask(ri[z] == ii), r2[z], r1[z]);
       const int16_t a = static_cast<int16_t>(v[z] + ((mag ^ neg) - neg));
-      dst[z] = std::min(std::max(a, lo), hi);
+      const int16_t app = std::min(std::max(a, lo), hi);
+      dst[z] = app;
+      dup[z] = app;
     }
   }
 }
@@ -240,32 +248,66 @@ uint8_t widestLanes() {
   return kLdpcLanesBaseline;
 }
 
-template <bool kFirst, bool kMin3>
-void checkNodePlain(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
-  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
+// Edges m0 ... m1 - 1 of the layer in slot s: each column block is read at the relative shift
+// between its stored rotation and the edge's shift, which becomes the block's rotation.
+template <bool kMin3>
+[[gnu::always_inline]] inline void readEdgesLanes(LayerSlot& s, int m0, int m1,
+                                                  const NrLdpcDecEdge* edges, const int16_t* shifts,
+                                                  const DecCfg& c) {
+  for (int m = m0; m < m1; m++) {
+    const int e = s.edge0 + m;
+    const int col = edges[e].col;
+    int r = shifts[e] - colRot[col];
+    if (r < 0) r += c.Zc;
+    colRot[col] = shifts[e];
+    s.col[m] = static_cast<uint8_t>(col);
+    const int16_t* x = appMem[col] + r;
+    if (m == 0)
+      checkNodeRead<true, kMin3>(s, m, x, e, c);
+    else
+      checkNodeRead<false, kMin3>(s, m, x, e, c);
+  }
+}
+
+template <bool kMin3>
+void readEdgesPlain(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
+                    const DecCfg& c) {
+  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
 }
 void writeBackPlain(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
 
 #ifdef VELTRA_HAVE_WIDE_LANES
-template <bool kFirst, bool kMin3>
-VELTRA_AVX2 void checkNodeAvx2(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
-  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
+template <bool kMin3>
+VELTRA_AVX2 void readEdgesAvx2(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges,
+                               const int16_t* shifts, const DecCfg& c) {
+  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
 }
 VELTRA_AVX2 void writeBackAvx2(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
-template <bool kFirst, bool kMin3>
-VELTRA_AVX512 void checkNodeAvx512(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
-  checkNodeRead<kFirst, kMin3>(s, m, x, e, c);
+template <bool kMin3>
+VELTRA_AVX512 void readEdgesAvx512(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges,
+                                   const int16_t* shifts, const DecCfg& c) {
+  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
 }
 VELTRA_AVX512 void writeBackAvx512(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
 #endif
 
-template <bool kFirst, bool kMin3>
-void checkNode(LayerSlot& s, int m, const int16_t* x, int e, const DecCfg& c) {
+template <bool kMin3>
+void readEdgesOf(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
+                 const DecCfg& c) {
 #ifdef VELTRA_HAVE_WIDE_LANES
-  if (lanes == kLdpcLanesAvx512) return checkNodeAvx512<kFirst, kMin3>(s, m, x, e, c);
-  if (lanes == kLdpcLanesAvx2) return checkNodeAvx2<kFirst, kMin3>(s, m, x, e, c);
+  if (lanes == kLdpcLanesAvx512) return readEdgesAvx512<kMin3>(s, m0, m1, edges, shifts, c);
+  if (lanes == kLdpcLanesAvx2) return readEdgesAvx2<kMin3>(s, m0, m1, edges, shifts, c);
 #endif
-  checkNodePlain<kFirst, kMin3>(s, m, x, e, c);
+  readEdgesPlain<kMin3>(s, m0, m1, edges, shifts, c);
+}
+
+void readEdges(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
+               const DecCfg& c) {
+  if (m0 >= m1) return;
+  if (c.minStar)
+    readEdgesOf<true>(s, m0, m1, edges, shifts, c);
+  else
+    readEdgesOf<false>(s, m0, m1, edges, shifts, c);
 }
 
 void writeBack(LayerSlot& s, const DecCfg& c) {
@@ -281,18 +323,23 @@ void writeBack(LayerSlot& s, const DecCfg& c) {
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   for (int k = 0, c = 0; k < Kp; c++) {
     // Codeword bit b of the block sits at (b - rotation) mod Zc.
-    const int j0 = (Zc - colRot[c]) % Zc;
-    std::memcpy(readBuf, appMem[c] + j0, sizeof(int16_t) * (Zc - j0));
-    std::memcpy(readBuf + Zc - j0, appMem[c], sizeof(int16_t) * j0);
+    const int16_t* x = appMem[c] + (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
-    for (int b = 0; b < n; b++) hardBits[k + b] = readBuf[b] < 0;
+    for (int b = 0; b < n; b++) hardBits[k + b] = x[b] < 0;
     k += n;
   }
   const int words = (Kp + 31) / 32;
   std::memset(hardBits + Kp, 0, words * 32 - Kp);
   for (int w = 0; w < words; w++) {
     uint32_t word = 0;
-    for (int i = 0; i < 32; i++) word = (word << 1) | hardBits[32 * w + i];
+    for (int i = 0; i < 4; i++) {
+      // Eight 0/1 bytes to one byte, first bit highest: byte i of the load moves to bit 7 - i
+      // (the partial products land on distinct bits, so nothing carries into the top byte).
+      static_assert(std::endian::native == std::endian::little, "byte i of the load at bit 8i");
+      uint64_t eight;
+      std::memcpy(&eight, hardBits + 32 * w + 8 * i, sizeof(eight));
+      word = (word << 8) | static_cast<uint32_t>((eight * 0x8040201008040201ull) >> 56);
+    }
     hardWords[w] = word;
   }
   return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
@@ -398,6 +445,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
       dst[z] =
           static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2)) : x >> (2 - fracBits));
     }
+    std::memcpy(dst + Zc, dst, sizeof(int16_t) * Zc);
   }
 
   bool pass = false;
@@ -413,26 +461,22 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
         writeBack(*prev, c);
         prev = nullptr;
       }
-      for (int m = 0; m < w; m++, e++) {
-        const int col = sch->edge[e].col;
-        int r = shifts[e] - colRot[col];
-        if (r < 0) r += Zc;
-        colRot[col] = shifts[e];
-        s.col[m] = static_cast<uint8_t>(col);
-        if (u == 2 && prev && col < 2) {
-          writeBack(*prev, c);
-          prev = nullptr;
-        }
-        // Read the block at the relative shift between its stored rotation and this edge's.
-        std::memcpy(readBuf, appMem[col] + r, sizeof(int16_t) * (Zc - r));
-        std::memcpy(readBuf + Zc - r, appMem[col], sizeof(int16_t) * r);
-        if (m == 0)
-          c.minStar ? checkNode<true, true>(s, m, readBuf, e, c)
-                    : checkNode<true, false>(s, m, readBuf, e, c);
-        else
-          c.minStar ? checkNode<false, true>(s, m, readBuf, e, c)
-                    : checkNode<false, false>(s, m, readBuf, e, c);
+      // A layer marked 2 shares only columns 0 and 1 with the previous one and reads them last:
+      // the previous layer is written back just before the first of them is read.
+      int split = w;
+      if (u == 2 && prev)
+        for (int m = 0; m < w; m++)
+          if (sch->edge[e + m].col < 2) {
+            split = m;
+            break;
+          }
+      readEdges(s, 0, split, sch->edge, shifts, c);
+      if (split < w) {
+        writeBack(*prev, c);
+        prev = nullptr;
+        readEdges(s, split, w, sch->edge, shifts, c);
       }
+      e += w;
       if (u == 3 && prev) {
         writeBack(*prev, c);
         prev = nullptr;
@@ -452,7 +496,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // Without early termination the verdict is that of the last iteration.
   if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardDecisionCrc(Kp, Zc, crcType);
   if (!pass) return 0;
-  for (int k = 0; k < Kp; k++)
-    out[k] = static_cast<int32_t>((hardWords[k >> 5] >> (31 - (k & 31))) & 1u);
+  // The bits the CRC passed on.
+  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
   return 1;
 }

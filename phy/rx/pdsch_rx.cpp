@@ -21,7 +21,9 @@ namespace {
 
 constexpr int kFftSizeN = 12;  // FFT sizes 1, 2, 4, ..., 2048
 constexpr int kMaxAddPos = 3;
-constexpr float kMaxWeakRatio = 0.8f;  // more unreliable soft bits per data RE: no valid data
+// More unreliable symbols per data RE than this: no valid data. The ratio is a single-precision
+// quotient compared with the double 0.8, so exactly 4/5 (0.800000012f) already exceeds it.
+constexpr double kMaxWeakRatio = 0.8;
 
 // Forward FFTs of the receiver: one FFTW_ESTIMATE plan per size, planned once on fixed aligned
 // buffers, so a slot costs 14 executions instead of 14 plannings (same algorithm as a fresh
@@ -260,8 +262,10 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
         for (uint32_t i = 0; i < perRb; i++) emit(start + i);
         continue;
       }
+      // Only the RB's own entries: on a DMRS symbol without data beside the DMRS the RB has
+      // none, and the entries at start belong to the next symbol.
       uint32_t c = 0;
-      for (int j = 0; j < kScPerRb; j++) {
+      for (int j = 0; j < kScPerRb && c < perRb; j++) {
         if (DMRSSymbolFlag[l] && dmrsPos[j]) continue;
         if (((mask >> j) & 1) == 0) emit(start + c);
         c++;
@@ -287,7 +291,9 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   gnrUeConfig.sysInitDone = 0;
 
   // Validity: unreliable soft bits per extracted data RE; a slot without data REs is not valid.
-  if (dataN == 0 || static_cast<float>(gnrWeakLlrCnt) / static_cast<float>(dataN) > kMaxWeakRatio) {
+  const float weakRatio =
+      dataN == 0 ? 0.0f : static_cast<float>(gnrWeakLlrCnt) / static_cast<float>(dataN);
+  if (dataN == 0 || static_cast<double>(weakRatio) > kMaxWeakRatio) {
     dchItf->dataValid = 0;
     std::printf("==>no valid data input!!!!\n");
     return false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -330,4 +332,152 @@ TEST(DchChEstEq, NeverEqualisesBeyondTheGivenDataCount) {
   nrUeDchChEstEq(data.data(), 100, dmrs.data(), dmrs.size(), &itf, 0);
   EXPECT_EQ(data[100].ant[0], canary.ant[0]);
   EXPECT_NEAR(nrCpxRe(data[99].ant[0]), 724, 4);
+}
+
+namespace {
+
+// Channel that changes from subcarrier to subcarrier (allocation index sc) and from symbol to
+// symbol, per receive antenna a and layer v.
+Cpx selectiveChannel(int a, int v, int l, int sc) {
+  return std::polar(1.0 + 0.4 * std::cos(0.7 * sc + a + 2 * v) + 0.05 * l,
+                    0.3 * sc + 0.2 * l + 1.5 * a - v);
+}
+
+// Zero-forcing weights V[row][col] of every subcarrier of one DMRS symbol, in double precision,
+// from the received DMRS entries of that symbol: least squares against the +-1/sqrt(2) reference,
+// linear interpolation in frequency, inverse per antenna (one layer, 1024 inside) or 2 x 2 inverse.
+using Weights = std::vector<std::array<std::array<Cpx, 2>, 2>>;
+Weights expectedWeights(const NrRxRe* dmrs, const std::vector<Cpx>& ref, int P, int L,
+                        uint16_t port) {
+  const double h = 1.0 / std::sqrt(2.0);
+  auto r = [&](int n) {
+    const Cpx q(ref[n].real() > 0 ? h : -h, ref[n].imag() > 0 ? h : -h);
+    return (L == 1 && port == 1001 && (n & 1)) ? -q : q;
+  };
+  // Hf[a][v][k]
+  std::vector<Cpx> Hf[2][2];
+  for (int a = 0; a < 2; a++)
+    for (int v = 0; v < L; v++) Hf[a][v].assign(2 * P, 0.0);
+  for (int a = 0; a < 2; a++) {
+    if (L == 1) {
+      std::vector<Cpx> ls(P);
+      for (int n = 0; n < P; n++) ls[n] = fromIq(dmrs[n].ant[a]) * std::conj(r(n));
+      for (int n = 0; n + 1 < P; n++) {
+        Hf[a][0][2 * n] = ls[n];
+        Hf[a][0][2 * n + 1] = 0.5 * (ls[n] + ls[n + 1]);
+      }
+      Hf[a][0][2 * P - 2] = Hf[a][0][2 * P - 1] = ls[P - 1];
+      continue;
+    }
+    for (int v = 0; v < 2; v++) {
+      std::vector<Cpx> ls(P / 2);
+      for (int n = 0; n < P / 2; n++) {
+        const Cpx p0 = fromIq(dmrs[2 * n].ant[a]) * std::conj(r(2 * n));
+        const Cpx p1 = fromIq(dmrs[2 * n + 1].ant[a]) * std::conj(r(2 * n + 1));
+        ls[n] = 0.5 * (v == 0 ? p0 + p1 : p0 - p1);
+      }
+      for (int n = 0; n < P / 2; n++)
+        for (int j = 0; j < 4; j++)
+          Hf[a][v][4 * n + j] =
+              (j == 3 && n + 1 < P / 2) ? ls[n] + 0.5 * (ls[n + 1] - ls[n]) : ls[n];
+    }
+  }
+  Weights W(2 * P);
+  for (int k = 0; k < 2 * P; k++) {
+    if (L == 1) {
+      W[k][0][0] = 1024.0 / Hf[0][0][k];
+      W[k][1][0] = 1024.0 / Hf[1][0][k];
+      continue;
+    }
+    const Cpx det = Hf[0][0][k] * Hf[1][1][k] - Hf[0][1][k] * Hf[1][0][k];
+    W[k][0][0] = Hf[1][1][k] / det;
+    W[k][0][1] = -Hf[0][1][k] / det;
+    W[k][1][0] = -Hf[1][0][k] / det;
+    W[k][1][1] = Hf[0][0][k] / det;
+  }
+  return W;
+}
+
+}  // namespace
+
+// Frequency-selective, time-varying channel, DMRS on symbols 2, 7 and 11: every data RE comes
+// out as the double-precision zero-forcing result with the estimates interpolated between DMRS
+// REs (one layer: the mean of neighbours on odd subcarriers; two layers: three copies and a
+// half step per RE pair; the last DMRS RE or pair spread to the end), the weights interpolated
+// in time by 1/128 steps, and the odd subcarriers of the DMRS symbols' own weights.
+TEST(DchChEstEq, EqualisesWithTheInterpolatedWeightsOfEverySubcarrier) {
+  const struct {
+    int layers;
+    uint16_t port;
+  } cases[] = {{1, 1000}, {1, 1001}, {2, 1000}};
+  const int dmrsSyms[3] = {2, 7, 11};
+  const uint16_t slot = 5;
+  for (const auto& c : cases) {
+    setPdsch(c.layers, c.port, {2, 7, 11}, 3);
+    const NrPdschCfg& p = itf.pdschCfg;
+    const int P = 6 * p.rbN;
+    const int L = c.layers;
+    // Received DMRS: port 1000 on layer 0, port 1001 (cover +1, -1) on layer 1.
+    std::vector<NrRxRe> dmrs;
+    std::vector<std::vector<Cpx>> refs;
+    for (int l : dmrsSyms) {
+      refs.push_back(dmrsRef(p, slot, l, P));
+      const std::vector<Cpx>& r = refs.back();
+      for (int n = 0; n < P; n++) {
+        const double cover = (n & 1) ? -1.0 : 1.0;
+        Cpx x[2] = {r[n] / 1024.0, r[n] * cover / 1024.0};
+        if (L == 1 && c.port == 1001) x[0] = x[1];
+        NrRxRe re;
+        for (int a = 0; a < 2; a++) {
+          Cpx y = 0;
+          for (int v = 0; v < L; v++) y += 1000.0 * selectiveChannel(a, v, l, 2 * n) * x[v];
+          re.ant[a] = toIq(y);
+        }
+        dmrs.push_back(re);
+      }
+    }
+    // Data REs: fixed values per antenna, so the output shows the weights alone.
+    std::vector<NrRxRe> data;
+    std::vector<std::pair<int, int>> where;  // symbol, subcarrier
+    for (int l = 2; l < 14; l++) {
+      const bool isDmrs = l == 2 || l == 7 || l == 11;
+      for (int k = 0; k < (isDmrs ? 6 : 12) * p.rbN; k++) {
+        where.emplace_back(l, isDmrs ? 2 * k + 1 : k);
+        data.push_back(NrRxRe{{nrCpxPack(300 + k, -200 + l), nrCpxPack(-150 + 2 * k, 250 - l)}});
+      }
+    }
+    const std::vector<NrRxRe> in = data;
+    nrUeDchChEstEq(data.data(), data.size(), dmrs.data(), static_cast<uint16_t>(dmrs.size()), &itf,
+                   slot);
+
+    Weights W[3];
+    for (int d = 0; d < 3; d++) W[d] = expectedWeights(&dmrs[d * P], refs[d], P, L, c.port);
+    for (size_t e = 0; e < data.size(); e++) {
+      const auto [l, sc] = where[e];
+      // Weight of the later DMRS symbol in 1/128 (its own weights on a DMRS symbol).
+      int d1 = 0, w = 0;
+      if (l >= 11) {
+        d1 = 2;
+      } else if (l >= 7) {
+        d1 = 1;
+        w = (l - 7) * 128 / 4;
+      } else {
+        w = (l - 2) * 128 / 5;
+      }
+      const int d2 = std::min(d1 + 1, 2);
+      Cpx V[2][2];
+      for (int i = 0; i < 2; i++)
+        for (int j = 0; j < 2; j++)
+          V[i][j] = W[d1][sc][i][j] * ((128 - w) / 128.0) + W[d2][sc][i][j] * (w / 128.0);
+      const Cpx y0 = fromIq(in[e].ant[0]), y1 = fromIq(in[e].ant[1]);
+      const Cpx x[2] = {L == 2 ? 1024.0 * (V[0][0] * y0 + V[0][1] * y1) : V[0][0] * y0,
+                        L == 2 ? 1024.0 * (V[1][0] * y0 + V[1][1] * y1) : V[1][0] * y1};
+      for (int s = 0; s < 2; s++) {
+        ASSERT_NEAR(nrCpxRe(data[e].ant[s]), std::trunc(x[s].real()), 1)
+            << "layers " << L << " port " << c.port << " symbol " << l << " subcarrier " << sc;
+        ASSERT_NEAR(nrCpxIm(data[e].ant[s]), std::trunc(x[s].imag()), 1)
+            << "layers " << L << " port " << c.port << " symbol " << l << " subcarrier " << sc;
+      }
+    }
+  }
 }

@@ -3,6 +3,7 @@
 #include <fftw3.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -162,6 +163,28 @@ TEST(DchRx, DefaultSlotLoopsBackBitExactSigns) {
   for (int l = 0; l < 14; l++) EXPECT_EQ(gnrDchMwItf.dataRePerSym[l], want[l]) << l;
 }
 
+// The cumulative counts are rewritten for all 14 symbols: after a slot whose PDSCH started at
+// symbol 2, a slot starting at symbol 8 takes its first entries from index 0.
+TEST(DchRx, EarlierSlotLeavesNoCountsBehind) {
+  ScopedTempDir dir;
+  nrGenDefaultSlotCfg();
+  NrPdschCfg& p = gnrNbConfig.pdschCfg[0];
+  const uint16_t ownSymbols = p.symBitmap;
+  ASSERT_EQ(ownSymbols & 0xFF, 0);
+  p.symBitmap = 0x3FFC;
+  Link early;
+  transmit(early, 3);
+  EXPECT_TRUE(receive());
+  expectSignsMatch(early);
+  ASSERT_GT(gnrDchMwItf.dataRePerSym[7], 0);
+  p.symBitmap = ownSymbols;
+  Link link;
+  transmit(link, 4);
+  EXPECT_TRUE(receive());
+  expectSignsMatch(link);
+  for (int l = 0; l < 8; l++) EXPECT_EQ(gnrDchMwItf.dataRePerSym[l], 0) << l;
+}
+
 // Orders, layers, antennas, channels and CDM groups: the signs survive every combination.
 TEST(DchRx, LoopBackAcrossOrdersLayersAndAntennas) {
   ScopedTempDir dir;
@@ -219,8 +242,24 @@ TEST(DchRx, RateMatchingMasksDropTheirREs) {
   EXPECT_EQ(gnrDchMwItf.codedBitN, (576u - 12 - 4 - 3) * 6);
 }
 
-// One receive antenna: antenna 1 of the grid is a copy of antenna 0, and the FFT equals a fresh
-// FFTW_ESTIMATE transform of the same samples.
+// A DMRS symbol without data beside the DMRS (two CDM groups without data) has no entries of its
+// own: a mask there must not emit the entries of the following symbol.
+TEST(DchRx, MaskOnADmrsSymbolWithoutDataEmitsNothing) {
+  ScopedTempDir dir;
+  nrGenDefaultSlotCfg();
+  gnrNbConfig.pdschCfg[0].cdmGrpNoData = 2;
+  std::memset(gnrDchMwItf.rmMap, 0, sizeof(gnrDchMwItf.rmMap));
+  gnrDchMwItf.rmMap[9][0] = 0x0002;
+  gnrDchMwItf.rmMap[10][4] = 0x0FF0;
+  Link link;
+  transmit(link);
+  EXPECT_TRUE(receive());
+  EXPECT_EQ(gnrDchMwItf.codedBitN, 12u * 36 * 6);
+  expectSignsMatch(link);
+}
+
+// One receive antenna: antenna 1 of the grid is a copy of antenna 0, the FFT equals a fresh
+// FFTW_ESTIMATE transform of the same samples, and the one-layer output is the antenna-0 value.
 TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
   ScopedTempDir dir;
   nrGenDefaultSlotCfg();
@@ -252,6 +291,12 @@ TEST(DchRx, GridMatchesAFreshTransformAndCopiesTheSingleAntenna) {
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);
+  // Both antenna slots equalise the same values: the one-layer average is the antenna-0 value.
+  ASSERT_EQ(gnrDchMwItf.codedBitN, 576u * 6);
+  for (int e = 0; e < 576; e++) {
+    ASSERT_EQ(gnrUeDchDataRe[e].ant[1], gnrUeDchDataRe[e].ant[0]) << e;
+    ASSERT_EQ(gnrUeDchDemapIn[e], gnrUeDchDataRe[e].ant[0]) << e;
+  }
 }
 
 // The debug files hold one value per line: data REs before and after equalisation, the combined
@@ -302,6 +347,47 @@ TEST(DchRx, SlotWithoutDataIsInvalid) {
   EXPECT_EQ(out, "==>no valid data input!!!!\n");
   EXPECT_EQ(gnrDchMwItf.codedBitN, 0u);
   EXPECT_EQ(gnrDchMwItf.dataValid, 0);
+}
+
+// The validity ratio is a single-precision quotient compared with 0.8: exactly four unreliable
+// symbols in five data REs round to 0.800000012, which exceeds 0.8. Silence in QPSK makes every
+// emitted RE unreliable; 10 RBs give 480 extracted data REs and fully masked RBs set how many of
+// them reach the demapper.
+TEST(DchRx, ValidityRatioOfExactlyFourFifthsIsInvalid) {
+  ScopedTempDir dir;
+  const struct {
+    int maskedRe;
+    bool valid;
+  } cases[] = {{96 + 1, true}, {96, false}, {96 - 1, false}};
+  for (const auto& c : cases) {
+    nrGenDefaultSlotCfg();
+    captureStdout([] { nrUeSetupFromNb(ueFileSample, 0); });
+    NrDchMwItf& d = gnrDchMwItf;
+    d.pdschCfg.Qm = 2;
+    d.pdschCfg.rbN = 10;
+    int pdschRbs = 0;
+    for (int r = 0; r < kMaxRb; r++) {
+      if (d.cellCfg.rbMap[8][r] != kRbPdsch) continue;
+      if (++pdschRbs > 10)
+        for (int l = 0; l < kSymbolsPerSlot; l++) d.cellCfg.rbMap[l][r] = 0;
+    }
+    ASSERT_EQ(pdschRbs, 12);
+    std::memset(d.rmMap, 0, sizeof(d.rmMap));
+    // Symbol 8 carries 12 data REs per RB: whole RBs, then single REs of the next RB.
+    for (int n = 0, r = 0; n < c.maskedRe; r++) {
+      const int k = std::min(12, c.maskedRe - n);
+      d.rmMap[8][r] = static_cast<uint16_t>((1u << k) - 1);
+      n += k;
+    }
+    std::string out;
+    EXPECT_EQ(receive(&out), c.valid) << c.maskedRe;
+    const uint32_t emitted = 480u - c.maskedRe;
+    EXPECT_EQ(d.codedBitN, 2 * emitted);
+    EXPECT_EQ(gnrWeakLlrCnt, emitted);
+    EXPECT_EQ(d.dataValid, c.valid ? 1 : 0);
+    EXPECT_EQ(out,
+              c.valid ? "==>DCH process done! output LLR>>>\n" : "==>no valid data input!!!!\n");
+  }
 }
 
 // Configurations beyond the receiver's capacities are refused before any buffer is touched.
