@@ -110,7 +110,17 @@ TEST(LdpcDecSchedule, LayersAllowTheDeferredWriteBacks) {
 
 // No signal at all (LLR 0, fillers certain) hard-decides to the all-zero block, whose CRC register
 // is 0; the CRC is first tested after the fourth iteration.
-TEST(LdpcDecode, AllZeroInputSucceedsAfterFourIterations) {
+// Tests that adjust the decoder settings give them back, so the suite also passes in one process.
+class LdpcDecode : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = gnrLdpcDecPara; }
+  void TearDown() override { gnrLdpcDecPara = saved_; }
+
+ private:
+  NrLdpcDecPara saved_{};
+};
+
+TEST_F(LdpcDecode, AllZeroInputSucceedsAfterFourIterations) {
   const Block cases[] = {block(1, 384, 8448), block(1, 2, 40),     block(2, 384, 3840),
                          block(2, 2, 17),     block(1, 208, 4000), block(2, 15, 120)};
   for (const Block& b : cases) {
@@ -124,7 +134,7 @@ TEST(LdpcDecode, AllZeroInputSucceedsAfterFourIterations) {
   }
 }
 
-TEST(LdpcDecode, NeverCheckingBlockFailsAfterTwentyIterationsAndLeavesOutputAlone) {
+TEST_F(LdpcDecode, NeverCheckingBlockFailsAfterTwentyIterationsAndLeavesOutputAlone) {
   const Block b = block(1, 64, 1000);
   std::mt19937 rng(5);
   std::vector<int32_t> llr(b.N());
@@ -137,7 +147,7 @@ TEST(LdpcDecode, NeverCheckingBlockFailsAfterTwentyIterationsAndLeavesOutputAlon
 
 // Inputs saturate to 6 bits: +-1000 (the filler value) and +-31 give the same decoding, also for
 // noisy blocks that need several iterations.
-TEST(LdpcDecode, LargeInputsBehaveLikeSaturatedOnes) {
+TEST_F(LdpcDecode, LargeInputsBehaveLikeSaturatedOnes) {
   const Block b = block(2, 52, 500);
   std::mt19937 rng(11);
   int hardWon = 0;
@@ -170,7 +180,7 @@ TEST(LdpcDecode, LargeInputsBehaveLikeSaturatedOnes) {
   EXPECT_GE(hardWon, 3);  // the cases exercise more than the first iterations
 }
 
-TEST(LdpcDecode, SettingsBoundTheIterations) {
+TEST_F(LdpcDecode, SettingsBoundTheIterations) {
   const Block b = block(2, 16, 150);
   std::vector<int32_t> out;
   std::vector<int32_t> noise(b.N());
@@ -189,7 +199,7 @@ TEST(LdpcDecode, SettingsBoundTheIterations) {
   EXPECT_EQ(decode(b, zeroCodewordLlr(b, 20), out), 0);
 }
 
-TEST(LdpcDecode, RejectsImpossibleBlocks) {
+TEST_F(LdpcDecode, RejectsImpossibleBlocks) {
   std::vector<int32_t> llr(66 * 384, 10), out(8448, 3);
   struct Bad {
     int Kp, Zc, N;
@@ -378,7 +388,7 @@ std::vector<int32_t> noisyLlr(const Block& b, std::mt19937& rng, double sigma) {
 
 }  // namespace
 
-TEST(LdpcDecode, AgreesWithTheScalarModelIterationForIteration) {
+TEST_F(LdpcDecode, AgreesWithTheScalarModelIterationForIteration) {
   // Many short blocks near the decoding threshold: iteration counts there react to any difference
   // in the arithmetic; two large blocks cover the full memories.
   std::vector<std::pair<Block, double>> cases = {{block(1, 384, 8448), 1.15},
@@ -416,7 +426,7 @@ TEST(LdpcDecode, AgreesWithTheScalarModelIterationForIteration) {
 
 // The whole a posteriori memory after a fixed number of iterations, value for value: saturations,
 // normalisation, minima and rotations all show here.
-TEST(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
+TEST_F(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
   std::mt19937 rng(77);
   const std::pair<Block, double> cases[] = {
       {block(1, 384, 8448), 1.15}, {block(2, 384, 3500), 1.4}, {block(1, 26, 520), 0.9},
@@ -446,7 +456,7 @@ TEST(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
 
 // The lane loops of every instruction set come from one source; all must leave identical
 // memories.
-TEST(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
+TEST_F(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
   const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
   if (widest == kLdpcLanesBaseline) GTEST_SKIP() << "only the baseline lane loops on this CPU";
   std::mt19937 rng(8);
