@@ -91,27 +91,50 @@ int16_t softBit(const QamDemap& m, const LevelTerms& t, const int8_t* numLv, con
 
 inline int16_t clipLlr(int16_t v) { return v < kLlrMin ? kLlrMin : (v > kLlrMax ? kLlrMax : v); }
 
-void demodQam(const QamDemap& m, const int32_t* symbols, int16_t* soft, int32_t count,
-              uint16_t Qm) {
+// The soft bits of one dimension depend only on its 16-bit sample value, and equalised symbols
+// cluster around the constellation levels: each order keeps the clipped soft bits of every value
+// it has met (per byte k, soft bit 2k or 2k + 1 plus kPackBias; 0 marks a value not met yet), so
+// the exponentials and logarithms run once per distinct value and process.
+constexpr int kPackBias = 64;
+uint32_t qam16Memo[1 << 16];
+uint32_t qam64Memo[1 << 16];
+uint32_t qam256Memo[1 << 16];
+
+uint32_t dimensionSoft(const QamDemap& m, const float* level, uint32_t* memo, int16_t sample) {
+  uint32_t& e = memo[static_cast<uint16_t>(sample)];
+  if (e != 0) return e;
+  LevelTerms t;
+  levelTerms(m, level, sample / 1024.0f, &t);
+  uint32_t packed = 0;
+  for (int k = 0; k < m.pairN; k++) {
+    const int16_t v = clipLlr(softBit(m, t, m.numLv[k], m.denLv[k]));
+    packed |= static_cast<uint32_t>(v + kPackBias) << (8 * k);
+  }
+  e = packed;
+  return packed;
+}
+
+inline int16_t unpackSoft(uint32_t packed, int k) {
+  return static_cast<int16_t>(static_cast<int>((packed >> (8 * k)) & 0xFF) - kPackBias);
+}
+
+void demodQam(const QamDemap& m, uint32_t* memo, const int32_t* symbols, int16_t* soft,
+              int32_t count, uint16_t Qm) {
   float level[8];
   const float a = static_cast<float>(m.unit);
   level[0] = a;
   for (int j = 1; j < m.levelN; j++) level[j] = static_cast<float>(2 * j + 1) * a;
 
+  // A clipped soft bit is 0 exactly when its raw value is.
   uint32_t zeroRaw = 0;
-  LevelTerms tx, ty;
   for (int32_t i = 0; i < count; i++) {
-    const float x = nrCpxRe(symbols[i]) / 1024.0f;
-    const float y = nrCpxIm(symbols[i]) / 1024.0f;
-    levelTerms(m, level, x, &tx);
-    levelTerms(m, level, y, &ty);
+    const uint32_t px = dimensionSoft(m, level, memo, nrCpxRe(symbols[i]));
+    const uint32_t py = dimensionSoft(m, level, memo, nrCpxIm(symbols[i]));
     int16_t* out = soft + static_cast<int64_t>(Qm) * i;
     for (int k = 0; k < m.pairN; k++) {
-      const int16_t rawI = softBit(m, tx, m.numLv[k], m.denLv[k]);
-      const int16_t rawQ = softBit(m, ty, m.numLv[k], m.denLv[k]);
-      zeroRaw += (rawI == 0) + (rawQ == 0);
-      out[2 * k] = clipLlr(rawI);
-      out[2 * k + 1] = clipLlr(rawQ);
+      out[2 * k] = unpackSoft(px, k);
+      out[2 * k + 1] = unpackSoft(py, k);
+      zeroRaw += (out[2 * k] == 0) + (out[2 * k + 1] == 0);
     }
     if (Qm == 4 && std::abs(out[3]) <= 1) gnrWeakLlrCnt++;
   }
@@ -139,13 +162,13 @@ void nrDemodSoft(const int32_t* symbols, int16_t* soft, int32_t count, uint16_t 
       demodQpsk(symbols, soft, count);
       break;
     case 4:
-      demodQam(kQam16, symbols, soft, count, Qm);
+      demodQam(kQam16, qam16Memo, symbols, soft, count, Qm);
       break;
     case 6:
-      demodQam(kQam64, symbols, soft, count, Qm);
+      demodQam(kQam64, qam64Memo, symbols, soft, count, Qm);
       break;
     case 8:
-      demodQam(kQam256, symbols, soft, count, Qm);
+      demodQam(kQam256, qam256Memo, symbols, soft, count, Qm);
       break;
     default:
       break;

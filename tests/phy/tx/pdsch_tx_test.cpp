@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -338,5 +339,30 @@ TEST(PdschTx, GridCarriesTheEncodedBitsAndTheDmrsSequence) {
         }
       EXPECT_EQ(bad, 0) << c.what << ", DMRS symbol " << l;
     }
+  }
+}
+
+// A one-symbol allocation whose only symbol is a DMRS symbol with every subcarrier marked has no
+// data room: the smallest block is recorded and the symbol carries the DMRS of all its RBs, more
+// values than the (empty) data needs. Run first in its process, so no earlier entry has grown the
+// work buffers.
+TEST(PdschTx, DmrsOnlySymbolCarriesTheWholeDmrsAndNoData) {
+  ScopedTempDir dir;
+  std::memset(&txBuf, 0, sizeof(txBuf));
+  defaultLikeSlot(&gnrNbConfig);
+  NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+  d.symBitmap = 1u << 3;
+  d.dmrsFirstSym = 3;
+  d.dmrsAddPosN = 0;
+  d.rbN = 273;
+  for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
+  for (uint8_t j = 0; j < 4; j++) d.dmrsPortIdx[j] = j;  // Delta 0, 0, 1, 1
+  d.dmrsPortIdx[4] = 0xFF;
+  EXPECT_EQ(captureStdout([] { nrPdschTx(&gnrNbConfig, &txBuf); }), "");
+  EXPECT_EQ(d.tbSize, 24u);
+  EXPECT_EQ(nonZeroRe(txBuf), 273 * 12);
+  for (int k = 0; k < 273 * 12; k++) {
+    const int re = nrCpxRe(txBuf.nbTxGrid[3][k]), im = nrCpxIm(txBuf.nbTxGrid[3][k]);
+    ASSERT_TRUE(std::abs(re) == 724 && std::abs(im) == 724) << k;
   }
 }
