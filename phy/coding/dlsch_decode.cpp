@@ -29,28 +29,13 @@ bool isLiftSize(int32_t Zc) {
 
 }  // namespace
 
-int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
-                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
-                       uint8_t iLS, uint8_t crcType) {
-  const bool bgOk = bg == 1 || bg == 2;
-  const int32_t kb = bg == 1 ? 22 : 10;
-  const int32_t nb = bg == 1 ? 66 : 50;
+namespace dlsch_detail {
+
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
-  const bool shapeOk = bgOk && isLiftSize(Zc) && K == kb * Zc && N == nb * Zc && Kp > 0 &&
-                       Kp <= K && Ncb > 0 && Ncb <= N && Qm > 0 && E >= 0 && decoded &&
-                       (llr || E == 0);
-  // Non-filler positions of the circular buffer; the selection cannot run without one.
-  const int32_t fillInBuf =
-      shapeOk ? (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb) : 0;
-  if (!shapeOk || Ncb - fillInBuf <= 0) {
-    printf(
-        "nrLdpcCbDecode(): invalid code block (bg %d, Zc %d, K %d, K' %d, N %d, Ncb %d, E %d)!\n",
-        bg, Zc, K, Kp, N, Ncb, E);
-    return 0;
-  }
-
   std::memset(cbLlr, 0, sizeof(int32_t) * N);
   for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 
@@ -74,6 +59,33 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
       cbLlr[pos] += llr[k * Qm + l];
       pos = nextData(pos + 1);
     }
+}
+
+}  // namespace dlsch_detail
+
+int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                       uint8_t iLS, uint8_t crcType) {
+  const bool bgOk = bg == 1 || bg == 2;
+  const int32_t kb = bg == 1 ? 22 : 10;
+  const int32_t nb = bg == 1 ? 66 : 50;
+  // The filler range of the circular buffer (see deRateMatch).
+  const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
+  const int32_t fillEnd = K - 2 * Zc;
+  const bool shapeOk = bgOk && isLiftSize(Zc) && K == kb * Zc && N == nb * Zc && Kp > 0 &&
+                       Kp <= K && Ncb > 0 && Ncb <= N && Qm > 0 && E >= 0 && decoded &&
+                       (llr || E == 0);
+  // Non-filler positions of the circular buffer; the selection cannot run without one.
+  const int32_t fillInBuf =
+      shapeOk ? (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb) : 0;
+  if (!shapeOk || Ncb - fillInBuf <= 0) {
+    printf(
+        "nrLdpcCbDecode(): invalid code block (bg %d, Zc %d, K %d, K' %d, N %d, Ncb %d, E %d)!\n",
+        bg, Zc, K, Kp, N, Ncb, E);
+    return 0;
+  }
+
+  dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
   return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
 }
 

@@ -30,3 +30,12 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
 int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
                        int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
                        uint8_t iLS, uint8_t crcType);
+
+// Building block exposed for its tests.
+namespace dlsch_detail {
+// TS 38.212 5.4.2 inverted for one code block: the N circular-buffer LLRs of the E soft bits,
+// fillers (K'-2Zc .. K-2Zc-1) kFillerLlr, repeated positions summed, untransmitted positions 0.
+// Expects parameters nrLdpcCbDecode has accepted (a circular buffer with a non-filler position).
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr);
+}  // namespace dlsch_detail
