@@ -21,6 +21,34 @@ int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
 
+// dst[t] += src[t * stride] for t < len; the stride is the modulation order.
+template <int Stride>
+void addStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+  for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * Stride];
+}
+
+void addRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+  switch (stride) {
+    case 1:
+      addStrided<1>(dst, src, len);
+      break;
+    case 2:
+      addStrided<2>(dst, src, len);
+      break;
+    case 4:
+      addStrided<4>(dst, src, len);
+      break;
+    case 6:
+      addStrided<6>(dst, src, len);
+      break;
+    case 8:
+      addStrided<8>(dst, src, len);
+      break;
+    default:
+      for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * stride];
+  }
+}
+
 bool isLiftSize(int32_t Zc) {
   for (int i = 0; i < kLiftSizeN; i++)
     if (gnrLdpcLiftSizes[i] == Zc) return true;
@@ -50,15 +78,21 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
         return p;
     }
   };
-  // TS 38.212 5.4.2.2 inverted: selected bit l*n + k travelled as element k*Qm + l. Selected bit j
-  // sits at the j-th non-filler position from k0 (5.4.2.1); repeated positions accumulate.
+  // TS 38.212 5.4.2.2 inverted: selected bit l*n + k travelled as element k*Qm + l, so row l of
+  // the interleaver holds n consecutive selected bits. Selected bit j sits at the j-th non-filler
+  // position from k0 (5.4.2.1): a row covers runs of consecutive positions, each ending at the
+  // filler range or at Ncb; repeated positions accumulate.
   const int32_t n = E / Qm;
   int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
-  for (int32_t l = 0; l < Qm; l++)
-    for (int32_t k = 0; k < n; k++) {
-      cbLlr[pos] += llr[k * Qm + l];
-      pos = nextData(pos + 1);
+  for (int32_t l = 0; l < Qm; l++) {
+    for (int32_t k = 0; k < n;) {
+      const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
+      const int32_t len = end - pos < n - k ? end - pos : n - k;
+      addRun(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+      k += len;
+      pos = nextData(pos + len);
     }
+  }
 }
 
 }  // namespace dlsch_detail
