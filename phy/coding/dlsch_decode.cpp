@@ -119,6 +119,13 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
     return 0;
   }
 
+  // Soft bits that are all 0 carry no information: the all-zero word they decode to has a zero
+  // CRC register (TS 38.212 5.1, no preload), which must not pass for a received block.
+  const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
+  int32_t any = 0;
+  for (int64_t i = 0; i < used; i++) any |= llr[i];
+  if (any == 0) return 0;
+
   dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
   return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
 }

@@ -302,6 +302,44 @@ TEST(DlschDecode, BaseGraphFollowsTheTargetRate) {
   EXPECT_EQ(r, 0);
 }
 
+// Soft bits that are all exactly 0 say nothing about the coded bits (a silent waveform, a block
+// the front end never filled). The all-zero word they would decode to has a zero CRC register,
+// so without a guard such a block would be reported as received.
+TEST(DlschDecode, BlocksWithoutSoftInformationFail) {
+  const int64_t A = 19992, G = 30000;
+  const TxBlock t = transmit(A, G, 700, 2, 0, 1, 4);
+  ASSERT_EQ(t.p.C, 3);
+  struct Case {
+    int silentBlock;  // -1: every block
+    std::vector<bool> ok;
+  };
+  const Case cases[] = {{-1, {false, false, false}}, {1, {true, false, true}}};
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    std::vector<int16_t> soft = pdschSoftBits(t, G, kCInit, 9);
+    int64_t start = 0;
+    for (int r = 0; r < t.p.C; r++) {
+      if (c.silentBlock < 0 || c.silentBlock == r)
+        std::fill(soft.begin() + start, soft.begin() + start + t.p.E[r], int16_t{0});
+      start += t.p.E[r];
+    }
+    uint8_t r = 9;
+    const std::string text = captureStdout(
+        [&] { r = nrDlschDecode(A, G, float(A) / G, kCInit, 2, 0, soft.data(), 1, 1400); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(text, expectedReport(c.ok));
+    struct stat st;
+    EXPECT_NE(stat("DecBuff.txt", &st), 0);
+  }
+  // The block decoder alone: no pass, the decoded region untouched.
+  std::vector<int32_t> zeros(t.p.E[0], 0), out(t.p.K, 7);
+  EXPECT_EQ(nrLdpcCbDecode(zeros.data(), t.p.E[0], out.data(), t.p.K, t.p.Kp, t.p.Zc, 2, t.p.k0,
+                           t.p.Ncb, t.p.N, static_cast<uint8_t>(t.p.bg),
+                           static_cast<uint8_t>(t.p.iLS), t.p.crcType),
+            0);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 7), t.p.K);
+}
+
 TEST(DlschDecode, VerdictsAreReportedWhenTheDumpCannotBeWritten) {
   ScopedTempDir dir;
   ASSERT_EQ(mkdir("DecBuff.txt", 0700), 0);  // a directory where the file should go
