@@ -21,6 +21,34 @@ int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
 
+// dst[t] += src[t * stride] for t < len; the stride is the modulation order.
+template <int Stride>
+void addStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+  for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * Stride];
+}
+
+void addRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+  switch (stride) {
+    case 1:
+      addStrided<1>(dst, src, len);
+      break;
+    case 2:
+      addStrided<2>(dst, src, len);
+      break;
+    case 4:
+      addStrided<4>(dst, src, len);
+      break;
+    case 6:
+      addStrided<6>(dst, src, len);
+      break;
+    case 8:
+      addStrided<8>(dst, src, len);
+      break;
+    default:
+      for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * stride];
+  }
+}
+
 bool isLiftSize(int32_t Zc) {
   for (int i = 0; i < kLiftSizeN; i++)
     if (gnrLdpcLiftSizes[i] == Zc) return true;
@@ -29,13 +57,53 @@ bool isLiftSize(int32_t Zc) {
 
 }  // namespace
 
+namespace dlsch_detail {
+
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+  // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
+  const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
+  const int32_t fillEnd = K - 2 * Zc;
+  std::memset(cbLlr, 0, sizeof(int32_t) * N);
+  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+
+  // Next non-filler position at or after p, cyclically modulo Ncb.
+  auto nextData = [&](int32_t p) {
+    for (;;) {
+      if (p >= Ncb)
+        p = 0;
+      else if (p >= fillStart && p < fillEnd)
+        p = fillEnd;
+      else
+        return p;
+    }
+  };
+  // TS 38.212 5.4.2.2 inverted: selected bit l*n + k travelled as element k*Qm + l, so row l of
+  // the interleaver holds n consecutive selected bits. Selected bit j sits at the j-th non-filler
+  // position from k0 (5.4.2.1): a row covers runs of consecutive positions, each ending at the
+  // filler range or at Ncb; repeated positions accumulate.
+  const int32_t n = E / Qm;
+  int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
+  for (int32_t l = 0; l < Qm; l++) {
+    for (int32_t k = 0; k < n;) {
+      const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
+      const int32_t len = end - pos < n - k ? end - pos : n - k;
+      addRun(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+      k += len;
+      pos = nextData(pos + len);
+    }
+  }
+}
+
+}  // namespace dlsch_detail
+
 int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
                        int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
                        uint8_t iLS, uint8_t crcType) {
   const bool bgOk = bg == 1 || bg == 2;
   const int32_t kb = bg == 1 ? 22 : 10;
   const int32_t nb = bg == 1 ? 66 : 50;
-  // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
+  // The filler range of the circular buffer (see deRateMatch).
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
   const bool shapeOk = bgOk && isLiftSize(Zc) && K == kb * Zc && N == nb * Zc && Kp > 0 &&
@@ -51,29 +119,14 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
     return 0;
   }
 
-  std::memset(cbLlr, 0, sizeof(int32_t) * N);
-  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+  // Soft bits that are all 0 carry no information: the all-zero word they decode to has a zero
+  // CRC register (TS 38.212 5.1, no preload), which must not pass for a received block.
+  const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
+  int32_t any = 0;
+  for (int64_t i = 0; i < used; i++) any |= llr[i];
+  if (any == 0) return 0;
 
-  // Next non-filler position at or after p, cyclically modulo Ncb.
-  auto nextData = [&](int32_t p) {
-    for (;;) {
-      if (p >= Ncb)
-        p = 0;
-      else if (p >= fillStart && p < fillEnd)
-        p = fillEnd;
-      else
-        return p;
-    }
-  };
-  // TS 38.212 5.4.2.2 inverted: selected bit l*n + k travelled as element k*Qm + l. Selected bit j
-  // sits at the j-th non-filler position from k0 (5.4.2.1); repeated positions accumulate.
-  const int32_t n = E / Qm;
-  int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
-  for (int32_t l = 0; l < Qm; l++)
-    for (int32_t k = 0; k < n; k++) {
-      cbLlr[pos] += llr[k * Qm + l];
-      pos = nextData(pos + 1);
-    }
+  dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
   return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
 }
 

@@ -26,7 +26,17 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
 
 // De-interleaves and de-rate-matches the E descrambled soft bits of one code block into the N
 // LLRs of its circular buffer (fillers kFillerLlr, repetitions summed, untransmitted positions 0)
-// and decodes it; writes the Kp decoded bits to decoded on a CRC pass. Returns 1 on a pass.
+// and decodes it; writes the Kp decoded bits to decoded on a CRC pass. Returns 1 on a pass. A
+// block whose soft bits are all 0 is not decoded and fails (the all-zero word would pass its CRC).
 int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
                        int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
                        uint8_t iLS, uint8_t crcType);
+
+// Building block exposed for its tests.
+namespace dlsch_detail {
+// TS 38.212 5.4.2 inverted for one code block: the N circular-buffer LLRs of the E soft bits,
+// fillers (K'-2Zc .. K-2Zc-1) kFillerLlr, repeated positions summed, untransmitted positions 0.
+// Expects parameters nrLdpcCbDecode has accepted (a circular buffer with a non-filler position).
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr);
+}  // namespace dlsch_detail

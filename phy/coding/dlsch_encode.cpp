@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "phy/coding/crc.h"
@@ -11,31 +10,24 @@
 #include "phy/coding/ldpc_rate_match.h"
 #include "phy/tx/sequence.h"
 #include "phy/tx/tbs.h"
+#include "phy/tx/text_lines.h"
 
 namespace {
 
 // Work buffers, grown to the largest transport block seen and kept: the transport block with its
-// CRC, one code block, its codeword and the text of the CRC dump.
+// CRC, one code block and its codeword.
 std::vector<int32_t> gTb;
 std::vector<int32_t> gCodeBlock;
 std::vector<int32_t> gCodeword;
-std::string gDumpText;
 
-// Writes the transport block and its CRC, one "%d\n" line per bit (every element is 0 or 1). The
-// dump is diagnostic only: encoding goes on without it.
+// Writes the transport block and its CRC, one "%d\n" line per bit. The dump is diagnostic only:
+// encoding goes on without it.
 void dumpTransportBlock(const int32_t* bits, int64_t count) {
-  FILE* f = fopen("EncCrcBuff.txt", "w");
-  if (!f) {
-    printf("Fail to open file: %s!\n", "EncCrcBuff.txt");
-    return;
-  }
-  gDumpText.resize(2 * count);
-  for (int64_t i = 0; i < count; i++) {
-    gDumpText[2 * i] = static_cast<char>('0' + bits[i]);
-    gDumpText[2 * i + 1] = '\n';
-  }
-  fwrite(gDumpText.data(), 1, gDumpText.size(), f);
-  fclose(f);
+  nrWriteTextLines("EncCrcBuff.txt", false, static_cast<uint32_t>(count), [&](uint32_t i, char* s) {
+    s = nrPutInt(s, bits[i]);
+    *s++ = '\n';
+    return s;
+  });
 }
 
 template <typename T>

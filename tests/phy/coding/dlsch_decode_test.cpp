@@ -261,6 +261,27 @@ TEST(DlschDecode, EveryCodeBlockMustPassForResultAndDump) {
   }
 }
 
+// G = 30037 over Qm 4 and two layers (w = 8) gives 3754 symbol groups for 3 code blocks: the
+// first two blocks carry 1251 groups, the last 1252, and the 5 bits left over are not read. Each
+// block must start where the previous one ended.
+TEST(DlschDecode, CodeBlocksOfUnequalLengthStartWhereThePreviousEnded) {
+  ScopedTempDir dir;
+  const int64_t A = 19992, G = 30037;
+  const TxBlock t = transmit(A, G, 700, 4, 0, 2, 12);
+  ASSERT_EQ(t.p.C, 3);
+  ASSERT_EQ(t.p.E[0], 10008);
+  ASSERT_EQ(t.p.E[1], 10008);
+  ASSERT_EQ(t.p.E[2], 10016);
+  std::vector<int16_t> soft = pdschSoftBits(t, G, kCInit, 9);
+  for (int64_t i = t.p.sumE; i < G; i++) soft[i] = -31;  // unused tail
+  uint8_t r = 9;
+  const std::string text = captureStdout(
+      [&] { r = nrDlschDecode(A, G, float(A) / G, kCInit, 4, 0, soft.data(), 2, 1400); });
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(text, expectedReport({true, true, true}));
+  EXPECT_EQ(readWholeFile("DecBuff.txt"), dumpOf(t.tbWithCrc));
+}
+
 // MCS 15 (Qm 6, target rate 666/1024), 48 REs per PRB, 5 PRBs: A = 984, G = 1440. The
 // transmitter takes BG2 from the target rate, while A/G = 0.683 would select BG1.
 TEST(DlschDecode, BaseGraphFollowsTheTargetRate) {
@@ -279,6 +300,44 @@ TEST(DlschDecode, BaseGraphFollowsTheTargetRate) {
       [&] { r = nrDlschDecode(984, 1440, 984.0f / 1440, kCInit, 6, 0, soft.data(), 1); });
   EXPECT_EQ(gnrLdpcDecPara.bg, 1);
   EXPECT_EQ(r, 0);
+}
+
+// Soft bits that are all exactly 0 say nothing about the coded bits (a silent waveform, a block
+// the front end never filled). The all-zero word they would decode to has a zero CRC register,
+// so without a guard such a block would be reported as received.
+TEST(DlschDecode, BlocksWithoutSoftInformationFail) {
+  const int64_t A = 19992, G = 30000;
+  const TxBlock t = transmit(A, G, 700, 2, 0, 1, 4);
+  ASSERT_EQ(t.p.C, 3);
+  struct Case {
+    int silentBlock;  // -1: every block
+    std::vector<bool> ok;
+  };
+  const Case cases[] = {{-1, {false, false, false}}, {1, {true, false, true}}};
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    std::vector<int16_t> soft = pdschSoftBits(t, G, kCInit, 9);
+    int64_t start = 0;
+    for (int r = 0; r < t.p.C; r++) {
+      if (c.silentBlock < 0 || c.silentBlock == r)
+        std::fill(soft.begin() + start, soft.begin() + start + t.p.E[r], int16_t{0});
+      start += t.p.E[r];
+    }
+    uint8_t r = 9;
+    const std::string text = captureStdout(
+        [&] { r = nrDlschDecode(A, G, float(A) / G, kCInit, 2, 0, soft.data(), 1, 1400); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(text, expectedReport(c.ok));
+    struct stat st;
+    EXPECT_NE(stat("DecBuff.txt", &st), 0);
+  }
+  // The block decoder alone: no pass, the decoded region untouched.
+  std::vector<int32_t> zeros(t.p.E[0], 0), out(t.p.K, 7);
+  EXPECT_EQ(nrLdpcCbDecode(zeros.data(), t.p.E[0], out.data(), t.p.K, t.p.Kp, t.p.Zc, 2, t.p.k0,
+                           t.p.Ncb, t.p.N, static_cast<uint8_t>(t.p.bg),
+                           static_cast<uint8_t>(t.p.iLS), t.p.crcType),
+            0);
+  EXPECT_EQ(std::count(out.begin(), out.end(), 7), t.p.K);
 }
 
 TEST(DlschDecode, VerdictsAreReportedWhenTheDumpCannotBeWritten) {
@@ -374,5 +433,99 @@ TEST(DlschDecode, DecodesWhatTheSharedChannelEncoderSent) {
     EXPECT_EQ(r, 1) << "mcs " << c.mcs;
     EXPECT_EQ(text, expectedReport(std::vector<bool>(C, true))) << "mcs " << c.mcs;
     EXPECT_EQ(readWholeFile("DecBuff.txt"), readWholeFile("EncCrcBuff.txt")) << "mcs " << c.mcs;
+  }
+}
+
+namespace {
+
+struct DeRateMatchCase {
+  int32_t K, Kp, Zc, Qm, k0, Ncb, N, E;
+};
+
+// TS 38.212 5.4.2 inverted step by step: de-interleave into E/Qm rows, then walk the circular
+// buffer one position at a time from k0, skipping the filler range.
+std::vector<int32_t> literalDeRateMatch(const DeRateMatchCase& c, const std::vector<int32_t>& llr) {
+  std::vector<int32_t> buf(c.N, 0);
+  const int32_t fillStart = std::max(c.Kp - 2 * c.Zc, 0);
+  const int32_t fillEnd = c.K - 2 * c.Zc;
+  for (int32_t i = fillStart; i < fillEnd; i++) buf[i] = kFillerLlr;
+  const int32_t n = c.E / c.Qm;
+  std::vector<int32_t> v(static_cast<size_t>(n) * c.Qm);
+  for (int32_t k = 0; k < n; k++)
+    for (int32_t j = 0; j < c.Qm; j++) v[j * n + k] = llr[k * c.Qm + j];
+  size_t used = 0;
+  for (int64_t t = 0; used < v.size(); t++) {
+    const int32_t pos = static_cast<int32_t>((c.k0 + t) % c.Ncb);
+    if (pos >= fillStart && pos < fillEnd) continue;
+    buf[pos] += v[used++];
+  }
+  return buf;
+}
+
+}  // namespace
+
+// Random shapes: filler ranges of every size (none, most of the buffer, reaching past a shortened
+// Ncb), starts before, inside and after the fillers, E from a few bits to several turns of the
+// buffer (including a tail shorter than Qm), every modulation order.
+TEST(LdpcCbDeRateMatch, AgreesWithTheStepByStepWalk) {
+  std::mt19937 rng(21);
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  for (int trial = 0; trial < 600; trial++) {
+    DeRateMatchCase c{};
+    const bool bg1 = trial % 2 == 0;
+    c.Zc = 2 + static_cast<int32_t>(rng() % 40);
+    c.K = (bg1 ? 22 : 10) * c.Zc;
+    c.N = (bg1 ? 66 : 50) * c.Zc;
+    c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
+    c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
+                           : c.N;
+    c.Ncb = std::max(c.Ncb, 1);
+    c.k0 = static_cast<int32_t>(rng() % c.Ncb);
+    if (trial % 3 == 0 && c.Kp < c.K)
+      c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);  // at the fillers
+    c.Qm = qms[trial % 5];
+    c.E = static_cast<int32_t>(rng() % (3 * c.Ncb + 20));
+    std::vector<int32_t> llr(c.E);
+    for (int32_t& x : llr) x = static_cast<int32_t>(rng() % 64) - 32;
+    std::vector<int32_t> got(c.N + 1, 12345);
+    dlsch_detail::deRateMatch(llr.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N, got.data());
+    ASSERT_EQ(got[c.N], 12345) << "wrote past N";
+    got.pop_back();
+    ASSERT_EQ(got, literalDeRateMatch(c, llr))
+        << "trial " << trial << " K " << c.K << " K' " << c.Kp << " Zc " << c.Zc << " Qm " << c.Qm
+        << " k0 " << c.k0 << " Ncb " << c.Ncb << " E " << c.E;
+  }
+}
+
+// The rate matcher's output sent as +-1 comes back with every position's sign its codeword bit
+// and its magnitude the number of times the position was sent.
+TEST(LdpcCbDeRateMatch, UndoesTheRateMatcher) {
+  const RoundTrip cases[] = {
+      {8424, 9504, 910, 4, 0, 1, 384},   // punctured
+      {3824, 16000, 600, 4, 2, 2, 384},  // rv 2, wraps
+      {100, 2400, 100, 2, 1, 2, 20},     // repeated more than twice
+      {300, 800, 800, 6, 3, 1, 15},
+  };
+  for (const RoundTrip& c : cases) {
+    TxBlock t = transmit(c.A, c.G, c.rateX1024, c.Qm, c.rv, 1, 31);
+    std::vector<int32_t> cb(t.p.K, 0);
+    std::copy(t.blocks[0].begin(), t.blocks[0].end(), cb.begin());
+    std::vector<int32_t> cw(t.p.N);
+    nrLdpcEncode(cb.data(), cw.data(), &t.p);
+    std::vector<int32_t> buf(t.p.N);
+    const std::vector<int32_t> soft = softOf(t.bits, 1);
+    dlsch_detail::deRateMatch(soft.data(), t.p.E[0], t.p.K, t.p.Kp, t.p.Zc, t.p.Qm, t.p.k0, t.p.Ncb,
+                              t.p.N, buf.data());
+    int64_t sent = 0;
+    for (int32_t i = 0; i < t.p.N; i++) {
+      if (cw[i] == -1) {
+        ASSERT_EQ(buf[i], kFillerLlr) << i;
+        continue;
+      }
+      const int32_t sign = cw[i] ? -1 : 1;
+      ASSERT_EQ(buf[i] * sign, std::abs(buf[i])) << "A " << c.A << " position " << i;
+      sent += std::abs(buf[i]);
+    }
+    EXPECT_EQ(sent, t.p.E[0]) << "A " << c.A;
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -172,4 +173,22 @@ TEST(DlschEncode, EncodesWhenTheCrcDumpCannotBeCreated) {
   EXPECT_GT(n1, 0);
   EXPECT_EQ(n1, n2);
   EXPECT_EQ(normal, blocked);
+}
+
+// The dump is rewritten for every transport block: a smaller block after a larger one leaves
+// exactly its own lines, nothing of the earlier file.
+TEST(DlschEncode, CrcDumpHoldsOnlyTheLatestTransportBlock) {
+  ScopedTempDir dir;
+  int64_t n = 0;
+  encode(Alloc{19, 1, 150, 40}, 0, &n);
+  const size_t large = readBits("EncCrcBuff.txt").size();
+  const Alloc small{3, 1, 100, 4};
+  encode(small, 0, &n);
+  const uint64_t A = tbsOf(small);
+  ASSERT_LT(A + 16, large);
+  const std::string dump = readWholeFile("EncCrcBuff.txt");
+  EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), static_cast<long>(A + 16));
+  const std::vector<int32_t> bits = readBits("EncCrcBuff.txt");
+  ASSERT_EQ(bits.size(), A + 16);
+  EXPECT_EQ(nrCrcCalc(bits.data(), kCrc16, static_cast<int32_t>(bits.size())), 0u);
 }
