@@ -16,22 +16,6 @@
 
 namespace {
 
-void fullCarrierSlot() {
-  freshDefaultSlot();
-  gnrNbConfig.bwpCfg.rbOffset = 0;
-  gnrNbConfig.bwpCfg.nrb = gnrNbConfig.carrierCfg.nrb;
-  NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
-  d.bwpRbOffset = 0;
-  d.mcs = 27;
-  d.Qm = gnrMcsQm[d.mcs];
-  d.codeRate = static_cast<uint16_t>(2.0f * gnrMcsRateX1024[d.mcs]);
-  d.symBitmap = 0x3FFF;
-  d.rbN = 106;
-  for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
-  d.dmrsFirstSym = 2;
-  d.dmrsAddPosN = 0;
-}
-
 void BM_GnbTxDefaultSlot(benchmark::State& state) {
   ScopedTempDir dir;  // the action writes its files into the working directory
   freshDefaultSlot();

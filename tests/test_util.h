@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "config/mcs_table.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 
@@ -94,4 +95,24 @@ std::string captureStdout(F&& f) {
 inline void freshDefaultSlot() {
   std::memset(&gnrNbConfig, 0, sizeof(gnrNbConfig));
   nrGenDefaultSlotCfg();
+}
+
+// The default slot with its PDSCH over the whole 106-RB carrier (BWP widened to match), all 14
+// symbols, MCS 27 (256QAM), DMRS type 1 on symbols 2 and 11.
+inline void fullCarrierSlot() {
+  freshDefaultSlot();
+  gnrNbConfig.bwpCfg.rbOffset = 0;
+  gnrNbConfig.bwpCfg.nrb = gnrNbConfig.carrierCfg.nrb;
+  NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+  d.bwpRbOffset = 0;
+  d.mcs = 27;
+  d.Qm = gnrMcsQm[d.mcs];
+  d.codeRate = static_cast<uint16_t>(2.0f * gnrMcsRateX1024[d.mcs]);
+  d.symBitmap = 0x3FFF;
+  d.rbStart = 0;
+  d.rbN = gnrNbConfig.carrierCfg.nrb;
+  for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
+  d.dmrsFirstSym = 2;
+  d.dmrsAddPosN = 1;
+  d.dmrsAddPos[0] = 11;
 }
