@@ -63,7 +63,7 @@ CodedBlock codedBlock(int64_t A, int64_t G, float rateX1024, int32_t qm, uint8_t
 }
 
 void runCbDecode(benchmark::State& state, const CodedBlock& b, bool withWalk) {
-  gnrLdpcDecPara = NrLdpcDecPara{};
+  nrLdpcDecPara = NrLdpcDecPara{};
   std::vector<int32_t> out(b.p.K);
   int64_t ok = 0;
   for (auto _ : state) {
@@ -116,7 +116,7 @@ void BM_DlschDecode100RbMcs27(benchmark::State& state) {
   const int32_t cInit = 0x4321 * 32768 + 7;
   nrScrambleInt(s.data(), s.data(), static_cast<int32_t>(G), cInit);
   for (uint64_t i = 0; i < G; i++) soft[i] = static_cast<int16_t>(s[i]);
-  gnrLdpcDecPara = NrLdpcDecPara{};
+  nrLdpcDecPara = NrLdpcDecPara{};
   const uint16_t rateX2048 = static_cast<uint16_t>(2.0f * rateX1024);
   int64_t ok = 0;
   QuietStdout quiet;

@@ -41,8 +41,8 @@ void runDecoder(benchmark::State& state, const BenchBlock& b, bool earlyTerminat
   nrLdpcDecSetLanes(lanes);
   const std::vector<int32_t> llr = noisyLlr(b);
   std::vector<int32_t> out(b.Kp);
-  gnrLdpcDecPara = NrLdpcDecPara{};
-  gnrLdpcDecPara.etEnable = earlyTermination ? 1 : 0;
+  nrLdpcDecPara = NrLdpcDecPara{};
+  nrLdpcDecPara.etEnable = earlyTermination ? 1 : 0;
   int64_t iters = 0;
   int64_t ok = 0;
   for (auto _ : state) {

@@ -15,7 +15,7 @@
 #include "phy/coding/crc.h"
 #include "phy/coding/ldpc_tables.h"
 
-NrLdpcDecPara gnrLdpcDecPara;
+NrLdpcDecPara nrLdpcDecPara;
 
 // The lane loops are written once (always inlined) and instantiated for the baseline instruction
 // set and, on x86-64, for AVX2 and AVX-512BW; the widest one the CPU has is used.
@@ -67,7 +67,7 @@ int lastCols;
 int16_t shiftCache[2][kLiftSetN][kLiftSizeN][kLdpcDecMaxEdges];
 bool shiftReady[2][kLiftSetN][kLiftSizeN];
 
-// Constants of one decoding call, derived from gnrLdpcDecPara.
+// Constants of one decoding call, derived from nrLdpcDecPara.
 struct DecCfg {
   int Zc;
   int16_t appMin, appMax;
@@ -396,7 +396,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   }
   lastZc = Zc;
   lastCols = cols;
-  NrLdpcDecPara& p = gnrLdpcDecPara;
+  NrLdpcDecPara& p = nrLdpcDecPara;
   p.bg = bg;
   p.numLayers = static_cast<uint8_t>(sch->numLayers);
   p.iLS = iLS;

@@ -31,7 +31,7 @@ struct NrLdpcDecPara {
 };
 
 // The decoder's parameter set; written by callers (settings) and by nrLdpcDecode, read by it.
-extern NrLdpcDecPara gnrLdpcDecPara;
+extern NrLdpcDecPara nrLdpcDecPara;
 
 // Layered schedule of one base graph, derived from the base-graph tables.
 struct NrLdpcDecEdge {

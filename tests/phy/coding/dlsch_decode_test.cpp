@@ -293,12 +293,12 @@ TEST(DlschDecode, BaseGraphFollowsTheTargetRate) {
   std::string text = captureStdout(
       [&] { r = nrDlschDecode(984, 1440, 984.0f / 1440, kCInit, 6, 0, soft.data(), 1, 1332); });
   EXPECT_EQ(r, 1);
-  EXPECT_EQ(gnrLdpcDecPara.bg, 2);
+  EXPECT_EQ(nrLdpcDecPara.bg, 2);
   EXPECT_EQ(text, expectedReport({true}));
   // Without the target rate the effective rate decides, as a caller without it must accept.
   text = captureStdout(
       [&] { r = nrDlschDecode(984, 1440, 984.0f / 1440, kCInit, 6, 0, soft.data(), 1); });
-  EXPECT_EQ(gnrLdpcDecPara.bg, 1);
+  EXPECT_EQ(nrLdpcDecPara.bg, 1);
   EXPECT_EQ(r, 0);
 }
 

@@ -113,8 +113,8 @@ TEST(LdpcDecSchedule, LayersAllowTheDeferredWriteBacks) {
 // Tests that adjust the decoder settings give them back, so the suite also passes in one process.
 class LdpcDecode : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = gnrLdpcDecPara; }
-  void TearDown() override { gnrLdpcDecPara = saved_; }
+  void SetUp() override { saved_ = nrLdpcDecPara; }
+  void TearDown() override { nrLdpcDecPara = saved_; }
 
  private:
   NrLdpcDecPara saved_{};
@@ -129,8 +129,8 @@ TEST_F(LdpcDecode, AllZeroInputSucceedsAfterFourIterations) {
     ASSERT_EQ(decode(b, llr, out), 1) << "bg " << +b.bg << " Zc " << b.Zc;
     EXPECT_EQ(nrLdpcDecIterUsed(), 4);
     EXPECT_EQ(std::count(out.begin(), out.end(), 0), b.Kp);
-    EXPECT_EQ(gnrLdpcDecPara.Zc, b.Zc);
-    EXPECT_EQ(gnrLdpcDecPara.numLayers, b.bg == 1 ? 46 : 42);
+    EXPECT_EQ(nrLdpcDecPara.Zc, b.Zc);
+    EXPECT_EQ(nrLdpcDecPara.numLayers, b.bg == 1 ? 46 : 42);
   }
 }
 
@@ -186,16 +186,16 @@ TEST_F(LdpcDecode, SettingsBoundTheIterations) {
   std::vector<int32_t> noise(b.N());
   std::mt19937 rng(3);
   for (int32_t& x : noise) x = static_cast<int32_t>(rng() % 63) - 31;
-  gnrLdpcDecPara.maxIter = 7;
+  nrLdpcDecPara.maxIter = 7;
   EXPECT_EQ(decode(b, noise, out), 0);
   EXPECT_EQ(nrLdpcDecIterUsed(), 7);
   // Without early termination every iteration runs and the last one's CRC decides.
-  gnrLdpcDecPara.etEnable = 0;
-  gnrLdpcDecPara.maxIter = 9;
+  nrLdpcDecPara.etEnable = 0;
+  nrLdpcDecPara.maxIter = 9;
   EXPECT_EQ(decode(b, zeroCodewordLlr(b, 20), out), 1);
   EXPECT_EQ(nrLdpcDecIterUsed(), 9);
   EXPECT_EQ(std::count(out.begin(), out.end(), 0), b.Kp);
-  gnrLdpcDecPara.maxIter = 2;  // never reaches the first CRC test
+  nrLdpcDecPara.maxIter = 2;  // never reaches the first CRC test
   EXPECT_EQ(decode(b, zeroCodewordLlr(b, 20), out), 0);
 }
 
@@ -403,7 +403,7 @@ TEST_F(LdpcDecode, AgreesWithTheScalarModelIterationForIteration) {
   std::mt19937 rng(2024);
   std::set<int> iterSeen;
   for (bool minStar : {false, true}) {
-    gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+    nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
     for (const auto& [b, sigma] : cases) {
       const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
       std::vector<int32_t> out(b.Kp, 9), refOut;
@@ -434,9 +434,9 @@ TEST_F(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
   for (bool minStar : {false, true})
     for (const auto& [b, sigma] : cases)
       for (int iters : {1, 2, 5, 9}) {
-        gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
-        gnrLdpcDecPara.etEnable = 0;
-        gnrLdpcDecPara.maxIter = static_cast<uint8_t>(iters);
+        nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+        nrLdpcDecPara.etEnable = 0;
+        nrLdpcDecPara.maxIter = static_cast<uint8_t>(iters);
         const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
         std::vector<int32_t> out(b.Kp), refOut;
         int refIters = 0;
@@ -464,7 +464,7 @@ TEST_F(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
       {block(1, 384, 8448), 1.15}, {block(2, 120, 1150), 1.3}, {block(1, 7, 150), 1.0}};
   for (bool minStar : {false, true})
     for (const auto& [b, sigma] : cases) {
-      gnrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+      nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
       const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
       const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
       std::vector<int16_t> app[3];
