@@ -1,8 +1,8 @@
 // Veltra umbrella header: every public entry point of the PHY library.
 #pragma once
 
-#include "config/mcs_table.h"
 #include "config/dmrs_tbs.h"
+#include "config/mcs_table.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "config/ue_setup.h"

@@ -1,7 +1,6 @@
 // Console front end: `veltra ACTION...` runs the named actions in order, in one process, in the
 // current working directory.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,7 +12,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i < kNrActionN; i++) {
     names.emplace_back(kNrActions[i].name);
-    footer += "  " + names.back() + std::string(names.back().size() < 8 ? 8 - names.back().size() : 1, ' ') +
+    footer += "  " + names.back() +
+              std::string(names.back().size() < 8 ? 8 - names.back().size() : 1, ' ') +
               kNrActions[i].help + "\n";
   }
 

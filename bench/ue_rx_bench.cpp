@@ -27,9 +27,9 @@ void run(benchmark::State& state, bool fullCarrier) {
   }
   state.counters["TBS"] = gnrDchMwItf.tbSize;
   state.counters["lastIter"] = nrLdpcDecIterUsed();
-  state.counters["Mbit/s"] = benchmark::Counter(
-      static_cast<double>(gnrDchMwItf.tbSize) * state.iterations() / 1e6,
-      benchmark::Counter::kIsRate);
+  state.counters["Mbit/s"] =
+      benchmark::Counter(static_cast<double>(gnrDchMwItf.tbSize) * state.iterations() / 1e6,
+                         benchmark::Counter::kIsRate);
 }
 
 void BM_UeRxDefaultSlot(benchmark::State& state) { run(state, false); }

@@ -6,5 +6,5 @@
 
 constexpr int kMcsTableSize = 32;
 
-extern const uint16_t gnrMcsQm[kMcsTableSize];     // modulation order Qm
+extern const uint16_t gnrMcsQm[kMcsTableSize];      // modulation order Qm
 extern const float gnrMcsRateX1024[kMcsTableSize];  // target code rate x 1024 (682.5, 916.5 exact)

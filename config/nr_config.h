@@ -10,10 +10,10 @@
 // ---- Capacities -----------------------------------------------------------------------------
 constexpr int kSymbolsPerSlot = 14;
 constexpr int kScPerRb = 12;
-constexpr int kMaxRb = 280;                           // every RB-indexed array (covers 275 RBs)
-constexpr int kGridScCap = kMaxRb * kScPerRb;         // 3360 subcarriers per grid symbol
+constexpr int kMaxRb = 280;                    // every RB-indexed array (covers 275 RBs)
+constexpr int kGridScCap = kMaxRb * kScPerRb;  // 3360 subcarriers per grid symbol
 constexpr int kMaxFftSize = 2048;
-constexpr int kSlotSampleCap = 15 * kMaxFftSize;      // 14 symbols plus prefixes summing to one
+constexpr int kSlotSampleCap = 15 * kMaxFftSize;  // 14 symbols plus prefixes summing to one
 constexpr int kMaxLayers = 2;
 constexpr int kMaxQm = 8;
 // Soft bits of the largest slot the receiver accepts: N = 2048 (at most 170 RBs of data per
@@ -254,7 +254,9 @@ inline int32_t nrCpxPack(int re, int im) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(re)) |
                               (static_cast<uint32_t>(static_cast<uint16_t>(im)) << 16));
 }
-inline int16_t nrCpxRe(int32_t v) { return static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFFu); }
+inline int16_t nrCpxRe(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint32_t>(v) & 0xFFFFu);
+}
 inline int16_t nrCpxIm(int32_t v) { return static_cast<int16_t>(static_cast<uint32_t>(v) >> 16); }
 
 // Transmit output record: written by the PDSCH/PDCCH transmit chains (grid) and the OFDM modulator

@@ -1,10 +1,9 @@
 // A host program that sees only the umbrella header runs the downlink chain through the library's
 // public entry points, without the bench's actions or waveform files.
-#include "veltra.h"
-
 #include <gtest/gtest.h>
 
 #include "tests/test_util.h"
+#include "veltra.h"
 
 TEST(VeltraHost, SlotTravelsFromGridToDecodedBitsThroughThePublicApi) {
   ScopedTempDir dir;  // the coding stages write their diagnostic files here

@@ -55,7 +55,8 @@ bool scanInt(ChunkReader& in, uint32_t* value) {
 
 }  // namespace
 
-void nrSampleFileWrite(const int32_t* samples, uint32_t count, const char* path, uint8_t overwrite) {
+void nrSampleFileWrite(const int32_t* samples, uint32_t count, const char* path,
+                       uint8_t overwrite) {
   nrWriteTextLines(path, overwrite == 0, count, [samples](uint32_t i, char* p) {
     p = nrPutInt(p, nrCpxRe(samples[i]));
     *p++ = ',';

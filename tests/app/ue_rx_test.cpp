@@ -185,9 +185,9 @@ TEST(UeRx, RandomValidSlotsDecode) {
     d.rbN = static_cast<uint16_t>(pick(8, bwpNrb - d.rbStart));
     for (int k = 0; k < d.rbN; k++) d.rbIdx[k] = d.rbStart + k;
     std::ostringstream what;
-    what << "mcs " << d.mcs << " symbols " << first << ".." << last
-         << " dmrs " << int(d.dmrsFirstSym) << "+" << int(d.dmrsAddPosN) << " cdm "
-         << int(d.cdmGrpNoData) << " rbs " << d.rbStart << "+" << d.rbN;
+    what << "mcs " << d.mcs << " symbols " << first << ".." << last << " dmrs "
+         << int(d.dmrsFirstSym) << "+" << int(d.dmrsAddPosN) << " cdm " << int(d.cdmGrpNoData)
+         << " rbs " << d.rbStart << "+" << d.rbN;
 
     const std::string out = captureStdout([] {
       gNbTx();

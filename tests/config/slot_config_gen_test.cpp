@@ -118,8 +118,8 @@ TEST(SlotConfigGen, SecondCallChangesNothingButResetsTheRandomState) {
 TEST(SlotConfigGen, LogarithmsOfSmallAndPowerOfTwoValues) {
   struct Case {
     uint32_t x, ceil, floor;
-  } cases[] = {{0, 0, 0}, {1, 0, 0}, {2, 1, 1}, {3, 2, 1}, {4, 2, 2}, {5, 3, 2},
-               {1496, 11, 10}, {2048, 11, 11}, {2049, 12, 11}, {0x80000000u, 31, 31}};
+  } cases[] = {{0, 0, 0}, {1, 0, 0},      {2, 1, 1},      {3, 2, 1},      {4, 2, 2},
+               {5, 3, 2}, {1496, 11, 10}, {2048, 11, 11}, {2049, 12, 11}, {0x80000000u, 31, 31}};
   for (const Case& c : cases) {
     EXPECT_EQ(nrCeilLog2(c.x), c.ceil) << c.x;
     EXPECT_EQ(nrFloorLog2(c.x), c.floor) << c.x;

@@ -50,7 +50,9 @@ TEST(SampleFile, ReaderStopsAtCapacityOrEndOfFile) {
     uint32_t capacity;
     const char* eol;
     int expectRead;
-  } cases[] = {{100, 30720, "\n", 100}, {40000, 30720, "\n", 30720}, {100, 30720, "\r\n", 100},
+  } cases[] = {{100, 30720, "\n", 100},
+               {40000, 30720, "\n", 30720},
+               {100, 30720, "\r\n", 100},
                {10, 4, "\n", 4}};
   for (const Case& c : cases) {
     writeWholeFile("r.dat", lines(c.fileLines, c.eol));
@@ -76,12 +78,12 @@ TEST(SampleFile, OutOfRangeValuesKeepTheirLowBits) {
 
 TEST(SampleFile, GarbageStopsTheReaderWithoutTouchingLaterSamples) {
   ScopedTempDir dir;
-  const std::string binary = std::string("\x01\xff", 2) + std::string(1, '\0') +
-                             "garbage-bytes-without-numbers";
+  const std::string binary =
+      std::string("\x01\xff", 2) + std::string(1, '\0') + "garbage-bytes-without-numbers";
   struct Case {
     std::string text;
-    int fullSamples;   // lines read completely
-    bool partialRe;    // the next sample got its I value only
+    int fullSamples;  // lines read completely
+    bool partialRe;   // the next sample got its I value only
   } cases[] = {
       {"1,2\n3,4\nhello\n5,6\n", 2, false},
       {"1,2\n3;4\n5,6\n7,8\n", 1, true},
