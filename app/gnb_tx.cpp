@@ -1,11 +1,12 @@
 #include <cstdio>
 
 #include "app/actions.h"
+#include "config/console.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
-#include "phy/tx/ofdm_modulate.h"
+#include "phy/common/sample_file.h"
+#include "phy/ofdm/ofdm_modulate.h"
 #include "phy/tx/pdsch_tx.h"
-#include "phy/tx/sample_file.h"
 
 namespace {
 const char kTxTextFile[] = "nrNbTxData.dat";
@@ -26,7 +27,7 @@ void gNbTx() {
 
   FILE* f = std::fopen(kTxFloatFile, "wb");
   if (!f) {
-    std::printf("Fail to open file: %s!\n", kTxFloatFile);
+    nrPrintf("Fail to open file: %s!\n", kTxFloatFile);
     return;
   }
   // Raw IEEE-754 single-precision I/Q pairs; the host is little-endian like the file format.

@@ -14,8 +14,8 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/tbs.h"
+#include "phy/common/sequence.h"
+#include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
 namespace {

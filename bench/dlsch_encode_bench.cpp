@@ -10,7 +10,7 @@
 #include "config/slot_config_gen.h"
 #include "phy/coding/dlsch_encode.h"
 #include "phy/coding/ldpc_params.h"
-#include "phy/tx/tbs.h"
+#include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
 namespace {

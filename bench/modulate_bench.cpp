@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "config/nr_config.h"
-#include "phy/tx/demod_soft.h"
+#include "phy/rx/demod_soft.h"
 #include "phy/tx/modulate.h"
 
 namespace {

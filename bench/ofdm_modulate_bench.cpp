@@ -5,7 +5,7 @@
 
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
-#include "phy/tx/ofdm_modulate.h"
+#include "phy/ofdm/ofdm_modulate.h"
 #include "tests/test_util.h"
 
 static void BM_OfdmModSlot(benchmark::State& state) {

@@ -11,8 +11,8 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "config/ue_setup.h"
+#include "phy/ofdm/ofdm_modulate.h"
 #include "phy/rx/pdsch_rx.h"
-#include "phy/tx/ofdm_modulate.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "phy/tx/sequence.h"
+#include "phy/common/sequence.h"
 
 namespace {
 

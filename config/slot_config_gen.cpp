@@ -145,21 +145,6 @@ uint32_t nrRandDraw() {
   return (randState >> 16) & 0x7FFFu;
 }
 
-uint32_t nrFloorLog2(uint32_t x) {
-  int n = -1;
-  while (x) {
-    x >>= 1;
-    n++;
-  }
-  return n < 0 ? 0 : static_cast<uint32_t>(n);
-}
-
-uint32_t nrCeilLog2(uint32_t x) {
-  if (x <= 1) return 0;
-  const uint32_t n = nrFloorLog2(x);
-  return x - (1u << n) > 0 ? n + 1 : n;
-}
-
 void nrGenYpTable(uint32_t rnti) {
   for (int p = 0; p < 3; p++) {
     uint32_t y = rnti;

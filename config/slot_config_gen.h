@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "config/bit_math.h"
 #include "config/nr_config.h"
 
 constexpr uint32_t kSlotCfgSeed = 21845;  // 0x5555
@@ -14,11 +15,6 @@ void nrGenDefaultSlotCfg();
 void nrGenDefaultSlotCfgIfNeeded(const NrNbConfig* cfg);
 // Fills YpTable with Y_{p,n} of TS 38.213 10.1 for the given RNTI.
 void nrGenYpTable(uint32_t rnti);
-
-// Smallest n with 2^n >= x (0 for x <= 1).
-uint32_t nrCeilLog2(uint32_t x);
-// Index of the highest set bit (0 for x <= 1).
-uint32_t nrFloorLog2(uint32_t x);
 
 // The process-wide pseudo-random generator (s = s * 214013 + 2531011, 15-bit output).
 void nrRandSeed(uint32_t seed);

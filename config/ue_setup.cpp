@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/console.h"
+
 namespace {
 constexpr int kCoresetCap = 3;
 }  // namespace
 
 void nrUeInitCchmwItfFromNb(NrCchMwItf* cchItf, const NrNbConfig* nbCfg) {
   if (cchItf->cchItfDone == 1) return;
-  std::printf("===>>>> nrUeInitCchmwItfFromNb() started ===\n");
+  nrPrintf("===>>>> nrUeInitCchmwItfFromNb() started ===\n");
   std::memset(cchItf, 0, sizeof(*cchItf));
 
   cchItf->bwpId = nbCfg->bwpCfg.bwpId;
@@ -31,7 +33,7 @@ void nrUeInitCchmwItfFromNb(NrCchMwItf* cchItf, const NrNbConfig* nbCfg) {
   cchItf->cellCfg.nId = cchItf->cellCfg.pci;
 
   cchItf->cchItfDone = 1;
-  std::printf("=== nrUeInitCchmwItfFromNb() exited ===>>>>\n");
+  nrPrintf("=== nrUeInitCchmwItfFromNb() exited ===>>>>\n");
 }
 
 void nrUeInitDchmwItfFromNb(NrDchMwItf* dchItf, const NrNbConfig* nbCfg) {
@@ -82,8 +84,7 @@ void nrUeSetupFromNb(const int32_t* fileSample, uint8_t port) {
              &gnrCchMwItf.searchSpaceCfg[0], gnrUeConfig.coresetCfg, &gnrDchMwItf.pdschCfg);
 
   if (port >= 2) {
-    std::printf("nrUeSetupFromNb: antenna port %u not supported (0 or 1), samples not copied\n",
-                port);
+    nrDiag("nrUeSetupFromNb: antenna port %u not supported (0 or 1), samples not copied\n", port);
     return;
   }
   // A slot is 15 x N samples; the sample buffers hold the slot of N = 2048.

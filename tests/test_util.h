@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "config/console.h"
 #include "config/mcs_table.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
@@ -115,4 +116,30 @@ inline void fullCarrierSlot() {
   d.dmrsFirstSym = 2;
   d.dmrsAddPosN = 1;
   d.dmrsAddPos[0] = 11;
+}
+
+// What the library and the actions printed through the console sink while f ran, by stream:
+// out = the system's console lines (standard output by default), err = diagnostics.
+struct ConsoleText {
+  std::string out;
+  std::string err;
+};
+template <typename F>
+ConsoleText captureConsole(F&& f) {
+  ConsoleText text;
+  nrConsoleSetSink(
+      [](NrConsoleStream stream, const char* s, std::size_t len, void* user) {
+        ConsoleText* t = static_cast<ConsoleText*>(user);
+        (stream == NrConsoleStream::kOut ? t->out : t->err).append(s, len);
+      },
+      &text);
+  f();
+  nrConsoleSetSink(nullptr, nullptr);
+  return text;
+}
+
+// The diagnostics printed while f ran.
+template <typename F>
+std::string captureDiag(F&& f) {
+  return captureConsole(std::forward<F>(f)).err;
 }

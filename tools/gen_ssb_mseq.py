@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates phy/tx/ssb_mseq.inc: the three length-127 m-sequences of the SSB in bipolar form.
+"""Generates phy/common/ssb_mseq.inc: the three length-127 m-sequences of the SSB in bipolar form.
 
 Usage: gen_ssb_mseq.py OUT_INC
 TS 38.211 7.4.2.2.1 (PSS): x(i+7) = (x(i+4) + x(i)) mod 2, [x(6) .. x(0)] = [1 1 1 0 1 1 0].

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates phy/tx/tbs_table.inc from TS 38.214 Table 5.1.3.2-1 (one TBS value per line).
+"""Generates phy/common/tbs_table.inc from TS 38.214 Table 5.1.3.2-1 (one TBS value per line).
 
 Usage: gen_tbs_table.py TBS_TXT OUT_INC
 """

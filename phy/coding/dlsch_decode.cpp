@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/console.h"
 #include "config/nr_config.h"
 #include "phy/coding/ldpc_decode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/text_lines.h"
+#include "phy/common/sequence.h"
+#include "phy/common/text_lines.h"
 
 namespace {
 
@@ -47,12 +48,6 @@ void addRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
     default:
       for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * stride];
   }
-}
-
-bool isLiftSize(int32_t Zc) {
-  for (int i = 0; i < kLiftSizeN; i++)
-    if (gnrLdpcLiftSizes[i] == Zc) return true;
-  return false;
 }
 
 }  // namespace
@@ -106,14 +101,14 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   // The filler range of the circular buffer (see deRateMatch).
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
-  const bool shapeOk = bgOk && isLiftSize(Zc) && K == kb * Zc && N == nb * Zc && Kp > 0 &&
+  const bool shapeOk = bgOk && nrLdpcLiftIndex(Zc) >= 0 && K == kb * Zc && N == nb * Zc && Kp > 0 &&
                        Kp <= K && Ncb > 0 && Ncb <= N && Qm > 0 && E >= 0 && decoded &&
                        (llr || E == 0);
   // Non-filler positions of the circular buffer; the selection cannot run without one.
   const int32_t fillInBuf =
       shapeOk ? (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb) : 0;
   if (!shapeOk || Ncb - fillInBuf <= 0) {
-    printf(
+    nrDiag(
         "nrLdpcCbDecode(): invalid code block (bg %d, Zc %d, K %d, K' %d, N %d, Ncb %d, E %d)!\n",
         bg, Zc, K, Kp, N, Ncb, E);
     return 0;
@@ -133,7 +128,7 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
 uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
                       const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048) {
   if (!softBits || G > static_cast<uint32_t>(kUeLlrCap)) {
-    printf("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
+    nrDiag("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
            kUeLlrCap);
     return 0;
   }
@@ -145,7 +140,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   // whose CRC checks: refuse rather than report a block that was never sent as received.
   if (p.C <= 0 || p.C > kMaxCodeBlocks || p.E[0] <= 0 || p.sumE > static_cast<int64_t>(G) ||
       p.K > kMaxCbBits || p.N > kMaxCbLlr) {
-    printf(
+    nrDiag(
         "nrDlschDecode(): A = %u, G = %u, Qm = %u, %u layers: %d code blocks, %lld coded bits "
         "cannot be decoded!\n",
         A, G, Qm, numLayers, p.C, static_cast<long long>(p.sumE));
@@ -166,8 +161,8 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     const int32_t ok = nrLdpcCbDecode(
         softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc, static_cast<int32_t>(Qm), p.k0,
         p.Ncb, p.N, static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
-    printf("\n===>Enter Dec module! ");
-    printf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
+    nrPrintf("\n===>Enter Dec module! ");
+    nrPrintf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
     if (!ok) result = 0;
     in += p.E[r];
     out += p.K;
@@ -184,7 +179,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
                        return s;
                      });
   }
-  printf("\n");
+  nrPrintf("\n");
   // The next configuration section read clears the UE records again.
   gnrUeConfig.sysInitDone = 0;
   return result;

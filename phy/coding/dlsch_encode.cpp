@@ -4,13 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "config/console.h"
 #include "phy/coding/crc.h"
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/tbs.h"
-#include "phy/tx/text_lines.h"
+#include "phy/common/sequence.h"
+#include "phy/common/tbs.h"
+#include "phy/common/text_lines.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, in
   if (p->C == 0) return 0;  // rejected and reported by nrLdpcParamCalc
   const int64_t cap = outCap < 0 ? static_cast<int64_t>(G) : outCap;
   if (p->sumE > cap) {
-    printf("nrDlschEncode(): %lld coded bits exceed the output of %lld, nothing encoded!\n",
+    nrDiag("nrDlschEncode(): %lld coded bits exceed the output of %lld, nothing encoded!\n",
            static_cast<long long>(p->sumE), static_cast<long long>(cap));
     return 0;
   }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/console.h"
 #include "phy/coding/crc.h"
 #include "phy/coding/ldpc_tables.h"
 
@@ -345,12 +346,6 @@ bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
 }
 
-int liftIndex(int Zc) {
-  for (int i = 0; i < kLiftSizeN; i++)
-    if (gnrLdpcLiftSizes[i] == Zc) return i;
-  return -1;
-}
-
 }  // namespace
 
 const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
@@ -385,12 +380,12 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType) {
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);
-  const int zcIdx = liftIndex(Zc);
+  const int zcIdx = nrLdpcLiftIndex(Zc);
   const int cols = bg == 1 ? kBg1Cols : kBg2Cols;
   const int kb = bg == 1 ? kBg1Cols - kBg1Rows : kBg2Cols - kBg2Rows;
   if (!sch || zcIdx < 0 || iLS >= kLiftSetN || N <= 0 || N > (cols - 2) * Zc || Kp <= 0 ||
       Kp > kb * Zc || !llr || !out) {
-    printf("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
+    nrDiag("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
     iterUsed = 0;
     return 0;
   }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "config/console.h"
 #include "phy/coding/ldpc_tables.h"
 
 namespace {
@@ -103,7 +104,7 @@ void nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* par
   const int Kp = params->Kp;
   if ((bg != 1 && bg != 2) || iLS < 0 || iLS >= kLiftSetN || zc < 1 || zc > kMaxZc ||
       K != kb * zc || Kp < 0 || Kp > K) {
-    printf("nrLdpcEncode(): bg %d, iLS %d, Zc %d, K %d, K' %d not supported!\n", bg, iLS, zc, K,
+    nrDiag("nrLdpcEncode(): bg %d, iLS %d, Zc %d, K %d, K' %d not supported!\n", bg, iLS, zc, K,
            Kp);
     return;
   }

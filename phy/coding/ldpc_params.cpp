@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "config/console.h"
 #include "phy/coding/ldpc_tables.h"
 
 NrLdpcParams nrLdpcParams;
@@ -24,7 +25,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
                      int32_t numLayers, NrLdpcParams* params) {
   const int64_t w = static_cast<int64_t>(Qm) * numLayers;
   if (A < 0 || A > INT32_MAX || G < 0 || G > INT64_MAX / 2 || w <= 0 || w > INT32_MAX) {
-    printf("nrLdpcParamCalc(): A = %lld, G = %lld, Qm x layers = %lld not supported!\n",
+    nrDiag("nrLdpcParamCalc(): A = %lld, G = %lld, Qm x layers = %lld not supported!\n",
            static_cast<long long>(A), static_cast<long long>(G), static_cast<long long>(w));
     rejectRequest(params);
     return;
@@ -45,7 +46,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
     C = (B + Kcb - 24 - 1) / (Kcb - 24);
   }
   if (C > kMaxCodeBlocks) {
-    printf("nrLdpcParamCalc(): %lld code blocks exceed the limit of %d, nothing encoded!\n",
+    nrDiag("nrLdpcParamCalc(): %lld code blocks exceed the limit of %d, nothing encoded!\n",
            static_cast<long long>(C), kMaxCodeBlocks);
     rejectRequest(params);
     return;
@@ -56,16 +57,16 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
   int32_t Kb = 22;
   if (bg2) Kb = B > 640 ? 10 : B > 560 ? 9 : B > 192 ? 8 : 6;
 
-  // TS 38.212 5.2.2: smallest lifting size with Kb*Zc >= K'. The table is grouped by set, not
-  // sorted, so every entry is visited.
-  int32_t ZcIdx = -1;
-  for (int32_t p = 0; p < kLiftSizeN; p++) {
-    const int64_t z = gnrLdpcLiftSizes[p];
-    if (Kb * z >= Kp && (ZcIdx < 0 || z < gnrLdpcLiftSizes[ZcIdx])) ZcIdx = p;
+  // TS 38.212 5.2.2: smallest lifting size with Kb*Zc >= K'.
+  const int32_t ZcIdx = nrLdpcLiftCeilIndex((Kp + Kb - 1) / Kb);
+  if (ZcIdx < 0) {
+    nrDiag("nrLdpcParamCalc(): K' = %lld needs a lifting size above 384, nothing encoded!\n",
+           static_cast<long long>(Kp));
+    rejectRequest(params);
+    return;
   }
   const int32_t Zc = gnrLdpcLiftSizes[ZcIdx];
-  int32_t iLS = 0;
-  while (gnrLdpcLiftSetEnd[iLS] <= ZcIdx) iLS++;
+  const int32_t iLS = nrLdpcLiftSet(ZcIdx);
 
   const int32_t K = (bg2 ? 10 : 22) * Zc;
   const int32_t N = (bg2 ? 50 : 66) * Zc;
@@ -76,7 +77,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
   const int64_t eSmall = w * (G / (w * C));
   const int64_t eLarge = w * ((G + w * C - 1) / (w * C));
   if (eLarge > INT32_MAX) {
-    printf("nrLdpcParamCalc(): rate-matched length %lld exceeds 32 bits, nothing encoded!\n",
+    nrDiag("nrLdpcParamCalc(): rate-matched length %lld exceeds 32 bits, nothing encoded!\n",
            static_cast<long long>(eLarge));
     rejectRequest(params);
     return;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "config/console.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -97,7 +99,7 @@ void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
   const int32_t ncb = params->Ncb;
   const int32_t qm = params->Qm;
   if (r < 0 || r >= kMaxCodeBlocks || qm < 1 || ncb < 1 || params->E[r] < 0) {
-    printf("nrLdpcRateMatch(): code block %d (Qm %d, Ncb %d) not supported!\n", r, qm, ncb);
+    nrDiag("nrLdpcRateMatch(): code block %d (Qm %d, Ncb %d) not supported!\n", r, qm, ncb);
     return;
   }
   // Only whole modulation symbols are placed (E is a multiple of Qm in every real request).
@@ -114,7 +116,7 @@ void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
   const int32_t before = dropFillers(d, k0, gCompact.data());
   const int32_t m = before + dropFillers(d + k0, ncb - k0, gCompact.data() + before);
   if (m == 0) {
-    printf("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
+    nrDiag("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
     return;
   }
   const int32_t start = before == m ? 0 : before;

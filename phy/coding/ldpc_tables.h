@@ -18,3 +18,12 @@ extern const int32_t gnrLdpcBg2[kLiftSetN][kBg2Rows][kBg2Cols];
 // and the cumulative set ends 8, 16, 23, 29, 35, 41, 46, 51.
 extern const uint16_t gnrLdpcLiftSizes[kLiftSizeN];
 extern const uint8_t gnrLdpcLiftSetEnd[kLiftSetN];
+
+constexpr int kLiftSizeMax = 384;
+
+// Position of the lifting size Zc in gnrLdpcLiftSizes, -1 when Zc is not a lifting size.
+int32_t nrLdpcLiftIndex(int64_t Zc);
+// TS 38.212 5.2.2: position of the smallest lifting size not below minZc, -1 above 384.
+int32_t nrLdpcLiftCeilIndex(int64_t minZc);
+// Set index iLS (0..7) of the lifting size at position idx of gnrLdpcLiftSizes.
+int32_t nrLdpcLiftSet(int32_t idx);

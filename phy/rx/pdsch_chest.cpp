@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "phy/rx/cpx_float.h"
-#include "phy/tx/pdsch_tx.h"
-#include "phy/tx/sequence.h"
+#include "config/console.h"
+#include "phy/common/cpx_float.h"
+#include "phy/common/dmrs.h"
 
 namespace {
 
@@ -23,15 +23,16 @@ uint16_t InterpHcoef[kSymbolsPerSlot];
 
 const float kSqrt2 = static_cast<float>(std::sqrt(2.0));
 
-// TS 38.211 7.4.1.1.1: r(n) of one DMRS symbol, indexed from common RB 0.
-void genDmrsSymbol(const NrPdschCfg& pdsch, uint16_t slot, uint32_t l, int P, int K) {
-  // c_init shared with the transmitter, so that both ends always agree on the sequence.
-  const uint32_t cInit = nrPdschDmrsCinit(slot, l, pdsch.dmrsScrId0, pdsch.dmrsScrId1);
-  const uint16_t offset = static_cast<uint16_t>(2 * K * (pdsch.rbIdx[0] + pdsch.bwpRbOffset));
-  nrGoldSeqGen(static_cast<int32_t>(cInit), 2u * static_cast<uint32_t>(P), 1, offset);
-  const int8_t* b = &gnrSeqBuf[kSeqBufGoldOffset];
+// TS 38.211 7.4.1.1.1: r(n) of one DMRS symbol, indexed from common RB 0, with the
+// transmitter's initialiser and offset so that both ends always agree on the sequence.
+bool genDmrsSymbol(const NrPdschCfg& pdsch, uint16_t slot, uint32_t l, int P, int K) {
+  const int8_t* b = nrPdschDmrsSeq(slot, l, pdsch.dmrsScrId0, pdsch.dmrsScrId1,
+                                   static_cast<uint32_t>(pdsch.rbIdx[0]) + pdsch.bwpRbOffset,
+                                   static_cast<uint32_t>(K), static_cast<uint32_t>(P));
+  if (!b) return false;
   for (int n = 0; n < P; n++)
     genDmrs[n] = {static_cast<float>(b[2 * n]) / kSqrt2, static_cast<float>(b[2 * n + 1]) / kSqrt2};
+  return true;
 }
 
 // Least squares on the DMRS REs of DMRS symbol d.
@@ -160,27 +161,26 @@ void nrDchTimeInterpCodes(const int16_t symNum[kMaxDmrsSymbols], int addPosN,
   }
 }
 
-void nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
+bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
                     const NrDchMwItf* dchItf, uint16_t slot) {
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   const int L = pdsch.layerN;
   const int A = pdsch.dmrsAddPosN;
   const int K = pdsch.dmrsType == 1 ? 6 : 4;
   if (L != 1 && L != 2) {
-    std::printf("nrUeDchChEstEq: %d layers not supported, not equalised\n", L);
-    return;
+    nrDiag("nrUeDchChEstEq: %d layers not supported, not equalised\n", L);
+    return false;
   }
   if (A >= kMaxDmrsSymbols || pdsch.rbN > kMaxRb) {
-    std::printf(
-        "nrUeDchChEstEq: %d additional DMRS symbols, %u RBs: not supported, not equalised\n", A,
-        pdsch.rbN);
-    return;
+    nrDiag("nrUeDchChEstEq: %d additional DMRS symbols, %u RBs: not supported, not equalised\n", A,
+           pdsch.rbN);
+    return false;
   }
   const int P = dmrsReN / (A + 1);
   if (P > kDmrsRePerSymCap) {
-    std::printf("nrUeDchChEstEq: %d DMRS REs per symbol exceed %d, not equalised\n", P,
-                kDmrsRePerSymCap);
-    return;
+    nrDiag("nrUeDchChEstEq: %d DMRS REs per symbol exceed %d, not equalised\n", P,
+           kDmrsRePerSymCap);
+    return false;
   }
 
   NsymbolNumber[0] = pdsch.dmrsFirstSym;
@@ -188,7 +188,11 @@ void nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
     NsymbolNumber[i] = i <= A ? pdsch.dmrsAddPos[i - 1] : kNoDmrsSymbol;
 
   for (int d = 0; d <= A; d++) {
-    genDmrsSymbol(pdsch, slot, static_cast<uint32_t>(NsymbolNumber[d]), P, K);
+    if (!genDmrsSymbol(pdsch, slot, static_cast<uint32_t>(NsymbolNumber[d]), P, K)) {
+      nrDiag("nrUeDchChEstEq: DMRS of symbol %d beyond the Gold sequence, not equalised\n",
+             NsymbolNumber[d]);
+      return false;
+    }
     leastSquares(&dmrsRe[d * P], P, L, pdsch.dmrsPorts[0]);
     interpolateFreq(P, L, K);
     zfWeights(d, P, L);
@@ -236,4 +240,5 @@ void nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
       equalise(dataRe[e], L, v);
     }
   }
+  return true;
 }

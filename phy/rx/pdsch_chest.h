@@ -21,8 +21,9 @@ constexpr int kMaxDmrsSymbols = 4;  // first DMRS symbol plus up to three additi
 // subcarrier) and equalises the data REs in place, for one layer on port 1000 or 1001 or two
 // layers on ports 1000/1001, DMRS type 1. The number of data REs processed follows from the
 // PDSCH entry of dchItf; dataReN only bounds it. slot is n_s of the DMRS sequence. A
-// configuration the working storage cannot hold is reported on the console and left unequalised.
-void nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
+// configuration the working storage cannot hold is reported on the console, left unequalised
+// and gives false.
+bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
                     const NrDchMwItf* dchItf, uint16_t slot);
 
 // Time-interpolation code of every symbol of the slot from the DMRS symbol indices symNum

@@ -1,53 +1,26 @@
 #include "phy/rx/pdsch_rx.h"
 
-#include <fftw3.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "config/dmrs_tbs.h"
-#include "phy/rx/cpx_float.h"
-#include "phy/tx/demod_soft.h"
-#include "phy/tx/ofdm_modulate.h"
-#include "phy/tx/text_lines.h"
+#include "config/console.h"
+#include "phy/common/cpx_float.h"
+#include "phy/common/dmrs.h"
+#include "phy/common/text_lines.h"
+#include "phy/ofdm/ofdm_demod.h"
+#include "phy/rx/demod_soft.h"
 
-int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 NrRxRe gnrUeDchDataRe[kUeDchReCap];
 NrRxRe gnrUeDchDmrsRe[kUeDchReCap];
 int32_t gnrUeDchDemapIn[kUeDchDemapInCap];
 
 namespace {
 
-constexpr int kFftSizeN = 12;  // FFT sizes 1, 2, 4, ..., 2048
 constexpr int kMaxAddPos = 3;
 // More unreliable symbols per data RE than this: no valid data. The ratio is a single-precision
 // quotient compared with the double 0.8, so exactly 4/5 (0.800000012f) already exceeds it.
 constexpr double kMaxWeakRatio = 0.8;
-
-// Forward FFTs of the receiver: one FFTW_ESTIMATE plan per size, planned once on fixed aligned
-// buffers, so a slot costs 14 executions instead of 14 plannings (same algorithm as a fresh
-// FFTW_ESTIMATE plan on aligned buffers, hence the same results).
-struct RxFft {
-  fftw_complex* in = nullptr;
-  fftw_complex* out = nullptr;
-  fftw_plan plan[kFftSizeN] = {};
-};
-
-fftw_plan rxFftPlan(RxFft& fft, uint32_t n) {
-  int lg = 0;
-  while ((1u << lg) < n) lg++;
-  if (!fft.in) {
-    fft.in = fftw_alloc_complex(kMaxFftSize);
-    fft.out = fftw_alloc_complex(kMaxFftSize);
-  }
-  if (!fft.plan[lg])
-    fft.plan[lg] =
-        fftw_plan_dft_1d(static_cast<int>(n), fft.in, fft.out, FFTW_FORWARD, FFTW_ESTIMATE);
-  return fft.plan[lg];
-}
-
-RxFft gRxFft;
 
 // Debug dump: one "%d\n" line per value.
 template <typename Get>
@@ -68,55 +41,54 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
   const NrPdschCfg& pdsch = itf->pdschCfg;
   const uint32_t n = cell.fftSize;
   if (n == 0 || n > kMaxFftSize || (n & (n - 1)) != 0) {
-    std::printf("nrUeDchRxProc: FFT size %u not supported (power of two up to %d)\n", n,
-                kMaxFftSize);
+    nrDiag("nrUeDchRxProc: FFT size %u not supported (power of two up to %d)\n", n, kMaxFftSize);
     return false;
   }
   if (cell.antPortN != 1 && cell.antPortN != 2) {
-    std::printf("nrUeDchRxProc: %u receive antennas not supported (1 or 2)\n", cell.antPortN);
+    nrDiag("nrUeDchRxProc: %u receive antennas not supported (1 or 2)\n", cell.antPortN);
     return false;
   }
   uint32_t slotLen = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) slotLen += cell.cpLen[l] + n;
   if (slotLen > static_cast<uint32_t>(kSlotSampleCap)) {
-    std::printf("nrUeDchRxProc: slot of %u samples exceeds the %d-sample buffer\n", slotLen,
-                kSlotSampleCap);
+    nrDiag("nrUeDchRxProc: slot of %u samples exceeds the %d-sample buffer\n", slotLen,
+           kSlotSampleCap);
     return false;
   }
   if (pdsch.layerN != 1 && pdsch.layerN != 2) {
-    std::printf("nrUeDchRxProc: %u layers not supported (1 or 2)\n", pdsch.layerN);
+    nrDiag("nrUeDchRxProc: %u layers not supported (1 or 2)\n", pdsch.layerN);
     return false;
   }
   if (pdsch.Qm != 2 && pdsch.Qm != 4 && pdsch.Qm != 6 && pdsch.Qm != 8) {
-    std::printf("nrUeDchRxProc: modulation order %u not supported\n", pdsch.Qm);
+    nrDiag("nrUeDchRxProc: modulation order %u not supported\n", pdsch.Qm);
     return false;
   }
   // The estimator interpolates type-1 DMRS only and equalises no data beside type-2 DMRS.
   if (pdsch.dmrsType != 1) {
-    std::printf("nrUeDchRxProc: DMRS type %u not supported (type 1 only)\n", pdsch.dmrsType);
+    nrDiag("nrUeDchRxProc: DMRS type %u not supported (type 1 only)\n", pdsch.dmrsType);
     return false;
   }
   if (pdsch.layerN == 1 && pdsch.dmrsPorts[0] != 1000 && pdsch.dmrsPorts[0] != 1001) {
-    std::printf("nrUeDchRxProc: DMRS port %u not supported for one layer (1000 or 1001)\n",
-                pdsch.dmrsPorts[0]);
+    nrDiag("nrUeDchRxProc: DMRS port %u not supported for one layer (1000 or 1001)\n",
+           pdsch.dmrsPorts[0]);
     return false;
   }
   if (pdsch.rbN > kMaxRb || gridNrb < 0 || gridNrb > kMaxRb) {
-    std::printf("nrUeDchRxProc: %u PDSCH RBs, %d grid RBs: more than %d RBs\n", pdsch.rbN, gridNrb,
-                kMaxRb);
+    nrDiag("nrUeDchRxProc: %u PDSCH RBs, %d grid RBs: more than %d RBs\n", pdsch.rbN, gridNrb,
+           kMaxRb);
     return false;
   }
   for (int r = 0; r < pdsch.rbN; r++)
     if (pdsch.rbIdx[r] >= kMaxRb) {
-      std::printf("nrUeDchRxProc: PDSCH RB %u outside the %d-RB grid\n", pdsch.rbIdx[r], kMaxRb);
+      nrDiag("nrUeDchRxProc: PDSCH RB %u outside the %d-RB grid\n", pdsch.rbIdx[r], kMaxRb);
       return false;
     }
   bool dmrsInSlot = pdsch.dmrsAddPosN <= kMaxAddPos && pdsch.dmrsFirstSym < kSymbolsPerSlot;
   for (int k = 0; dmrsInSlot && k < pdsch.dmrsAddPosN; k++)
     dmrsInSlot = pdsch.dmrsAddPos[k] < kSymbolsPerSlot;
   if (!dmrsInSlot) {
-    std::printf("nrUeDchRxProc: DMRS symbol %u with %u additional positions outside the slot\n",
-                pdsch.dmrsFirstSym, pdsch.dmrsAddPosN);
+    nrDiag("nrUeDchRxProc: DMRS symbol %u with %u additional positions outside the slot\n",
+           pdsch.dmrsFirstSym, pdsch.dmrsAddPosN);
     return false;
   }
   // Every RB taken from the grid must lie inside the FFT.
@@ -127,7 +99,7 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
       if (cell.rbMap[l][r] != kRbPdsch) continue;
       const int first = k0 + kScPerRb * r;
       if (first < 0 || first + kScPerRb > static_cast<int>(n)) {
-        std::printf("nrUeDchRxProc: RB %d of symbol %d lies outside the %u-point FFT\n", r, l, n);
+        nrDiag("nrUeDchRxProc: RB %d of symbol %d lies outside the %u-point FFT\n", r, l, n);
         return false;
       }
     }
@@ -140,31 +112,14 @@ bool rejectSlot(NrDchMwItf* itf) {
   itf->rxDone = 1;
   itf->dataValid = 0;
   gnrUeConfig.sysInitDone = 0;
-  std::printf("==>no valid data input!!!!\n");
+  nrPrintf("==>no valid data input!!!!\n");
   return false;
 }
 
-// FFT of symbol l of every receive antenna into gnrUeRxGrid, Q10 like the transmit grid.
-void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell, int l,
-                      uint32_t offset) {
-  const uint32_t n = cell.fftSize;
-  const fftw_plan plan = rxFftPlan(gRxFft, n);
-  const double sqrtN = std::sqrt(static_cast<double>(n));
-  for (int a = 0; a < cell.antPortN; a++) {
-    const int16_t* re = &rxSample[a][0][offset];
-    const int16_t* im = &rxSample[a][1][offset];
-    for (uint32_t i = 0; i < n; i++) {
-      gRxFft.in[i][0] = re[i];
-      gRxFft.in[i][1] = im[i];
-    }
-    fftw_execute(plan);
-    int32_t* grid = gnrUeRxGrid[l][a];
-    for (uint32_t i = 0; i < n; i++)
-      grid[i] = nrCpxPack(nrFloatToInt16(gRxFft.out[i][0] / sqrtN),
-                          nrFloatToInt16(gRxFft.out[i][1] / sqrtN));
-    nrFftShift(grid, grid, n);
-  }
-  // One receive antenna: the second is a copy, so that everything downstream sees two.
+// Demodulates symbol l of every receive antenna into gnrUeRxGrid; one receive antenna is copied
+// to the second, so that everything downstream sees two.
+void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell, int l) {
+  for (int a = 0; a < cell.antPortN; a++) nrOfdmDemod(rxSample, &cell, l, l, a, gnrUeRxGrid);
   if (cell.antPortN == 1)
     std::memcpy(gnrUeRxGrid[l][1], gnrUeRxGrid[l][0], sizeof(gnrUeRxGrid[l][0]));
 }
@@ -191,11 +146,9 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   uint8_t dataSubsPerRbPerSymbol[kSymbolsPerSlot] = {};
   uint32_t dataN = 0;
   uint32_t dmrsN = 0;
-  uint32_t offset = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) {
-    offset += cell.cpLen[l];
     if (symbolHasPdsch(pdsch, l)) {
-      demodulateSymbol(rxSample, cell, l, offset);
+      demodulateSymbol(rxSample, cell, l);
       const uint32_t symStart = dataN;
       uint32_t rbCount = 0;
       for (int r = 0; r < gridNrb; r++) {
@@ -213,15 +166,14 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
       if (rbCount) dataSubsPerRbPerSymbol[l] = static_cast<uint8_t>((dataN - symStart) / rbCount);
     }
     dchItf->dataRePerSym[l] = static_cast<uint16_t>(dataN);
-    offset += n;
   }
 
   writeIntFile("debugRe0.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
   writeIntFile("debugIm0.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
 
   if (dmrsN / (pdsch.dmrsAddPosN + 1u) > static_cast<uint32_t>(kDmrsRePerSymCap)) {
-    std::printf("nrUeDchRxProc: %u DMRS REs over %u DMRS symbols exceed %d per symbol\n", dmrsN,
-                pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
+    nrDiag("nrUeDchRxProc: %u DMRS REs over %u DMRS symbols exceed %d per symbol\n", dmrsN,
+           pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
     return rejectSlot(dchItf);
   }
   nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf, slot);
@@ -273,8 +225,8 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
     }
   }
   if (overflow) {
-    std::printf("nrUeDchRxProc: more than %d demapper inputs (or REs beyond the %d-RE buffer)\n",
-                kUeDchDemapInCap, kUeDchReCap);
+    nrDiag("nrUeDchRxProc: more than %d demapper inputs (or REs beyond the %d-RE buffer)\n",
+           kUeDchDemapInCap, kUeDchReCap);
     return rejectSlot(dchItf);
   }
   if (L == 1) {
@@ -295,10 +247,10 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
       dataN == 0 ? 0.0f : static_cast<float>(gnrWeakLlrCnt) / static_cast<float>(dataN);
   if (dataN == 0 || static_cast<double>(weakRatio) > kMaxWeakRatio) {
     dchItf->dataValid = 0;
-    std::printf("==>no valid data input!!!!\n");
+    nrPrintf("==>no valid data input!!!!\n");
     return false;
   }
   dchItf->dataValid = 1;
-  std::printf("==>DCH process done! output LLR>>>\n");
+  nrPrintf("==>DCH process done! output LLR>>>\n");
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "config/nr_config.h"
+#include "phy/ofdm/ofdm_demod.h"
 #include "phy/rx/pdsch_chest.h"
 
 // Capacities of the largest slot the receiver accepts: N = 2048 gives at most 2048 REs per
@@ -15,10 +16,6 @@ constexpr int kUeDchDemapInCap = kMaxLayers * kUeDchReCap;
 static_assert(kUeDchDemapInCap * kMaxQm == kUeLlrCap, "soft-bit buffer must hold every input");
 static_assert(kUeDchReCap <= 0xFFFF, "DMRS RE count is handed over in 16 bits");
 
-// Frequency-domain grid [symbol][receive antenna][FFT bin after the half swap], int16 I/Q in
-// nrCpxPack form: written by the PDSCH front end (PDSCH symbols) and the PDCCH blind detection
-// (CORESET symbols), read by both.
-extern int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 // PDSCH data REs in extraction order, equalised in place; written and read by the front end and
 // the channel estimator.
 extern NrRxRe gnrUeDchDataRe[kUeDchReCap];

@@ -2,12 +2,13 @@
 
 #include <cstdio>
 
+#include "config/console.h"
 #include "config/nr_config.h"
 
 void nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm) {
   if (Qm == 1) return;  // pi/2-BPSK is accepted but not mapped
   if (Qm != 2 && Qm != 4 && Qm != 6 && Qm != 8) {
-    std::printf("%d, modulation not supported!\n", Qm);
+    nrPrintf("%d, modulation not supported!\n", Qm);
     return;
   }
   const int32_t n = count / Qm;

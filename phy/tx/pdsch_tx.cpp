@@ -3,24 +3,18 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/console.h"
 #include "phy/coding/dlsch_encode.h"
+#include "phy/common/dmrs.h"
+#include "phy/common/sequence.h"
+#include "phy/common/tbs.h"
 #include "phy/tx/modulate.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/tbs.h"
 
 namespace {
 
 constexpr int kMaxPdsch = 10;        // capacity of pdschCfg
-constexpr int kMaxDmrsAddPos = 3;    // capacity of dmrsAddPos
-constexpr int kMaxPorts = 12;        // capacity of dmrsPortIdx
 constexpr int kMaxCodeBlocks = 100;  // what the shared-channel encoder can hold
-constexpr uint8_t kPortListEnd = 0xFF;
 constexpr uint16_t kSymBitmapMask = (1u << kSymbolsPerSlot) - 1;
-
-// CDM-group frequency offset Delta by DMRS type and port position, ports 1000 onward
-// (TS 38.211 Tables 7.4.1.1.2-1 and 7.4.1.1.2-2).
-const uint16_t deltaS[2][kMaxPorts] = {{0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 0, 0},
-                                       {0, 0, 2, 2, 4, 4, 0, 0, 2, 2, 4, 4}};
 
 // Work buffers, grown to the largest entry seen and reused.
 std::vector<int32_t> bitBuf;   // coded bits, then bipolar values
@@ -42,7 +36,7 @@ const char* nrPdschTxCheck(const NrPdschCfg* pdsch) {
   for (int r = 0; r < pdsch->rbN; r++)
     if (pdsch->rbIdx[r] >= kMaxRb) return "RB index beyond the grid";
   if (pdsch->dmrsFirstSym >= kSymbolsPerSlot) return "DMRS symbol beyond the slot";
-  if (pdsch->dmrsAddPosN > kMaxDmrsAddPos) return "more than 3 additional DMRS positions";
+  if (pdsch->dmrsAddPosN > kDmrsMaxAddPos) return "more than 3 additional DMRS positions";
   for (int i = 0; i < pdsch->dmrsAddPosN; i++)
     if (pdsch->dmrsAddPos[i] >= kSymbolsPerSlot) return "DMRS symbol beyond the slot";
   if (pdsch->dmrsEn == 1 && pdsch->dmrsType != 1 && pdsch->dmrsType != 2)
@@ -62,51 +56,43 @@ void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout) {
   for (int i = 0; i < pdsch->dmrsAddPosN; i++) o.dchDmrsSym[pdsch->dmrsAddPos[i]] = 1;
 
   if (pdsch->dmrsEn == 1) {
-    int nPort = 0;
-    while (nPort < kMaxPorts && pdsch->dmrsPortIdx[nPort] != kPortListEnd) nPort++;
-    // TS 38.211 7.4.1.1.2: type 1 uses subcarriers 4n + {0, 2} + Delta, type 2 6n + {0, 1} +
-    // Delta; list position j stands for port 1000 + j.
-    const int t = pdsch->dmrsType;
-    const int step = 2 * t + 2;
-    const int second = 3 - t;
-    for (int j = 0; j < nPort; j++) {
-      const int delta = deltaS[t - 1][j];
-      for (int n = 0; n <= 3 - t; n++) {
-        o.dchDmrsSc[step * n + delta] = 1;
-        o.dchDmrsSc[step * n + second + delta] = 1;
-      }
+    // TS 38.211 7.4.1.1.2: the DMRS of the listed ports (list position j stands for port
+    // 1000 + j); TS 38.214 5.1.6.2: no data on the CDM groups without data either.
+    const int nPort = nrDmrsPortCount(pdsch);
+    const uint16_t dmrsSc = nrDmrsPortSc(pdsch->dmrsType, nPort);
+    const uint16_t noDataSc = nrDmrsNoDataSc(pdsch->dmrsType, nPort, pdsch->cdmGrpNoData);
+    for (int k = 0; k < kScPerRb; k++) {
+      o.dchDmrsSc[k] = (dmrsSc >> k) & 1;
+      o.dchNoDataSc[k] = (noDataSc >> k) & 1;
     }
-    // TS 38.214 5.1.6.2: with type 1 the two CDM groups span every subcarrier, so two groups
-    // without data leave no room for data in a DMRS symbol.
-    o.dmrsNoData = pdsch->dmrsType == 1 && pdsch->cdmGrpNoData >= 2;
+    o.dmrsNoData = noDataSc == kDmrsAllSc;
   }
-  for (int k = 0; k < kScPerRb; k++) o.nDmrsSc += o.dchDmrsSc[k];
+  int noDataN = 0;
+  for (int k = 0; k < kScPerRb; k++) {
+    o.nDmrsSc += o.dchDmrsSc[k];
+    noDataN += o.dchNoDataSc[k];
+  }
 
-  // Data room per RB: every symbol of the run, less the DMRS overhead of each DMRS symbol that
-  // lies inside it (counted once however often it is listed).
-  const int overheadPerSym = o.dmrsNoData ? kScPerRb : o.nDmrsSc;
+  // Data room per RB: every symbol of the run, less the subcarriers without data of each DMRS
+  // symbol that lies inside it (counted once however often it is listed).
+  const int overheadPerSym = noDataN;
   int re = kScPerRb * (o.lastSym - o.startSym + 1);
   for (int l = o.startSym; l <= o.lastSym; l++)
     if (o.dchDmrsSym[l]) re -= overheadPerSym;
   o.nRePerPrb = static_cast<uint16_t>(re);
 }
 
-uint32_t nrPdschDmrsCinit(uint16_t slotIdx, uint32_t l, uint16_t nId, uint16_t nScid) {
-  // Unsigned 32-bit arithmetic: the product may wrap, only its low 31 bits matter.
-  const uint32_t twoN = 2u * nId;
-  const uint32_t v = (1u << 17) * (14u * slotIdx + l + 1u) * (twoN + 1u) + twoN + nScid;
-  return v & 0x7FFFFFFFu;
-}
-
-void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
+bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
   // Rate-matching patterns and CSI-RS are not built around: no PDSCH is sent with them.
-  if (config->rbMapUsed != 0 || config->csiRsN != 0) return;
+  if (config->rbMapUsed != 0 || config->csiRsN != 0) return true;
+  bool allSent = true;
 
   const int pdschN = config->pdschN < kMaxPdsch ? config->pdschN : kMaxPdsch;
   for (int p = 0; p < pdschN; p++) {
     NrPdschCfg& d = config->pdschCfg[p];
     if (const char* why = nrPdschTxCheck(&d)) {
-      std::printf("nrPdschTx: PDSCH %d skipped, %s\n", p, why);
+      nrDiag("nrPdschTx: PDSCH %d skipped, %s\n", p, why);
+      allSent = false;
       continue;
     }
     NrPdschLayout lay;
@@ -117,7 +103,8 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     uint64_t tbs = 0, G = 0;
     nrTbsCalc(d.mcs, lay.nRePerPrb, d.rbN, d.layerN, &Qm, &C, &rate, &tbs, &G);
     if (C > kMaxCodeBlocks) {
-      std::printf("nrPdschTx: PDSCH %d skipped, %d code blocks exceed 100\n", p, C);
+      nrDiag("nrPdschTx: PDSCH %d skipped, %d code blocks exceed 100\n", p, C);
+      allSent = false;
       continue;
     }
     // Room for the coded bits (one symbol per layer and code block of rounding slack) and for
@@ -132,7 +119,8 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     const int64_t coded = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
                                         static_cast<int64_t>(bitCap));
     if (G > 0 && coded <= 0) {
-      std::printf("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
+      nrDiag("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
+      allSent = false;
       continue;
     }
     d.tbSize = static_cast<uint32_t>(tbs);
@@ -140,8 +128,7 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
 
     // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j).
     for (uint64_t i = 0; i < nBits; i++) bits[i] = 1 - 2 * bits[i];
-    const uint32_t cInit =
-        static_cast<uint32_t>(static_cast<uint64_t>(d.rnti) * (1u << 15) + config->cellCfg.nId);
+    const uint32_t cInit = nrPdschDataCinit(d.rnti, config->cellCfg.nId);
     nrScrambleInt(bits, bits, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
     for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(bits[i]);
     nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
@@ -157,7 +144,7 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
       for (int r = 0; r < d.rbN; r++) {
         int32_t* rb = row + kScPerRb * d.rbIdx[r];
         for (int k = 0; k < kScPerRb && m < symN; k++)
-          if (!dmrsSym || !lay.dchDmrsSc[k]) rb[k] = sym[m++];
+          if (!dmrsSym || !lay.dchNoDataSc[k]) rb[k] = sym[m++];
       }
     }
 
@@ -165,13 +152,17 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     // offset and no orthogonal cover code. Every DMRS symbol is sent, also outside the run.
     if (lay.nDmrsSc == 0) continue;
     const uint16_t nDmrsRe = static_cast<uint16_t>(lay.nDmrsSc * d.rbN);
-    const uint16_t offset =
-        static_cast<uint16_t>(2 * lay.nDmrsSc * (d.rbIdx[0] + config->bwpCfg.rbOffset));
+    const uint32_t firstRb = static_cast<uint32_t>(d.rbIdx[0]) + config->bwpCfg.rbOffset;
     for (int l = 0; l < kSymbolsPerSlot; l++) {
       if (!lay.dchDmrsSym[l]) continue;
-      const uint32_t c = nrPdschDmrsCinit(config->slotIdx, l, d.dmrsScrId0, d.dmrsScrId1);
-      nrGoldSeqGen(static_cast<int32_t>(c), 2u * nDmrsRe, 1, offset);
-      for (int i = 0; i < 2 * nDmrsRe; i++) soft[i] = gnrSeqBuf[kSeqBufGoldOffset + i];
+      const int8_t* seq = nrPdschDmrsSeq(config->slotIdx, static_cast<uint32_t>(l), d.dmrsScrId0,
+                                         d.dmrsScrId1, firstRb, lay.nDmrsSc, nDmrsRe);
+      if (!seq) {
+        nrDiag("nrPdschTx: PDSCH %d, DMRS of symbol %d beyond the Gold sequence, not sent\n", p, l);
+        allSent = false;
+        continue;
+      }
+      for (int i = 0; i < 2 * nDmrsRe; i++) soft[i] = seq[i];
       nrModulate(sym, soft, 2 * nDmrsRe, 2);
       int32_t* row = buf->nbTxGrid[l];
       for (int r = 0; r < d.rbN; r++) {
@@ -182,4 +173,5 @@ void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
       }
     }
   }
+  return allSent;
 }

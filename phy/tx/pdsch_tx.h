@@ -12,25 +12,26 @@ struct NrPdschLayout {
   uint16_t dchDmrsSc[kScPerRb];          // 1 for each subcarrier of an RB that carries DMRS
   uint16_t startSym;                     // first and last PDSCH symbol
   uint16_t lastSym;
-  uint16_t nDmrsSc;     // DMRS subcarriers per RB in a DMRS symbol
-  uint16_t dmrsNoData;  // 1 when DMRS symbols carry no data (type 1, two CDM groups without data)
-  uint16_t nRePerPrb;   // data resource elements per RB in the slot
+  uint16_t dchNoDataSc[kScPerRb];  // 1 for each subcarrier of a DMRS symbol without data
+  uint16_t nDmrsSc;                // DMRS subcarriers per RB in a DMRS symbol
+  uint16_t dmrsNoData;             // 1 when DMRS symbols carry no data at all
+  uint16_t nRePerPrb;              // data resource elements per RB in the slot
 };
 
 // Why the chain cannot place this entry on the grid (an RB or a DMRS symbol outside it, a DMRS
 // type other than 1 or 2, no PDSCH symbol, no layer), or nullptr when it can.
 const char* nrPdschTxCheck(const NrPdschCfg* pdsch);
 
-// DMRS pattern (TS 38.211 7.4.1.1.2, ports 1000 + list position) and the data resource elements
-// per RB. Each DMRS symbol inside startSym..lastSym is counted once; DMRS symbols outside the
-// allocation are transmitted but take no data room. The entry must pass nrPdschTxCheck.
+// DMRS pattern (TS 38.211 7.4.1.1.2, ports 1000 + list position), the subcarriers of DMRS
+// symbols left without data (TS 38.214 5.1.6.2: the CDM groups without data) and the data
+// resource elements per RB. Each DMRS symbol inside startSym..lastSym is counted once; DMRS
+// symbols outside the allocation are transmitted but take no data room. The entry must pass
+// nrPdschTxCheck.
 void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout);
-
-// DMRS c_init of TS 38.211 7.4.1.1.1 for symbol l of slot slotIdx, modulo 2^31.
-uint32_t nrPdschDmrsCinit(uint16_t slotIdx, uint32_t l, uint16_t nId, uint16_t nScid);
 
 // Builds every PDSCH entry of config into buf->nbTxGrid (only the REs it maps) and records each
 // entry's tbSize. Skips everything when rbMapUsed or csiRsN is set; an entry that fails
 // nrPdschTxCheck, or whose transport block needs more than 100 code blocks, is skipped with a
-// console line and leaves grid and tbSize untouched.
-void nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf);
+// console line and leaves grid and tbSize untouched. Returns false when an entry was skipped
+// for a reason of its own (not for rbMapUsed / csiRsN, which skip by design).
+bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf);

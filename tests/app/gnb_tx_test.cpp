@@ -4,7 +4,7 @@
 
 #include "app/actions.h"
 #include "config/nr_config.h"
-#include "phy/tx/sample_file.h"
+#include "phy/common/sample_file.h"
 #include "tests/test_util.h"
 
 TEST(GnbTx, WritesBothWaveformFilesOfOneSlot) {

@@ -152,7 +152,7 @@ TEST(UeSetup, CopiesTheSlotsSamplesIntoThePort) {
     ASSERT_EQ(ueRxSample[1][1][i], -(i % 777)) << i;
     ASSERT_EQ(ueRxSample[0][0][i], 0) << i;
   }
-  const std::string out = captureStdout([] { nrUeSetupFromNb(ueFileSample, 2); });
+  const std::string out = captureDiag([] { nrUeSetupFromNb(ueFileSample, 2); });
   EXPECT_NE(out.find("antenna port 2 not supported"), std::string::npos) << out;
 }
 

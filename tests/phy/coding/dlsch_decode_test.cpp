@@ -15,8 +15,8 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/tbs.h"
+#include "phy/common/sequence.h"
+#include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -167,7 +167,7 @@ TEST(LdpcCbDecode, CodewordWithBrokenCrcFailsAfterTwentyIterations) {
 
 TEST(LdpcCbDecode, RejectsImpossibleBlocks) {
   std::vector<int32_t> llr(100, 5), out(8448, 7);
-  std::string text = captureStdout([&] {
+  std::string text = captureDiag([&] {
     // Ncb beyond N, Zc not a lifting size, K not 10 Zc, all-filler buffer.
     EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 40, 30, 4, 2, 0, 201, 200, 2, 0, 2), 0);
     EXPECT_EQ(nrLdpcCbDecode(llr.data(), 100, out.data(), 170, 30, 17, 2, 0, 850, 850, 2, 0, 2), 0);
@@ -359,26 +359,26 @@ TEST(DlschDecode, RejectsRequestsBeyondItsBuffers) {
   gnrUeConfig.sysInitDone = 1;
   uint8_t r = 9;
   // More soft bits than the soft-bit buffer holds: nothing is read.
-  std::string text = captureStdout(
+  std::string text = captureDiag(
       [&] { r = nrDlschDecode(1000, kUeLlrCap + 1, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
   EXPECT_EQ(r, 0);
   EXPECT_NE(text.find("nrDlschDecode(): "), std::string::npos);
   EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
   // 107 code blocks of BG1.
-  text = captureStdout(
+  text = captureDiag(
       [&] { r = nrDlschDecode(900000, 400000, 0.9f, kCInit, 8, 0, soft.data(), 2, 1800); });
   EXPECT_EQ(r, 0);
   EXPECT_NE(text.find("nrDlschDecode(): "), std::string::npos);
   EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
   // No coded bits at all, and fewer coded bits than code blocks: blocks that were never sent.
   for (uint32_t g : {0u, 2u}) {
-    text = captureStdout(
+    text = captureDiag(
         [&] { r = nrDlschDecode(20000, g, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(text.find("Enter Dec module"), std::string::npos) << g;
   }
   // No bits per symbol.
-  text = captureStdout(
+  text = captureDiag(
       [&] { r = nrDlschDecode(1000, 2000, 0.5f, kCInit, 0, 0, soft.data(), 1, 1024); });
   EXPECT_EQ(r, 0);
   EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);

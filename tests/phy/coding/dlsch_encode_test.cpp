@@ -9,7 +9,7 @@
 
 #include "phy/coding/crc.h"
 #include "phy/coding/ldpc_params.h"
-#include "phy/tx/tbs.h"
+#include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -135,7 +135,7 @@ TEST(DlschEncode, RejectsMoreThan100CodeBlocksWithoutOutput) {
   tbsOf(a, &G);
   std::vector<int32_t> out(G, -7);
   int64_t n = -1;
-  const std::string text = captureStdout(
+  const std::string text = captureDiag(
       [&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0); });
   EXPECT_EQ(n, 0);
   EXPECT_NE(text.find("exceed the limit of 100"), std::string::npos) << text;
@@ -149,7 +149,7 @@ TEST(DlschEncode, RejectsAnOutputTooSmallForTheCodedBits) {
   const Alloc a{10, 1, 138, 20};
   std::vector<int32_t> out(100, -7);
   int64_t n = -1;
-  const std::string text = captureStdout(
+  const std::string text = captureDiag(
       [&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0, 99); });
   EXPECT_EQ(n, 0);
   EXPECT_NE(text.find("nrDlschEncode(): "), std::string::npos) << text;

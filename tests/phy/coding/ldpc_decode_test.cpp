@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "phy/coding/ldpc_tables.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -216,9 +217,8 @@ TEST_F(LdpcDecode, RejectsImpossibleBlocks) {
   for (const Bad& c : bad) {
     std::string text;
     int32_t r = -1;
-    testing::internal::CaptureStdout();
-    r = nrLdpcDecode(llr.data(), out.data(), c.Kp, c.Zc, c.N, c.bg, c.iLS, 2);
-    text = testing::internal::GetCapturedStdout();
+    text = captureDiag(
+        [&] { r = nrLdpcDecode(llr.data(), out.data(), c.Kp, c.Zc, c.N, c.bg, c.iLS, 2); });
     EXPECT_EQ(r, 0);
     EXPECT_NE(text.find("nrLdpcDecode: invalid code block"), std::string::npos);
   }

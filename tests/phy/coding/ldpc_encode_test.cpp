@@ -141,7 +141,7 @@ TEST(LdpcEncode, RejectsParametersWithoutALiftedGraph) {
   for (const NrLdpcParams& p : bad) {
     std::vector<int32_t> block = good.info;
     std::vector<int32_t> codeword(66 * 16, 9);
-    const std::string out = captureStdout([&] { nrLdpcEncode(block.data(), codeword.data(), &p); });
+    const std::string out = captureDiag([&] { nrLdpcEncode(block.data(), codeword.data(), &p); });
     EXPECT_NE(out.find("nrLdpcEncode(): "), std::string::npos);
     EXPECT_EQ(block, good.info);
     for (int32_t v : codeword) ASSERT_EQ(v, 9);

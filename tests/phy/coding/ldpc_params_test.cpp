@@ -219,7 +219,7 @@ TEST(LdpcParams, RejectsRequestsTheRecordCannotHold) {
     nrLdpcParams.Qm = 6;
     nrLdpcParams.A = 8424;
     const std::string out =
-        captureStdout([&] { nrLdpcParamCalc(c.A, c.G, 900, c.qm, 0, c.layers, &nrLdpcParams); });
+        captureDiag([&] { nrLdpcParamCalc(c.A, c.G, 900, c.qm, 0, c.layers, &nrLdpcParams); });
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(nrLdpcParams.C, 0);
     EXPECT_EQ(nrLdpcParams.sumE, 0);

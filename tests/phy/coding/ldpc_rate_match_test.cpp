@@ -98,7 +98,7 @@ TEST(LdpcRateMatch, RejectsBlocksItCannotSelectFrom) {
   };
   for (const Case& c : cases) {
     std::vector<int32_t> out(4, -7);
-    const std::string text = captureStdout([&] { nrLdpcRateMatch(c.d, out.data(), c.r, &c.p); });
+    const std::string text = captureDiag([&] { nrLdpcRateMatch(c.d, out.data(), c.r, &c.p); });
     EXPECT_NE(text.find("nrLdpcRateMatch(): "), std::string::npos);
     EXPECT_EQ(out, std::vector<int32_t>(4, -7));
   }

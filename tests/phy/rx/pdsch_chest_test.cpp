@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/sequence.h"
 #include "phy/tx/modulate.h"
-#include "phy/tx/sequence.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -312,7 +312,7 @@ TEST(DchChEstEq, RejectsConfigurationsBeyondItsStorage) {
     c.set();
     std::vector<NrRxRe> dmrs(c.dmrsN, NrRxRe{{nrCpxPack(724, 724), nrCpxPack(724, 724)}});
     std::vector<NrRxRe> data(300, NrRxRe{{nrCpxPack(11, 22), nrCpxPack(33, 44)}});
-    const std::string out = captureStdout([&] {
+    const std::string out = captureDiag([&] {
       nrUeDchChEstEq(data.data(), data.size(), dmrs.data(), static_cast<uint16_t>(dmrs.size()),
                      &itf, 0);
     });

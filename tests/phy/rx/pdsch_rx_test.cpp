@@ -16,11 +16,11 @@
 #include "config/slot_config_gen.h"
 #include "config/ue_setup.h"
 #include "phy/coding/dlsch_encode.h"
-#include "phy/tx/demod_soft.h"
+#include "phy/common/sample_file.h"
+#include "phy/common/sequence.h"
+#include "phy/ofdm/ofdm_modulate.h"
+#include "phy/rx/demod_soft.h"
 #include "phy/tx/modulate.h"
-#include "phy/tx/ofdm_modulate.h"
-#include "phy/tx/sample_file.h"
-#include "phy/tx/sequence.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -450,11 +450,12 @@ TEST(DchRx, RejectsSlotsBeyondItsCapacities) {
     gnrDchMwItf.dataValid = 1;
     gnrDchMwItf.codedBitN = 99;
     bool ok = true;
-    const std::string out = captureStdout(
+    const ConsoleText out = captureConsole(
         [&] { ok = nrUeDchRxProc(ueRxSample, &gnrDchMwItf, carrierNrb, gridNrb, 7); });
     EXPECT_FALSE(ok) << c.message;
-    EXPECT_NE(out.find(c.message), std::string::npos) << c.message << ": " << out;
-    EXPECT_NE(out.find("==>no valid data input!!!!\n"), std::string::npos) << c.message;
+    EXPECT_NE(out.err.find(c.message), std::string::npos) << c.message << ": " << out.err;
+    EXPECT_NE(out.out.find("==>no valid data input!!!!\n"), std::string::npos) << c.message;
+    EXPECT_EQ(out.err.find("no valid data"), std::string::npos) << c.message;
     EXPECT_EQ(gnrDchMwItf.dataValid, 0) << c.message;
     EXPECT_EQ(gnrDchMwItf.codedBitN, 0u) << c.message;
   }

@@ -1,4 +1,5 @@
 #include "phy/tx/pdsch_tx.h"
+#include "phy/common/dmrs.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,9 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/coding/dlsch_encode.h"
-#include "phy/tx/demod_soft.h"
-#include "phy/tx/sequence.h"
-#include "phy/tx/tbs.h"
+#include "phy/common/sequence.h"
+#include "phy/common/tbs.h"
+#include "phy/rx/demod_soft.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -202,7 +203,7 @@ TEST(PdschTx, EntriesOutsideTheGridAreSkippedWithAMessage) {
     gnrNbConfig.pdschCfg[1] = gnrNbConfig.pdschCfg[0];
     gnrNbConfig.pdschCfg[0].tbSize = 777;
     c.spoil(gnrNbConfig.pdschCfg[0]);
-    const std::string out = captureStdout([] { nrPdschTx(&gnrNbConfig, &txBuf); });
+    const std::string out = captureDiag([] { nrPdschTx(&gnrNbConfig, &txBuf); });
     EXPECT_EQ(out.rfind("nrPdschTx: PDSCH 0 skipped, ", 0), 0u) << c.what << ": " << out;
     EXPECT_EQ(out.find("PDSCH 1"), std::string::npos) << c.what;
     EXPECT_EQ(gnrNbConfig.pdschCfg[0].tbSize, 777u) << c.what;
@@ -214,7 +215,7 @@ TEST(PdschTx, EntriesOutsideTheGridAreSkippedWithAMessage) {
   defaultLikeSlot(&gnrNbConfig);
   gnrNbConfig.pdschCfg[0].dmrsEn = 0;
   gnrNbConfig.pdschCfg[0].dmrsType = 7;
-  EXPECT_EQ(captureStdout([] { nrPdschTx(&gnrNbConfig, &txBuf); }), "");
+  EXPECT_EQ(captureDiag([] { nrPdschTx(&gnrNbConfig, &txBuf); }), "");
   EXPECT_EQ(nonZeroRe(txBuf), 12 * 60);
 }
 

@@ -1,4 +1,4 @@
-#include "phy/rx/cpx_float.h"
+#include "phy/common/cpx_float.h"
 
 #include <cmath>
 

@@ -1,8 +1,10 @@
-#include "phy/tx/tbs.h"
+#include "phy/common/tbs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "config/slot_config_gen.h"
 
 namespace {
 
@@ -103,4 +105,85 @@ TEST(TbsCalc, SizesFitTheSegmentationOfEveryAllocation) {
           }
         }
       }
+}
+
+namespace {
+
+// The default slot's PDSCH: type 1, ports {0, 1}, DMRS on 9 and 10, symbols 8..12, 12 RBs,
+// 64QAM at R = 1746/2048, one layer, one CDM group without data.
+NrPdschCfg defaultPdsch() {
+  nrGenDefaultSlotCfg();
+  return gnrNbConfig.pdschCfg[0];
+}
+
+}  // namespace
+
+TEST(DchTbs, DefaultPdschCarries2976Bits) {
+  NrPdschCfg p = defaultPdsch();
+  EXPECT_EQ(nrCalcDchTbs(0, &p), 2976u);
+  EXPECT_EQ(p.codeRateRef, 1746);
+}
+
+// Table path, both formula branches and the limits of N'_RE; expected values worked out from
+// TS 38.214 5.1.3.2 by hand.
+TEST(DchTbs, QuantisesLikeTs38214) {
+  const struct {
+    const char* what;
+    uint16_t rbN, symBitmap, rate, overhead;
+    uint32_t Qm;
+    uint8_t layers;
+    uint32_t tbs;
+  } cases[] = {
+      // N'_RE = 144 - 6 = 138; N_info 70590 -> N' 69632, C = 9.
+      {"many code blocks", 100, 0x3FFC, 1746, 0, 6, 1, 69672},
+      // N_info 6900, R = 1/4 -> C = 2.
+      {"low rate", 100, 0x3FFC, 512, 0, 2, 1, 6920},
+      // N_info 7059 -> N' 7040, one code block.
+      {"one code block", 10, 0x3FFC, 1746, 0, 6, 1, 7040},
+      // Two layers double N_info: 141180 -> N' 139264, C = 17.
+      {"two layers", 100, 0x3FFC, 1746, 0, 6, 2, 139376},
+      // An overhead beyond the REs wraps and is capped at 156: N_info = 1 * 156 * 1746 * 2 >> 11.
+      {"overhead wraps to the cap", 1, 0x0003, 1746, 500, 2, 1, 272},
+      {"no RBs", 0, 0x3FFC, 1746, 0, 6, 1, 24},
+  };
+  for (const auto& c : cases) {
+    NrPdschCfg p = defaultPdsch();
+    p.rbN = c.rbN;
+    p.symBitmap = c.symBitmap;
+    p.dmrsFirstSym = 2;
+    p.dmrsAddPosN = 0;
+    p.codeRate = c.rate;
+    p.Qm = c.Qm;
+    p.layerN = c.layers;
+    EXPECT_EQ(nrCalcDchTbs(c.overhead, &p), c.tbs) << c.what;
+  }
+}
+
+TEST(DchTbs, ZeroRateIsTakenFromTheSecondField) {
+  NrPdschCfg p = defaultPdsch();
+  p.codeRate = 0;
+  p.codeRateRef = 1365;
+  nrCalcDchTbs(0, &p);
+  EXPECT_EQ(p.codeRate, 1365);
+  EXPECT_EQ(p.codeRateRef, 1365);
+  p.codeRate = 0;
+  p.codeRateRef = 0;
+  EXPECT_EQ(nrCalcDchTbs(0, &p), 24u);  // N_info 0
+}
+
+// N_info = 3824 is the last table value; one more takes the formula with N' = 3840.
+TEST(DchTbs, TableEndsAt3824) {
+  NrPdschCfg p = defaultPdsch();
+  p.symBitmap = 0x3FFF;
+  p.dmrsFirstSym = 0;
+  p.dmrsAddPosN = 0;
+  p.cdmGrpNoData = 1;
+  p.rbN = 1;
+  p.Qm = 2;
+  p.layerN = 1;
+  // N'_RE = 168 - 6 = 162 -> 156; N_info = (156 * R * 2 + 1024) >> 11.
+  p.codeRate = 25099;  // N_info 3824
+  EXPECT_EQ(nrCalcDchTbs(0, &p), 3824u);
+  p.codeRate = 25106;  // N_info 3825
+  EXPECT_EQ(nrCalcDchTbs(0, &p), 3840u);
 }

@@ -1,4 +1,4 @@
-#include "phy/tx/sample_file.h"
+#include "phy/common/sample_file.h"
 
 #include <gtest/gtest.h>
 

@@ -33,6 +33,11 @@ extern const int8_t gnrSsbMseq[3 * 128];
 // A request with offset + count > kGoldSeqLimit writes nothing and returns 0.
 uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset);
 
+// TS 38.211 7.3.1.1: c_init = n_RNTI * 2^15 + n_ID of the PDSCH data scrambling, codeword 0,
+// formed in 32 bits: with the largest 16-bit values it reaches bit 31, which the Gold sequence
+// ignores, so it wraps rather than saturates.
+inline uint32_t nrPdschDataCinit(uint32_t rnti, uint16_t nId) { return (rnti << 15) + nId; }
+
 // dst[j] = src[j] * (1 - 2c(j)) for j < count, c initialised with cInit (modulo 2^31); dst may
 // equal src. The product wraps in the element width.
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit);

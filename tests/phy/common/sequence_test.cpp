@@ -1,4 +1,4 @@
-#include "phy/tx/sequence.h"
+#include "phy/common/sequence.h"
 
 #include <gtest/gtest.h>
 

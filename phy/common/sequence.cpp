@@ -1,13 +1,15 @@
-#include "phy/tx/sequence.h"
+#include "phy/common/sequence.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "config/console.h"
+
 int8_t gnrSeqBuf[kSeqBufSize];
 int8_t gnrPnState[32];
 
-#include "phy/tx/ssb_mseq.inc"
+#include "phy/common/ssb_mseq.inc"
 
 namespace {
 
@@ -175,7 +177,7 @@ void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cI
 void nrPnSeqInit(int8_t order) {
   std::memset(gnrPnState, 0, 30);
   if (order != static_cast<int8_t>(kPnOrder)) {
-    std::printf("not support!\n");
+    nrPrintf("not support!\n");
     return;
   }
   std::memset(gnrPnState, 1, kPnOrder);
@@ -183,7 +185,7 @@ void nrPnSeqInit(int8_t order) {
 
 void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
   if (order != static_cast<int8_t>(kPnOrder)) {
-    std::printf("not support!\n");
+    nrPrintf("not support!\n");
     return;
   }
   // The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage j in bit

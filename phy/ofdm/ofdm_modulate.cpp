@@ -1,35 +1,12 @@
-#include "phy/tx/ofdm_modulate.h"
-
-#include <fftw3.h>
+#include "phy/ofdm/ofdm_modulate.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "config/console.h"
+
 namespace {
-
-// One forward plan per FFT size, made once with FFTW_ESTIMATE on fixed aligned buffers: the same
-// algorithm a fresh FFTW_ESTIMATE plan would pick, without planning 14 times per slot.
-struct FftPlan {
-  uint32_t n = 0;
-  fftw_complex* in = nullptr;
-  fftw_complex* out = nullptr;
-  fftw_plan plan = nullptr;
-};
-
-FftPlan& forwardPlan(uint32_t n) {
-  static FftPlan p;
-  if (p.n != n) {
-    if (p.plan) fftw_destroy_plan(p.plan);
-    if (!p.in) {
-      p.in = fftw_alloc_complex(kMaxFftSize);
-      p.out = fftw_alloc_complex(kMaxFftSize);
-    }
-    p.plan = fftw_plan_dft_1d(static_cast<int>(n), p.in, p.out, FFTW_FORWARD, FFTW_ESTIMATE);
-    p.n = n;
-  }
-  return p;
-}
 
 // Nearest integer with halves away from zero, keeping the low 16 bits (no saturation).
 inline int16_t roundWrap16(double v) {
@@ -38,17 +15,7 @@ inline int16_t roundWrap16(double v) {
 
 }  // namespace
 
-void nrFftShift(int32_t* dst, const int32_t* src, uint32_t n) {
-  const uint32_t half = static_cast<uint16_t>(n) / 2;
-  for (uint32_t i = 0; i < half; i++) {
-    const int32_t a = src[i];
-    const int32_t b = src[half + i];
-    dst[i] = b;
-    dst[half + i] = a;
-  }
-}
-
-void nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
+bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
   const uint32_t n = config->cellCfg.fftSize;
   const uint32_t nrb = config->carrierCfg.nrb;
   const uint32_t half = 6 * nrb;
@@ -60,8 +27,8 @@ void nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
     total += config->cellCfg.cpLen[l] + n;
   }
   if (!fits || total > static_cast<uint32_t>(kSlotSampleCap)) {
-    std::printf("nrOfdmMod: FFT size %u, %u RBs: slot does not fit, not modulated\n", n, nrb);
-    return;
+    nrDiag("nrOfdmMod: FFT size %u, %u RBs: slot does not fit, not modulated\n", n, nrb);
+    return false;
   }
 
   const uint32_t lo = n / 2 - half;
@@ -69,7 +36,7 @@ void nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
   const double gain = config->carrierCfg.txPowGain;
   const double sqrtN = std::sqrt(static_cast<double>(n));
 
-  FftPlan& fft = forwardPlan(n);
+  NrFftPlan& fft = *nrFftForward(n);
   static int32_t symIn[kMaxFftSize];
   static int32_t symOut[kMaxFftSize];
   static NrCpxFloat32 symOutF[kMaxFftSize];
@@ -107,4 +74,5 @@ void nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
     std::memcpy(&buf->nbTxSampleF[pos + cp], symOutF, n * sizeof(NrCpxFloat32));
     pos += cp + n;
   }
+  return true;
 }

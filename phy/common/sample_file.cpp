@@ -1,9 +1,10 @@
-#include "phy/tx/sample_file.h"
+#include "phy/common/sample_file.h"
 
 #include <cstdio>
 
+#include "config/console.h"
 #include "config/nr_config.h"
-#include "phy/tx/text_lines.h"
+#include "phy/common/text_lines.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void nrSampleFileWrite(const int32_t* samples, uint32_t count, const char* path,
 void nrSampleFileRead(int32_t* samples, uint32_t capacity, const char* path) {
   FILE* f = std::fopen(path, "r");
   if (!f) {
-    std::printf("Fail to open file: %s!\n", path);
+    nrPrintf("Fail to open file: %s!\n", path);
     return;
   }
   long size = 0;

@@ -1,4 +1,4 @@
-#include "phy/tx/text_lines.h"
+#include "phy/common/text_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "phy/tx/ofdm_modulate.h"
+#include "phy/ofdm/ofdm_modulate.h"
 
 #include <gtest/gtest.h>
 

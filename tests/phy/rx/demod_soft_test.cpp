@@ -1,4 +1,4 @@
-#include "phy/tx/demod_soft.h"
+#include "phy/rx/demod_soft.h"
 
 #include <gtest/gtest.h>
 

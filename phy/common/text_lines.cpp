@@ -1,7 +1,9 @@
-#include "phy/tx/text_lines.h"
+#include "phy/common/text_lines.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "config/console.h"
 
 namespace detail {
 
@@ -15,7 +17,7 @@ FILE* textOpen(const char* path, bool append) {
     f = std::fopen(path, "r+");
     if (!f) f = std::fopen(path, "w");
   }
-  if (!f) std::printf("Fail to open file: %s!\n", path);
+  if (!f) nrPrintf("Fail to open file: %s!\n", path);
   return f;
 }
 
@@ -26,7 +28,7 @@ void textClose(FILE* f, const char* path, bool append) {
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
         ftruncate(fileno(f), static_cast<off_t>(std::ftell(f))) != 0)
-      std::printf("Fail to write file: %s!\n", path);
+      nrPrintf("Fail to write file: %s!\n", path);
   }
   std::fclose(f);
 }
