@@ -1,22 +1,29 @@
-// The bench's actions: plain procedures run to completion on the caller's thread.
+// The bench's actions: plain procedures run to completion on the caller's thread. Each returns
+// true when it succeeded and false when it ran and failed (files, invalid data, a CRC failure);
+// every reason is reported on the console as it happens.
 #pragma once
 
 #include <cstddef>
 
 // Generates the slot configuration (once per process), builds the PDSCH slot, OFDM-modulates it
 // and writes "nrNbTxData.dat" (text) and "nrNbTxDataf.dat" (raw little-endian floats).
-void gNbTx();
+bool gNbTx();
 
 // Reads "nrNbTxData.dat", sets the UE up from gnrNbConfig, receives the PDSCH and decodes it,
-// reporting the CRC of every code block. Meaningful after gNbTx in the same process.
-void nrUeRx();
+// reporting the CRC of every code block. Meaningful after gNbTx in the same process. Succeeds
+// when the slot held valid data and every code block's CRC checks.
+bool nrUeRx();
 
 struct NrAction {
   const char* name;
-  void (*run)();
-  const char* help;
+  bool (*run)();
+  const char* summary;  // one line for the list of actions
+  const char* details;  // what the action reads, writes and prints
 };
 
 // The actions the console front end can run, in the order listed by --help.
 extern const NrAction kNrActions[];
 extern const std::size_t kNrActionN;
+
+// The action called name, nullptr when there is none.
+const NrAction* nrFindAction(const char* name);

@@ -1,10 +1,8 @@
-#include <cstdio>
-
 #include "app/actions.h"
-#include "config/console.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/common/sample_file.h"
+#include "phy/common/text_lines.h"
 #include "phy/ofdm/ofdm_modulate.h"
 #include "phy/tx/pdsch_tx.h"
 
@@ -13,24 +11,24 @@ const char kTxTextFile[] = "nrNbTxData.dat";
 const char kTxFloatFile[] = "nrNbTxDataf.dat";
 }  // namespace
 
-void gNbTx() {
+bool gNbTx() {
+  const uint32_t lostBefore = nrOutFileFailures();
   nrGenDefaultSlotCfg();
   NrNbConfig* cfg = &gnrNbConfig;
   NrNbTxBuf* buf = &gnrNbTxBuf;
 
-  nrPdschTx(cfg, buf);
-  nrOfdmMod(cfg, buf);
+  bool ok = nrPdschTx(cfg, buf);
+  if (!nrOfdmMod(cfg, buf)) {
+    // No waveform of this slot exists: neither file may pass for one.
+    nrRemoveStaleFile(kTxTextFile);
+    nrRemoveStaleFile(kTxFloatFile);
+    return false;
+  }
 
   uint32_t sampleN = 15u * cfg->cellCfg.fftSize;
   if (sampleN > static_cast<uint32_t>(kSlotSampleCap)) sampleN = kSlotSampleCap;
-  nrSampleFileWrite(buf->nbTxSample, sampleN, kTxTextFile, 1);
-
-  FILE* f = std::fopen(kTxFloatFile, "wb");
-  if (!f) {
-    nrPrintf("Fail to open file: %s!\n", kTxFloatFile);
-    return;
-  }
+  ok = nrSampleFileWrite(buf->nbTxSample, sampleN, kTxTextFile, 1) && ok;
   // Raw IEEE-754 single-precision I/Q pairs; the host is little-endian like the file format.
-  std::fwrite(buf->nbTxSampleF, sizeof(NrCpxFloat32), sampleN, f);
-  std::fclose(f);
+  ok = nrWriteFileBytes(kTxFloatFile, buf->nbTxSampleF, sizeof(NrCpxFloat32) * sampleN) && ok;
+  return ok && nrOutFileFailures() == lostBefore;
 }

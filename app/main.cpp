@@ -1,37 +1,128 @@
-// Console front end: `veltra ACTION...` runs the named actions in order, in one process, in the
-// current working directory.
+// Console front end: `veltra [-C DIR] ACTION...` runs the named actions in order, in one process,
+// in the working directory (or DIR). Exit code: 0 every action succeeded, 1 an action ran and
+// failed (the actions after it are not run), 2 usage error.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/actions.h"
+#include "config/console.h"
+
+#ifndef VELTRA_VERSION
+#define VELTRA_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kExitCodes[] =
+    "Exit codes:\n"
+    "  0  every action succeeded (nrUeRx: valid data and every code block's CRC checks)\n"
+    "  1  an action ran and failed (a file, invalid data, a CRC failure); later actions do\n"
+    "     not run\n"
+    "  2  usage error (unknown action, bad option, -C directory missing)\n";
+
+std::string footer() {
+  std::string f = "Actions (run in the order given, in one process):\n";
+  for (std::size_t i = 0; i < kNrActionN; i++) {
+    const std::string name = kNrActions[i].name;
+    f += "  " + name + std::string(name.size() < 8 ? 8 - name.size() : 1, ' ') +
+         kNrActions[i].summary + "\n";
+  }
+  f += "\n'veltra help ACTION' or 'veltra ACTION --help' tells what an action reads, writes and "
+       "prints.\n\n";
+  f += kExitCodes;
+  return f;
+}
+
+void printActionHelp(const NrAction& a) {
+  std::printf("%s: %s\n\n%s\n", a.name, a.summary, a.details);
+}
+
+bool isHelpFlag(const std::string& s) { return s == "--help" || s == "-h"; }
+
+// `veltra help [ACTION...]` and `veltra ACTION... --help`: the actions' own help. Returns -1 when
+// the command line asks for no action help.
+int actionHelp(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool help = false;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); i++) {
+    if (isHelpFlag(args[i]) || (i == 0 && args[i] == "help")) {
+      help = true;
+    } else if (args[i] == "-C") {
+      i++;  // the directory argument
+    } else if (args[i].rfind("-", 0) != 0) {
+      names.push_back(args[i]);
+    }
+  }
+  if (!help || names.empty()) return -1;
+  for (const std::string& n : names) {
+    if (!nrFindAction(n.c_str())) {
+      std::fprintf(stderr, "veltra: no action '%s'; run 'veltra --help' for the list\n", n.c_str());
+      return kExitUsage;
+    }
+  }
+  for (std::size_t i = 0; i < names.size(); i++) {
+    if (i) std::printf("\n");
+    printActionHelp(*nrFindAction(names[i].c_str()));
+  }
+  return kExitOk;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::string footer = "Actions (run in the order given, in one process):\n";
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < kNrActionN; i++) {
-    names.emplace_back(kNrActions[i].name);
-    footer += "  " + names.back() +
-              std::string(names.back().size() < 8 ? 8 - names.back().size() : 1, ' ') +
-              kNrActions[i].help + "\n";
+  if (argc >= 2 && std::strcmp(argv[1], "help") == 0 && argc == 2) {
+    argv[1] = const_cast<char*>("--help");
   }
+  if (const int code = actionHelp(argc, argv); code >= 0) return code;
+
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < kNrActionN; i++) names.emplace_back(kNrActions[i].name);
 
   CLI::App app{"Veltra: 5G NR downlink link-level test bench"};
-  app.footer(footer);
+  app.footer(footer());
+  app.set_version_flag("--version", std::string("veltra ") + VELTRA_VERSION);
+  std::string dir;
+  app.add_option("-C,--directory", dir, "run the actions in DIR instead of the working directory");
   std::vector<std::string> actions;
   app.add_option("actions", actions, "actions to run, e.g. gNbTx nrUeRx")
       ->required()
       ->check(CLI::IsMember(names));
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? kExitOk : kExitUsage;
+  }
 
-  for (const std::string& name : actions) {
-    for (std::size_t i = 0; i < kNrActionN; i++) {
-      if (name == kNrActions[i].name) {
-        kNrActions[i].run();
-        std::fflush(stdout);
-      }
+  if (!dir.empty() && chdir(dir.c_str()) != 0) {
+    std::fprintf(stderr, "veltra: -C %s: %s\n", dir.c_str(), std::strerror(errno));
+    return kExitUsage;
+  }
+
+  for (std::size_t i = 0; i < actions.size(); i++) {
+    const NrAction* a = nrFindAction(actions[i].c_str());
+    const bool ok = a->run();
+    nrConsoleFlush();
+    if (!ok) {
+      std::string rest;
+      for (std::size_t j = i + 1; j < actions.size(); j++) rest += " " + actions[j];
+      if (rest.empty())
+        std::fprintf(stderr, "veltra: %s failed\n", a->name);
+      else
+        std::fprintf(stderr, "veltra: %s failed; not run:%s\n", a->name, rest.c_str());
+      return kExitFailed;
     }
   }
-  return 0;
+  return kExitOk;
 }

@@ -1,4 +1,5 @@
-#include <cstdio>
+#include <cstdint>
+#include <cstring>
 
 #include "app/actions.h"
 #include "config/console.h"
@@ -7,17 +8,30 @@
 #include "phy/coding/dlsch_decode.h"
 #include "phy/common/sample_file.h"
 #include "phy/common/sequence.h"
+#include "phy/common/text_lines.h"
 #include "phy/rx/pdsch_rx.h"
 
 namespace {
 const char kTxTextFile[] = "nrNbTxData.dat";
+const char kDecFile[] = "DecBuff.txt";
 }  // namespace
 
-void nrUeRx() {
-  nrSampleFileRead(ueFileSample, kSlotSampleCap, kTxTextFile);
+bool nrUeRx() {
+  const uint32_t lostBefore = nrOutFileFailures();
+  // Samples the file does not hold (it cannot be read, or holds less than a slot) read as zero:
+  // an earlier slot's samples must not pass for this one's.
+  std::memset(ueFileSample, 0, sizeof(ueFileSample));
+  const int64_t got = nrSampleFileRead(ueFileSample, kSlotSampleCap, kTxTextFile);
+  bool ok = got >= 0;
 
   // The UE knows the cell from the gNB's own record, not from a received DCI.
   nrUeSetupFromNb(ueFileSample, 0);
+  uint32_t slotN = 15u * gnrCchMwItf.cellCfg.fftSize;
+  if (slotN > static_cast<uint32_t>(kSlotSampleCap)) slotN = kSlotSampleCap;
+  if (got >= 0 && static_cast<uint64_t>(got) < slotN) {
+    nrDiag("nrUeRx: %s holds %lld of the %u samples of a slot; the rest reads as zero\n",
+           kTxTextFile, static_cast<long long>(got), slotN);
+  }
 
   NrDchMwItf* dch = &gnrDchMwItf;
   nrUeDchRxProc(ueRxSample, dch, static_cast<int16_t>(gnrUeConfig.carrierCfg.nrb),
@@ -35,11 +49,15 @@ void nrUeRx() {
 
   if (dch->dataValid) {
     // The base graph follows the PDSCH's target code rate, as at the transmitter.
-    nrDlschDecode(dch->tbSize, dch->codedBitN, dch->codeRate, static_cast<int32_t>(cInit),
-                  dch->pdschCfg.Qm, dch->pdschCfg.rvIdx, ueLlrBuf, dch->pdschCfg.layerN,
-                  dch->pdschCfg.codeRate);
+    const uint8_t decoded = nrDlschDecode(
+        dch->tbSize, dch->codedBitN, dch->codeRate, static_cast<int32_t>(cInit), dch->pdschCfg.Qm,
+        dch->pdschCfg.rvIdx, ueLlrBuf, dch->pdschCfg.layerN, dch->pdschCfg.codeRate);
     nrPrintf("the PDSCH decode  finished\n");
+    ok = ok && decoded == 1;
   } else {
     nrPrintf("the PDSCH decode: invalid data, cannot do dec \n");
+    nrRemoveStaleFile(kDecFile);
+    ok = false;
   }
+  return ok && nrOutFileFailures() == lostBefore;
 }

@@ -73,7 +73,7 @@ void nrGenRbMap(int32_t rbMap[kSymbolsPerSlot][kMaxRb], uint16_t /*slot*/, uint1
   }
 }
 
-void nrUeSetupFromNb(const int32_t* fileSample, uint8_t port) {
+bool nrUeSetupFromNb(const int32_t* fileSample, uint8_t port) {
   gnrUeConfig.bwpCfg = gnrNbConfig.bwpCfg;
   for (int i = 0; i < kCoresetCap; i++) gnrUeConfig.coresetCfg[i] = gnrNbConfig.coresetCfg[i];
   gnrUeConfig.carrierCfg = gnrNbConfig.carrierCfg;
@@ -85,7 +85,7 @@ void nrUeSetupFromNb(const int32_t* fileSample, uint8_t port) {
 
   if (port >= 2) {
     nrDiag("nrUeSetupFromNb: antenna port %u not supported (0 or 1), samples not copied\n", port);
-    return;
+    return false;
   }
   // A slot is 15 x N samples; the sample buffers hold the slot of N = 2048.
   uint32_t sampleN = 15u * gnrCchMwItf.cellCfg.fftSize;
@@ -94,4 +94,5 @@ void nrUeSetupFromNb(const int32_t* fileSample, uint8_t port) {
     ueRxSample[port][0][i] = nrCpxRe(fileSample[i]);
     ueRxSample[port][1][i] = nrCpxIm(fileSample[i]);
   }
+  return true;
 }

@@ -8,8 +8,9 @@
 
 // Copies carrier, BWP and CORESETs of gnrNbConfig into gnrUeConfig, builds gnrCchMwItf (once),
 // gnrDchMwItf and its occupancy map, and copies 15 x fftSize samples of fileSample into the
-// given port of ueRxSample (real parts, then imaginary parts).
-void nrUeSetupFromNb(const int32_t* fileSample, uint8_t port);
+// given port of ueRxSample (real parts, then imaginary parts). Returns false, samples not copied,
+// for a port other than 0 or 1.
+bool nrUeSetupFromNb(const int32_t* fileSample, uint8_t port);
 
 // Control-channel interface from the gNB record; does nothing while cchItf->cchItfDone is 1.
 void nrUeInitCchmwItfFromNb(NrCchMwItf* cchItf, const NrNbConfig* nbCfg);

@@ -13,6 +13,7 @@
 
 namespace {
 
+constexpr char kDecFile[] = "DecBuff.txt";
 constexpr int kMaxCbBits = 22 * kLdpcDecMaxZc;  // K of BG1 at Zc 384
 constexpr int kMaxCbLlr = 66 * kLdpcDecMaxZc;   // N of BG1 at Zc 384
 
@@ -114,8 +115,9 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
     return 0;
   }
 
-  // Soft bits that are all 0 carry no information: the all-zero word they decode to has a zero
-  // CRC register (TS 38.212 5.1, no preload), which must not pass for a received block.
+  // Soft bits that are all 0 carry no information: every information bit would be decided on a
+  // value of 0, which fails the block in the decoder (the all-zero word they settle on has a zero
+  // CRC register, TS 38.212 5.1, no preload). Such a block fails here without twenty iterations.
   const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
   int32_t any = 0;
   for (int64_t i = 0; i < used; i++) any |= llr[i];
@@ -130,6 +132,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   if (!softBits || G > static_cast<uint32_t>(kUeLlrCap)) {
     nrDiag("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
            kUeLlrCap);
+    nrRemoveStaleFile(kDecFile);
     return 0;
   }
   // TS 38.212 7.2.2: the base graph follows the target code rate, as at the transmitter.
@@ -144,6 +147,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
         "nrDlschDecode(): A = %u, G = %u, Qm = %u, %u layers: %d code blocks, %lld coded bits "
         "cannot be decoded!\n",
         A, G, Qm, numLayers, p.C, static_cast<long long>(p.sumE));
+    nrRemoveStaleFile(kDecFile);
     return 0;
   }
 
@@ -172,12 +176,15 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     // The transport block and its CRC, reassembled from the code blocks without their CRC24B
     // (TS 38.212 5.2.2); with one code block these are its K' = B bits.
     const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
-    nrWriteTextLines("DecBuff.txt", false, static_cast<uint32_t>(p.C * perBlock),
+    nrWriteTextLines(kDecFile, false, static_cast<uint32_t>(p.C * perBlock),
                      [&](uint32_t i, char* s) {
                        s = nrPutInt(s, decodedBits[(i / perBlock) * p.K + i % perBlock]);
                        *s++ = '\n';
                        return s;
                      });
+  } else {
+    // The transport block of an earlier decode must not pass for this one's.
+    nrRemoveStaleFile(kDecFile);
   }
   nrPrintf("\n");
   // The next configuration section read clears the UE records again.

@@ -16,8 +16,9 @@ constexpr int32_t kFillerLlr = 1000;  // a filler bit is a certain 0
 // used instead. The effective rate A/G can fall on the other side of 0.67 than the target rate
 // once the transport block size is quantised, which would pick the other base graph.
 //
-// Prints one CRC verdict per code block and, when the last block passes, writes the first B
-// decoded bits to "DecBuff.txt". Returns 1 if the CRC of the last code block passed, else 0.
+// Prints one CRC verdict per code block and, when every block passes, writes the transport block
+// with its CRC to "DecBuff.txt"; otherwise removes a "DecBuff.txt" of an earlier decode, so that
+// no stale result stays behind. Returns 1 when every code block passed, else 0.
 // Requests that cannot be decoded (more than 100 code blocks, G beyond the soft-bit buffer
 // capacity kUeLlrCap or below the rate-matched total, a code block without coded bits) are
 // reported and give 0.

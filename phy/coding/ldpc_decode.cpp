@@ -320,15 +320,23 @@ void writeBack(LayerSlot& s, const DecCfg& c) {
 }
 
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
-// code-block CRC checks.
+// code-block CRC checks and every one of the Kp bits was decided on a non-zero value. A value of
+// exactly 0 carries no information either way (an information bit never received, as when the
+// redundancy version's window misses the systematic part): its decision would be a guess, and
+// the all-zero guesses of such a block form the all-zero word, whose CRC checks.
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
+  int16_t undecided = 0;
   for (int k = 0, c = 0; k < Kp; c++) {
     // Codeword bit b of the block sits at (b - rotation) mod Zc.
     const int16_t* x = appMem[c] + (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
-    for (int b = 0; b < n; b++) hardBits[k + b] = x[b] < 0;
+    for (int b = 0; b < n; b++) {
+      hardBits[k + b] = x[b] < 0;
+      undecided |= static_cast<int16_t>(x[b] == 0);
+    }
     k += n;
   }
+  if (undecided) return false;
   const int words = (Kp + 31) / 32;
   std::memset(hardBits + Kp, 0, words * 32 - Kp);
   for (int w = 0; w < words; w++) {

@@ -51,8 +51,10 @@ struct NrLdpcDecSchedule {
 const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg);
 
 // Decodes one code block. llr: N LLRs of codeword positions 2*Zc ... 2*Zc+N-1 (positive = bit 0,
-// two fractional bits). On a CRC pass writes the Kp decoded bits (0/1) to out and returns 1;
-// otherwise returns 0 and leaves out untouched. Invalid block parameters are reported and give 0.
+// two fractional bits). A block passes when its CRC checks and none of its Kp information and CRC
+// bits rests on an a posteriori value of exactly 0 (no information either way). On a pass writes
+// the Kp decoded bits (0/1) to out and returns 1; otherwise returns 0 and leaves out untouched.
+// Invalid block parameters are reported and give 0.
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType);
 

@@ -95,7 +95,7 @@ void rowSum(uint8_t* dst, const LiftedGraph& g, int begin, int end, int zc) {
 
 }  // namespace
 
-void nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* params) {
+bool nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* params) {
   const int bg = params->bg;
   const int iLS = params->iLS;
   const int zc = params->Zc;
@@ -106,7 +106,7 @@ void nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* par
       K != kb * zc || Kp < 0 || Kp > K) {
     nrDiag("nrLdpcEncode(): bg %d, iLS %d, Zc %d, K %d, K' %d not supported!\n", bg, iLS, zc, K,
            Kp);
-    return;
+    return false;
   }
   const LiftedGraph& g = liftedGraph(bg, iLS, zc);
 
@@ -176,4 +176,5 @@ void nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* par
     rowSum(gRow, g, g.rowStart[i], g.rowStart[i + 1], zc);
     widen(ext + (i - 4) * zc, gRow, zc);
   }
+  return true;
 }

@@ -21,14 +21,14 @@ void rejectRequest(NrLdpcParams* params) {
 
 }  // namespace
 
-void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t rv,
+bool nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t rv,
                      int32_t numLayers, NrLdpcParams* params) {
   const int64_t w = static_cast<int64_t>(Qm) * numLayers;
   if (A < 0 || A > INT32_MAX || G < 0 || G > INT64_MAX / 2 || w <= 0 || w > INT32_MAX) {
     nrDiag("nrLdpcParamCalc(): A = %lld, G = %lld, Qm x layers = %lld not supported!\n",
            static_cast<long long>(A), static_cast<long long>(G), static_cast<long long>(w));
     rejectRequest(params);
-    return;
+    return false;
   }
 
   // TS 38.212 7.2.2: base graph selection (both comparisons inclusive).
@@ -49,7 +49,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
     nrDiag("nrLdpcParamCalc(): %lld code blocks exceed the limit of %d, nothing encoded!\n",
            static_cast<long long>(C), kMaxCodeBlocks);
     rejectRequest(params);
-    return;
+    return false;
   }
   const int64_t Bp = B + C * L;
   const int64_t Kp = Bp / C;
@@ -63,7 +63,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
     nrDiag("nrLdpcParamCalc(): K' = %lld needs a lifting size above 384, nothing encoded!\n",
            static_cast<long long>(Kp));
     rejectRequest(params);
-    return;
+    return false;
   }
   const int32_t Zc = gnrLdpcLiftSizes[ZcIdx];
   const int32_t iLS = nrLdpcLiftSet(ZcIdx);
@@ -80,7 +80,7 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
     nrDiag("nrLdpcParamCalc(): rate-matched length %lld exceeds 32 bits, nothing encoded!\n",
            static_cast<long long>(eLarge));
     rejectRequest(params);
-    return;
+    return false;
   }
 
   params->bg = bg;
@@ -114,4 +114,5 @@ void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t 
   }
 
   params->crcType = C > 1 ? kCrc24B : Kp > 3840 ? kCrc24A : kCrc16;
+  return true;
 }

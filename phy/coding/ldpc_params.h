@@ -39,7 +39,7 @@ extern NrLdpcParams nrLdpcParams;
 // Fills *params (all fields but Qm and A) for a transport block of A bits sent in G coded bits at
 // the target rate rateX1024/1024 with Qm bits per symbol on numLayers layers. A request that the
 // record cannot describe (more than kMaxCodeBlocks code blocks, an E_r beyond 32 bits, no coded
-// bits per symbol, no lifting size) is reported on stdout and leaves C = 0, sumE = 0 and every E_r
-// = 0: no code block is to be sent.
-void nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t rv,
+// bits per symbol, no lifting size) is reported, leaves C = 0, sumE = 0 and every E_r = 0 (no code
+// block is to be sent) and gives false.
+bool nrLdpcParamCalc(int64_t A, int64_t G, float rateX1024, int32_t Qm, uint8_t rv,
                      int32_t numLayers, NrLdpcParams* params);

@@ -95,17 +95,17 @@ void interleaveAny(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
 
 }  // namespace
 
-void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params) {
+bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params) {
   const int32_t ncb = params->Ncb;
   const int32_t qm = params->Qm;
   if (r < 0 || r >= kMaxCodeBlocks || qm < 1 || ncb < 1 || params->E[r] < 0) {
     nrDiag("nrLdpcRateMatch(): code block %d (Qm %d, Ncb %d) not supported!\n", r, qm, ncb);
-    return;
+    return false;
   }
   // Only whole modulation symbols are placed (E is a multiple of Qm in every real request).
   const int32_t n = params->E[r] / qm;
   const int64_t total = static_cast<int64_t>(n) * qm;
-  if (total == 0) return;
+  if (total == 0) return false;
 
   // TS 38.212 5.4.2.1: bit selection reads the circular buffer from k0 on and skips the filler
   // bits, so it is a cyclic read of the buffer with its fillers removed, starting at the first
@@ -117,7 +117,7 @@ void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
   const int32_t m = before + dropFillers(d + k0, ncb - k0, gCompact.data() + before);
   if (m == 0) {
     nrDiag("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
-    return;
+    return false;
   }
   const int32_t start = before == m ? 0 : before;
 
@@ -137,4 +137,5 @@ void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
     e = gSelected.data();
   }
   interleaveAny(e, out, n, qm);
+  return true;
 }

@@ -10,5 +10,5 @@
 // the first Ncb elements of the codeword d starting at k0 and skipping filler positions (-1). Uses
 // E[r], k0, Ncb and Qm of params. A k0 outside the buffer is taken modulo Ncb. A block that cannot
 // be rate-matched (r outside the E array, Qm < 1, Ncb < 1, or a buffer with no bit but fillers) is
-// reported on stdout and nothing is written.
-void nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params);
+// reported, nothing is written and the result is false.
+bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params);

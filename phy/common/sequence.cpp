@@ -174,19 +174,20 @@ void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cI
   scramble<int16_t, uint16_t>(src, dst, count, cInit);
 }
 
-void nrPnSeqInit(int8_t order) {
+bool nrPnSeqInit(int8_t order) {
   std::memset(gnrPnState, 0, 30);
   if (order != static_cast<int8_t>(kPnOrder)) {
     nrPrintf("not support!\n");
-    return;
+    return false;
   }
   std::memset(gnrPnState, 1, kPnOrder);
+  return true;
 }
 
-void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
+bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
   if (order != static_cast<int8_t>(kPnOrder)) {
     nrPrintf("not support!\n");
-    return;
+    return false;
   }
   // The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage j in bit
   // j; the output is stage 0. The first three words come from the register bit by bit; after that
@@ -220,6 +221,7 @@ void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
     }
   }
   for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((next >> j) & 1);
+  return true;
 }
 
 void nrPssGen(uint8_t nId2) {

@@ -44,9 +44,10 @@ void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cIni
 void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
 
 // PN generator x^9 + x^5 + 1: nrPnSeqInit(9) loads the all-ones register; nrPnSeqGen writes count
-// bits (0/1, one per element), continuing from the register. Other orders print "not support!".
-void nrPnSeqInit(int8_t order);
-void nrPnSeqGen(int8_t order, int32_t* out, uint64_t count);
+// bits (0/1, one per element), continuing from the register. Other orders print "not support!"
+// and give false.
+bool nrPnSeqInit(int8_t order);
+bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count);
 
 // The 127 PSS values (+-1) to gnrSeqBuf from byte 128 / the 127 SSS values to gnrSeqBuf from 0.
 void nrPssGen(uint8_t nId2);

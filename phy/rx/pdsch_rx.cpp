@@ -21,6 +21,10 @@ constexpr int kMaxAddPos = 3;
 // More unreliable symbols per data RE than this: no valid data. The ratio is a single-precision
 // quotient compared with the double 0.8, so exactly 4/5 (0.800000012f) already exceeds it.
 constexpr double kMaxWeakRatio = 0.8;
+constexpr int16_t kClipLevel = 32767;
+// Measured with the default slot: it decodes up to a waveform peak of -4 dBFS; from -3.5 dBFS on,
+// before any sample clips, the front end's int16 grid values saturate.
+constexpr char kClipDecodeLimit[] = "-4 dBFS peak";
 
 // Debug dump: one "%d\n" line per value.
 template <typename Get>
@@ -116,6 +120,25 @@ bool rejectSlot(NrDchMwItf* itf) {
   return false;
 }
 
+// Samples at the int16 limits mean the input was clipped on its way here (a waveform scaled
+// too hot): said once per slot, since it explains a decode that fails on a clean channel.
+void warnIfClipped(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell) {
+  uint32_t slotLen = 0;
+  for (int l = 0; l < kSymbolsPerSlot; l++) slotLen += cell.cpLen[l] + cell.fftSize;
+  uint32_t clipped = 0;
+  for (int a = 0; a < cell.antPortN; a++)
+    for (int c = 0; c < 2; c++)
+      for (uint32_t i = 0; i < slotLen; i++) {
+        const int16_t v = rxSample[a][c][i];
+        clipped += v >= kClipLevel || v <= -kClipLevel;
+      }
+  if (clipped != 0)
+    nrDiag(
+        "nrUeDchRxProc: %u received sample values at the int16 limit +-%d: the input clips "
+        "(a clean slot decodes only up to about %s)\n",
+        clipped, kClipLevel, kClipDecodeLimit);
+}
+
 // Demodulates symbol l of every receive antenna into gnrUeRxGrid; one receive antenna is copied
 // to the second, so that everything downstream sees two.
 void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell, int l) {
@@ -131,6 +154,7 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   const NrCellCfg& cell = dchItf->cellCfg;
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   if (!slotFits(dchItf, carrierNrb, gridNrb)) return rejectSlot(dchItf);
+  warnIfClipped(rxSample, cell);
 
   std::memset(gnrUeDchDmrsRe, 0, sizeof(gnrUeDchDmrsRe));
   std::memset(gnrUeDchDataRe, 0, sizeof(gnrUeDchDataRe));

@@ -5,11 +5,11 @@
 #include "config/console.h"
 #include "config/nr_config.h"
 
-void nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm) {
-  if (Qm == 1) return;  // pi/2-BPSK is accepted but not mapped
+bool nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm) {
+  if (Qm == 1) return false;  // pi/2-BPSK is accepted but not mapped
   if (Qm != 2 && Qm != 4 && Qm != 6 && Qm != 8) {
     nrPrintf("%d, modulation not supported!\n", Qm);
-    return;
+    return false;
   }
   const int32_t n = count / Qm;
   // Products in 32 bits, stored in 16: even values drive I, odd values Q; the first pair gives
@@ -42,4 +42,5 @@ void nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm) {
       }
       break;
   }
+  return true;
 }

@@ -12,4 +12,5 @@ constexpr int32_t kQam256Scale = 79;  // 1024 / sqrt(170)
 // Maps count bipolar values (+1 for bit 0, -1 for bit 1) to count / Qm symbols (nrCpxPack form,
 // Q10) for Qm = 2, 4, 6, 8; values beyond the last whole symbol are ignored. Qm = 1 (pi/2-BPSK)
 // writes nothing; any other order prints "%d, modulation not supported!\n" and writes nothing.
-void nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm);
+// Returns false when nothing was mapped (Qm 1 or an unsupported order).
+bool nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm);

@@ -27,6 +27,7 @@ struct Slot {
   uint8_t addPosN, addPos0, addPos1;
   uint8_t cdmGrpNoData;
   uint8_t rvIdx;
+  uint8_t addPos2 = 0;  // a third additional DMRS position
 };
 
 // Overrides the default slot's PDSCH with the given allocation, keeping everything else.
@@ -50,6 +51,7 @@ void configure(const Slot& s) {
   d.dmrsAddPosN = s.addPosN;
   d.dmrsAddPos[0] = s.addPos0;
   d.dmrsAddPos[1] = s.addPos1;
+  d.dmrsAddPos[2] = s.addPos2;
   d.cdmGrpNoData = s.cdmGrpNoData;
   d.rvIdx = s.rvIdx;
 }
@@ -197,5 +199,80 @@ TEST(UeRx, RandomValidSlotsDecode) {
     EXPECT_GE(blocks, 1u) << what.str() << "\n" << out;
     EXPECT_EQ(countOf(out, "dec CRC OK"), blocks) << what.str();
     EXPECT_EQ(readWholeFile("DecBuff.txt"), readWholeFile("EncCrcBuff.txt")) << what.str();
+  }
+}
+
+// A receive that does not decode leaves no transport block of an earlier success behind.
+TEST(UeRx, FailedDecodeRemovesTheTransportBlockOfAnEarlierSuccess) {
+  ScopedTempDir dir;
+  captureConsole([] {
+    EXPECT_TRUE(gNbTx());
+    EXPECT_TRUE(nrUeRx());
+  });
+  ASSERT_EQ(readWholeFile("DecBuff.txt"), readWholeFile("EncCrcBuff.txt"));
+  gnrNbConfig.cellCfg.nId = 1;  // the UE now descrambles with another sequence
+  const ConsoleText out = captureConsole([] { EXPECT_FALSE(nrUeRx()); });
+  EXPECT_NE(out.out.find("dec CRC failed"), std::string::npos) << out.out;
+  EXPECT_NE(access("DecBuff.txt", F_OK), 0) << "stale DecBuff.txt left behind";
+}
+
+// A second receive in the same process after the waveform file went away, or lost its samples,
+// must not decode the samples the first receive left in memory.
+TEST(UeRx, SecondReceiveWithoutTheWaveformReportsInvalidData) {
+  const struct {
+    const char* what;
+    void (*spoil)();
+  } cases[] = {
+      {"deleted", [] { unlink("nrNbTxData.dat"); }},
+      {"emptied", [] { writeWholeFile("nrNbTxData.dat", ""); }},
+      {"truncated",
+       [] { writeWholeFile("nrNbTxData.dat", readWholeFile("nrNbTxData.dat").substr(0, 9000)); }},
+      {"replaced by a directory",
+       [] {
+         unlink("nrNbTxData.dat");
+         mkdir("nrNbTxData.dat", 0755);
+       }},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    captureConsole([] {
+      EXPECT_TRUE(gNbTx());
+      EXPECT_TRUE(nrUeRx());
+    });
+    c.spoil();
+    bool ok = true;
+    const ConsoleText out = captureConsole([&] { ok = nrUeRx(); });
+    EXPECT_FALSE(ok) << c.what;
+    EXPECT_NE(out.out.find("the PDSCH decode: invalid data, cannot do dec \n"), std::string::npos)
+        << c.what << ": " << out.out;
+    EXPECT_EQ(out.out.find("CRC OK"), std::string::npos) << c.what;
+    EXPECT_NE(access("DecBuff.txt", F_OK), 0) << c.what;
+    EXPECT_NE(out.err.find("nrNbTxData.dat"), std::string::npos) << c.what << ": " << out.err;
+  }
+}
+
+// Redundancy version 2 starts the circular buffer at 33 Zc (TS 38.212 5.4.2.1): with these
+// allocations its window (10560 ... 19919 of code blocks of Zc 320, information in 0 ... 6399)
+// carries no information bit, so the decoder has nothing to decide them on. The all-zero word it
+// would settle on passes its CRC; the blocks must fail instead.
+TEST(UeRx, RedundancyVersionWithoutAnyInformationBitFails) {
+  const Slot slots[] = {
+      // name        mcs rbStart rbN first last dmrs0 addN add0 add1 cdm rv add2
+      {"52 RBs 64QAM", 16, 0, 52, 2, 13, 2, 3, 5, 8, 1, 2, 11},
+      {"24 RBs 64QAM", 17, 0, 24, 2, 13, 2, 3, 5, 8, 1, 2, 11},
+  };
+  for (const Slot& s : slots) {
+    ScopedTempDir dir;
+    configure(s);
+    bool sent = false, received = true;
+    const ConsoleText out = captureConsole([&] {
+      sent = gNbTx();
+      received = nrUeRx();
+    });
+    EXPECT_TRUE(sent) << s.name;
+    EXPECT_FALSE(received) << s.name;
+    EXPECT_GE(countOf(out.out, "dec CRC failed"), 1u) << s.name << "\n" << out.out;
+    EXPECT_EQ(countOf(out.out, "CRC OK"), 0u) << s.name << "\n" << out.out;
+    EXPECT_NE(access("DecBuff.txt", F_OK), 0) << s.name;
   }
 }

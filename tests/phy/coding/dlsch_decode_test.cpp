@@ -372,14 +372,14 @@ TEST(DlschDecode, RejectsRequestsBeyondItsBuffers) {
   EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
   // No coded bits at all, and fewer coded bits than code blocks: blocks that were never sent.
   for (uint32_t g : {0u, 2u}) {
-    text = captureDiag(
-        [&] { r = nrDlschDecode(20000, g, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
+    text =
+        captureDiag([&] { r = nrDlschDecode(20000, g, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(text.find("Enter Dec module"), std::string::npos) << g;
   }
   // No bits per symbol.
-  text = captureDiag(
-      [&] { r = nrDlschDecode(1000, 2000, 0.5f, kCInit, 0, 0, soft.data(), 1, 1024); });
+  text =
+      captureDiag([&] { r = nrDlschDecode(1000, 2000, 0.5f, kCInit, 0, 0, soft.data(), 1, 1024); });
   EXPECT_EQ(r, 0);
   EXPECT_EQ(text.find("Enter Dec module"), std::string::npos);
   EXPECT_EQ(gnrUeConfig.sysInitDone, 1);

@@ -135,8 +135,8 @@ TEST(DlschEncode, RejectsMoreThan100CodeBlocksWithoutOutput) {
   tbsOf(a, &G);
   std::vector<int32_t> out(G, -7);
   int64_t n = -1;
-  const std::string text = captureDiag(
-      [&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0); });
+  const std::string text =
+      captureDiag([&] { n = nrDlschEncode(a.mcs, a.layers, a.nRePerPrb, a.nPrb, out.data(), 0); });
   EXPECT_EQ(n, 0);
   EXPECT_NE(text.find("exceed the limit of 100"), std::string::npos) << text;
   for (int32_t v : out) ASSERT_EQ(v, -7);

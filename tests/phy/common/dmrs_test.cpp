@@ -4,10 +4,12 @@
 
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
+#include "phy/tx/pdsch_tx.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -17,6 +19,13 @@ namespace {
 NrPdschCfg defaultPdsch() {
   nrGenDefaultSlotCfg();
   return gnrNbConfig.pdschCfg[0];
+}
+
+std::set<int> bitsOf(uint16_t mask) {
+  std::set<int> s;
+  for (int k = 0; k < 12; k++)
+    if ((mask >> k) & 1) s.insert(k);
+  return s;
 }
 
 std::string flags(const uint8_t* f, int n) {
@@ -101,5 +110,73 @@ TEST(DmrsPos, SymbolsOutsideTheSlotAreRejected) {
     EXPECT_FALSE(ok);
     EXPECT_NE(out.find("outside the slot"), std::string::npos) << out;
     EXPECT_EQ(flags(sym, 14), "00000000000000");
+  }
+}
+
+// The DMRS pattern against TS 38.211 Tables 7.4.1.1.2-1 (type 1) and 7.4.1.1.2-2 (type 2), taken
+// down here from the tables themselves: per port p = 1000 + j its CDM group lambda and Delta, and
+// the subcarriers k = 4n + 2k' + Delta (type 1) or 6n + k' + Delta (type 2), k' = 0, 1. The REs
+// without data (TS 38.214 5.1.6.2) are the CDM groups 0 .. (groups without data) - 1 and those of
+// the ports. Every user of the pattern is checked over the table: the module, the transmitter's
+// layout and nrGetDmrsPos (the group of the listed ports).
+TEST(Dmrs, PatternFollowsTs38211TablesForEveryTypePortCountAndCdmGroupsWithoutData) {
+  struct Row {
+    int lambda, delta;
+  };
+  const Row type1[4] = {{0, 0}, {0, 0}, {1, 1}, {1, 1}};  // ports 1000..1003
+  const Row type2[4] = {{0, 0}, {0, 0}, {1, 2}, {1, 2}};
+  for (uint8_t type : {1, 2}) {
+    const Row* table = type == 1 ? type1 : type2;
+    for (int ports = 1; ports <= 4; ports++) {
+      for (int noData = 1; noData <= 3; noData++) {
+        std::set<int> dmrs, groups;
+        for (int j = 0; j < ports; j++) {
+          groups.insert(table[j].lambda);
+          for (int n = 0; n < (type == 1 ? 3 : 2); n++)
+            for (int kp = 0; kp < 2; kp++)
+              dmrs.insert(type == 1 ? 4 * n + 2 * kp + table[j].delta
+                                    : 6 * n + kp + table[j].delta);
+        }
+        for (int g = 0; g < std::min(noData, type == 1 ? 2 : 3); g++) groups.insert(g);
+        std::set<int> empty;  // subcarriers without data: every group listed
+        for (int g : groups)
+          for (int k = 0; k < 12; k++)
+            if (type == 1 ? k % 2 == g : (k % 6) / 2 == g) empty.insert(k);
+
+        const std::string what = "type " + std::to_string(type) + ", " + std::to_string(ports) +
+                                 " ports, " + std::to_string(noData) + " groups without data";
+        for (int j = 0; j < ports; j++)
+          EXPECT_EQ(nrDmrsCdmGroup(type, j), table[j].lambda) << what << ", port " << j;
+        EXPECT_EQ(bitsOf(nrDmrsPortSc(type, ports)), dmrs) << what;
+        EXPECT_EQ(bitsOf(nrDmrsNoDataSc(type, ports, noData)), empty) << what;
+
+        NrPdschCfg p = defaultPdsch();
+        p.dmrsType = type;
+        p.dmrsEn = 1;
+        p.cdmGrpNoData = static_cast<uint8_t>(noData);
+        std::memset(p.dmrsPortIdx, 0xFF, sizeof(p.dmrsPortIdx));
+        for (int j = 0; j < ports; j++) p.dmrsPortIdx[j] = static_cast<uint8_t>(j);
+        NrPdschLayout lay;
+        nrPdschLayout(&p, &lay);
+        std::set<int> txDmrs, txEmpty;
+        for (int k = 0; k < 12; k++) {
+          if (lay.dchDmrsSc[k]) txDmrs.insert(k);
+          if (lay.dchNoDataSc[k]) txEmpty.insert(k);
+        }
+        EXPECT_EQ(txDmrs, dmrs) << what << " (transmitter)";
+        EXPECT_EQ(txEmpty, empty) << what << " (transmitter)";
+        EXPECT_EQ(lay.nDmrsSc, dmrs.size()) << what;
+
+        uint8_t pos[12] = {}, sym[14] = {};
+        ASSERT_TRUE(nrGetDmrsPos(pos, sym, &p));
+        std::set<int> posSet, groupSet;
+        const int g = ports > 2 ? 1 : 0;
+        for (int k = 0; k < 12; k++) {
+          if (pos[k]) posSet.insert(k);
+          if (type == 1 ? k % 2 == g : (k % 6) / 2 == g) groupSet.insert(k);
+        }
+        EXPECT_EQ(posSet, groupSet) << what << " (nrGetDmrsPos)";
+      }
+    }
   }
 }

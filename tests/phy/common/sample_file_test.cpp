@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,4 +118,77 @@ TEST(SampleFile, MissingFileIsReportedAndChangesNothing) {
   const std::string out2 =
       captureStdout([&] { nrSampleFileWrite(in.data(), 4, "no/such/dir/x.dat", 1); });
   EXPECT_EQ(out2, "Fail to open file: no/such/dir/x.dat!\n");
+}
+
+// The first malformed line is named on the error stream with its number, its content (cut to 60
+// characters) and the samples read before it; blank lines at the end are no malformed line.
+TEST(SampleFile, FirstMalformedLineIsReportedWithItsNumberAndContent) {
+  ScopedTempDir dir;
+  const std::string longLine = "9," + std::string(80, 'x');
+  const struct {
+    std::string text;
+    int64_t read;
+    std::string report;  // expected in the diagnostic, empty for none
+  } cases[] = {
+      {"1,2\n12.0,-5.0\n3,4\n", 1, "line 2 is not a sample \"I,Q\": \"12.0,-5.0\"; 1 samples read"},
+      {"I;Q\n", 0, "line 1 is not a sample \"I,Q\": \"I;Q\"; 0 samples read"},
+      {"1,2\n3,4\n5 , 6\n", 2, "line 3 is not a sample \"I,Q\": \"5 , 6\"; 2 samples read"},
+      {"1,2\n" + longLine + "\n", 1,
+       "line 2 is not a sample \"I,Q\": \"" + longLine.substr(0, 60) + "\"; 1"},
+      // A blank after the comma is fine, so are blank lines at the end.
+      {"1,2\n3, 4\n\n\n\n\n", 2, ""},
+      {"1,2\r\n3,4\r\n", 2, ""},
+  };
+  for (const auto& c : cases) {
+    writeWholeFile("m.dat", c.text);
+    std::vector<int32_t> in = marked(8);
+    int64_t read = -2;
+    const ConsoleText out = captureConsole([&] { read = nrSampleFileRead(in.data(), 8, "m.dat"); });
+    EXPECT_EQ(read, c.read) << c.text;
+    EXPECT_EQ(out.out, "") << c.text;
+    if (!c.report.empty()) {
+      EXPECT_NE(out.err.find("m.dat: " + c.report), std::string::npos) << c.text << "\n" << out.err;
+      EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 1) << out.err;
+    } else {
+      EXPECT_EQ(out.err, "") << c.text;
+    }
+  }
+}
+
+// Values beyond int16 keep their low 16 bits, with one warning per file naming the first line.
+TEST(SampleFile, OutOfRangeValuesAreWarnedOnce) {
+  ScopedTempDir dir;
+  writeWholeFile("v.dat", "1,2\n40000,-5\n3,-40000\n-32768,32767\n");
+  std::vector<int32_t> in = marked(4);
+  const ConsoleText out =
+      captureConsole([&] { EXPECT_EQ(nrSampleFileRead(in.data(), 4, "v.dat"), 4); });
+  EXPECT_EQ(nrCpxRe(in[1]), -25536);
+  EXPECT_EQ(nrCpxIm(in[2]), 25536);
+  EXPECT_NE(out.err.find("v.dat: line 2 holds a value outside int16"), std::string::npos)
+      << out.err;
+  EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 1) << out.err;
+
+  writeWholeFile("edge.dat", "-32768,32767\n");
+  EXPECT_EQ(captureDiag([&] { nrSampleFileRead(in.data(), 4, "edge.dat"); }), "");
+}
+
+// A FIFO (without a writer), a directory or a device is refused at once with a clear line, and
+// no sample changes.
+TEST(SampleFile, ReaderRefusesWhatIsNotARegularFileWithoutBlocking) {
+  ScopedTempDir dir;
+  ASSERT_EQ(mkfifo("fifo.dat", 0644), 0);
+  ASSERT_EQ(mkdir("dir.dat", 0755), 0);
+  const struct {
+    const char* path;
+    const char* kind;
+  } cases[] = {{"fifo.dat", "a FIFO"}, {"dir.dat", "a directory"}, {"/dev/zero", "a device"}};
+  for (const auto& c : cases) {
+    std::vector<int32_t> in = marked(4);
+    int64_t read = 0;
+    const ConsoleText out = captureConsole([&] { read = nrSampleFileRead(in.data(), 4, c.path); });
+    EXPECT_EQ(read, -1) << c.path;
+    EXPECT_EQ(out.out, std::string("Fail to open file: ") + c.path + "!\n");
+    EXPECT_NE(out.err.find(std::string(c.path) + ": " + c.kind), std::string::npos) << out.err;
+    EXPECT_EQ(in, marked(4)) << c.path;
+  }
 }

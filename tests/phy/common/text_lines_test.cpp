@@ -1,8 +1,11 @@
 #include "phy/common/text_lines.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <string>
 
 #include "tests/test_util.h"
@@ -55,4 +58,72 @@ TEST(TextLines, RewritingADeviceNeedsNoCut) {
       captureStdout([&] { ok = nrWriteTextLines("/dev/null", false, 100, line); });
   EXPECT_TRUE(ok);
   EXPECT_EQ(out, "");
+}
+
+namespace {
+
+char* numberLine(uint32_t i, char* p) {
+  p = nrPutInt(p, static_cast<int32_t>(i));
+  *p++ = '\n';
+  return p;
+}
+
+// Limits the size of files this process writes (writes beyond fail with EFBIG) while in scope.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
+
+ private:
+  rlimit old_;
+};
+
+}  // namespace
+
+// A full device, a write that fails part-way and a FIFO without a reader: each is reported on
+// the error stream with the file and the reason, counted, and leaves nothing that looks
+// complete (a rewritten file is removed, an appended one cut back to its old end).
+TEST(TextLines, FailedWritesAreReportedAndLeaveNoCompleteLookingFile) {
+  ScopedTempDir dir;
+  const uint32_t lostBefore = nrOutFileFailures();
+  std::string err =
+      captureDiag([] { EXPECT_FALSE(nrWriteTextLines("/dev/full", false, 10, numberLine)); });
+  EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+
+  writeWholeFile("old.txt", "an earlier run\n");
+  writeWholeFile("log.txt", "kept\n");
+  {
+    FileSizeLimit limit(4096);
+    err = captureDiag([] {
+      EXPECT_FALSE(nrWriteTextLines("old.txt", false, 50000, numberLine));
+      EXPECT_FALSE(nrWriteTextLines("log.txt", true, 50000, numberLine));
+      EXPECT_FALSE(nrWriteFileBytes("bin.dat", std::string(100000, 'b').data(), 100000));
+    });
+  }
+  EXPECT_NE(err.find("old.txt: write failed: File too large"), std::string::npos) << err;
+  EXPECT_NE(access("old.txt", F_OK), 0) << "a partly rewritten file stayed behind";
+  EXPECT_EQ(readWholeFile("log.txt"), "kept\n");
+  EXPECT_NE(access("bin.dat", F_OK), 0);
+
+  ASSERT_EQ(mkfifo("pipe.txt", 0644), 0);
+  err = captureDiag([] { EXPECT_FALSE(nrWriteTextLines("pipe.txt", false, 10, numberLine)); });
+  EXPECT_NE(err.find("pipe.txt: cannot open for writing: a FIFO without a reader"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(nrOutFileFailures(), lostBefore + 5);
+}
+
+TEST(TextLines, BytesReplaceTheFileExactly) {
+  ScopedTempDir dir;
+  writeWholeFile("b.dat", std::string(1000, 'x'));
+  const char data[] = {'\0', '\1', '\n', '\r', 'z'};
+  ASSERT_TRUE(nrWriteFileBytes("b.dat", data, sizeof(data)));
+  EXPECT_EQ(readWholeFile("b.dat"), std::string(data, sizeof(data)));
 }

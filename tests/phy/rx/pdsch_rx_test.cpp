@@ -490,3 +490,32 @@ TEST(DchRx, TransmitActionSlotLoopsBack) {
   for (int64_t i = 0; i < n; i++)
     ASSERT_EQ(ueLlrBuf[i] > 0 ? 1 : -1, bits[i]) << "soft bit " << i << " = " << ueLlrBuf[i];
 }
+
+// Samples at the int16 limit mean the input clipped on its way: said once per slot, on the error
+// stream; a waveform below full scale says nothing.
+TEST(DchRx, ClippedInputIsWarnedOncePerSlot) {
+  ScopedTempDir dir;
+  captureConsole([] { gNbTx(); });
+  for (int i = 0; i < kSlotSampleCap; i++) ueFileSample[i] = gnrNbTxBuf.nbTxSample[i];
+  ueFileSample[20000] = nrCpxPack(32767, -32767);
+  ueFileSample[25000] = nrCpxPack(-32768, 5);
+  captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
+  const auto run = [] {
+    return captureConsole([] {
+             nrUeDchRxProc(ueRxSample, &gnrDchMwItf,
+                           static_cast<int16_t>(gnrUeConfig.carrierCfg.nrb),
+                           static_cast<int16_t>(gnrUeConfig.bwpCfg.nrb), gnrCchMwItf.slotIdx);
+           })
+        .err;
+  };
+  std::string err = run();
+  EXPECT_NE(err.find("nrUeDchRxProc: 3 received sample values at the int16 limit"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+  ueFileSample[20000] = nrCpxPack(32766, -32766);
+  ueFileSample[25000] = nrCpxPack(0, 5);
+  captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
+  EXPECT_EQ(run(), "");
+}

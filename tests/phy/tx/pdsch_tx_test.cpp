@@ -1,5 +1,4 @@
 #include "phy/tx/pdsch_tx.h"
-#include "phy/common/dmrs.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/coding/dlsch_encode.h"
+#include "phy/common/dmrs.h"
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
 #include "phy/rx/demod_soft.h"

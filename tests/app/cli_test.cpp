@@ -1,0 +1,146 @@
+// The console program as a script sees it: exit codes, help, version and the working directory,
+// run as a child process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+struct ProgramRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs veltra with args in dir; as root, the child drops to an unprivileged user when asked, so
+// that directory permissions apply to it.
+ProgramRun runVeltra(const std::vector<std::string>& args, const std::string& dir,
+                     bool unprivileged = false) {
+  const std::string outPath = dir + "/.stdout", errPath = dir + "/.stderr";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(o, 1);
+    dup2(e, 2);
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(VELTRA_BIN)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VELTRA_BIN, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ProgramRun r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = readWholeFile(outPath);
+  r.err = readWholeFile(errPath);
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+  return r;
+}
+
+bool has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(Cli, ExitCodesTellWhatHappened) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    void (*prepare)();  // in the run directory
+    bool unprivileged;
+    int code;
+    const char* stderrHas;
+  } cases[] = {
+      {"transmit and receive", {"gNbTx", "nrUeRx"}, nullptr, false, 0, ""},
+      {"receive alone", {"nrUeRx"}, nullptr, false, 1, "veltra: nrUeRx failed"},
+      {"unknown action", {"gNbTx", "noSuchAction"}, nullptr, false, 2, "noSuchAction"},
+      {"no action", {}, nullptr, false, 2, "actions"},
+      {"read-only directory",
+       {"gNbTx", "nrUeRx"},
+       [] { chmod(".", 0555); },
+       true,
+       1,
+       "nrNbTxData.dat: cannot open for writing: Permission denied"},
+      {"full device",
+       {"gNbTx"},
+       [] { symlink("/dev/full", "nrNbTxData.dat"); },
+       false,
+       1,
+       "nrNbTxData.dat: write failed: No space left on device"},
+      {"float file on a full device",
+       {"gNbTx"},
+       [] { symlink("/dev/full", "nrNbTxDataf.dat"); },
+       false,
+       1,
+       "nrNbTxDataf.dat: write failed: No space left on device"},
+      {"missing -C directory", {"-C", "no/such/dir", "gNbTx"}, nullptr, false, 2, "no/such/dir"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    chmod(dir.path().c_str(), 0777);  // reachable by the unprivileged child
+    if (c.prepare) c.prepare();
+    const ProgramRun r = runVeltra(c.args, dir.path(), c.unprivileged);
+    chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.out << r.err;
+    EXPECT_TRUE(has(r.err, c.stderrHas)) << c.what << ": " << r.err;
+  }
+}
+
+// An action that fails stops the line: the actions after it do not run on its leftovers.
+TEST(Cli, ActionsAfterAFailureDoNotRun) {
+  ScopedTempDir dir;
+  const ProgramRun r = runVeltra({"nrUeRx", "gNbTx"}, dir.path());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(has(r.err, "veltra: nrUeRx failed; not run: gNbTx")) << r.err;
+  EXPECT_NE(access("nrNbTxData.dat", F_OK), 0);
+}
+
+TEST(Cli, HelpVersionAndActionHelp) {
+  ScopedTempDir dir;
+  ProgramRun r = runVeltra({"--help"}, dir.path());
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(has(r.out, "gNbTx") && has(r.out, "nrUeRx") && has(r.out, "Exit codes")) << r.out;
+
+  r = runVeltra({"--version"}, dir.path());
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind("veltra ", 0), 0u) << r.out;
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"help", "nrUeRx"}, std::vector<std::string>{"nrUeRx", "--help"}}) {
+    r = runVeltra(args, dir.path());
+    EXPECT_EQ(r.code, 0) << args[0];
+    EXPECT_TRUE(has(r.out, "Reads:") && has(r.out, "Writes:") && has(r.out, "DecBuff.txt"))
+        << r.out;
+    EXPECT_FALSE(has(r.out, "nrNbTxDataf.dat  the same waveform")) << "gNbTx's help too";
+  }
+  EXPECT_NE(access("DecBuff.txt", F_OK), 0) << "help ran the action";
+
+  r = runVeltra({"help", "bogus"}, dir.path());
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(has(r.err, "bogus")) << r.err;
+}
+
+// -C runs the actions in another directory; the files land there.
+TEST(Cli, DirectoryOptionRunsTheActionsThere) {
+  ScopedTempDir dir;
+  ASSERT_EQ(mkdir("work", 0755), 0);
+  const ProgramRun r = runVeltra({"-C", "work", "gNbTx", "nrUeRx"}, dir.path());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "dec CRC OK"));
+  EXPECT_EQ(readWholeFile("work/DecBuff.txt"), readWholeFile("work/EncCrcBuff.txt"));
+  EXPECT_FALSE(readWholeFile("work/DecBuff.txt").empty());
+  EXPECT_NE(access("nrNbTxData.dat", F_OK), 0);
+}
