@@ -200,7 +200,9 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
            pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
     return rejectSlot(dchItf);
   }
-  nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf, slot);
+  if (!nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf,
+                      slot))
+    return rejectSlot(dchItf);
   writeIntFile("debugRe.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
   writeIntFile("debugIm.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
 
