@@ -144,6 +144,7 @@ struct NrPdschCfg {
   uint16_t dmrsPosExplicit;
   uint16_t dchDmrsOsPos;  // bit k = DMRS on symbol k
   uint16_t dchDmrsRePos;  // bit k = DMRS on subcarrier k of an RB
+  uint8_t mcsTable;       // 1: TS 38.214 Table 5.1.3.1-1; anything else Table 5.1.3.1-2
 };
 
 struct NrCsiRsCfg {

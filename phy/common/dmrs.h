@@ -11,6 +11,7 @@ constexpr int kDmrsMaxPorts = 12;  // capacity of dmrsPortIdx
 constexpr uint8_t kDmrsPortListEnd = 0xFF;
 constexpr int kDmrsMaxAddPos = 3;  // capacity of dmrsAddPos
 constexpr uint16_t kDmrsAllSc = (1u << kScPerRb) - 1;
+constexpr int kDmrsPortBase = 1000;  // antenna port of DMRS port index 0
 
 // Number of entries of dmrsPortIdx before the first 0xFF, at most 12. List position j stands for
 // port 1000 + j.
@@ -23,6 +24,10 @@ int nrDmrsCdmGroup(uint8_t type, int j);
 // Subcarriers of an RB (bit k = subcarrier k) occupied by CDM group lambda: type 1 k = 4n +
 // {0, 2} + lambda, type 2 k = 6n + {0, 1} + 2 lambda.
 uint16_t nrDmrsGroupSc(uint8_t type, int group);
+
+// Frequency cover w_f(1) of DMRS port index j (port 1000 + j), TS 38.211 Tables 7.4.1.1.2-1/-2:
+// -1 for the second port of each CDM group pair, else +1 (w_f(0) is always +1).
+inline int16_t nrDmrsOcc(int j) { return (j & 1) ? -1 : 1; }
 
 // Subcarriers carrying the DMRS of list positions 0 .. nPorts-1: the union of their CDM groups.
 uint16_t nrDmrsPortSc(uint8_t type, int nPorts);
