@@ -29,11 +29,6 @@ T* workBuffer(std::vector<T>& v, uint64_t n) {
 
 }  // namespace
 
-int nrPdschLayerPort(const NrPdschCfg* pdsch, int v) {
-  const uint16_t port = v < 4 ? pdsch->dmrsPorts[v] : 0;
-  return port >= kDmrsPortBase ? port - kDmrsPortBase : v;
-}
-
 const char* nrPdschTxCheck(const NrPdschCfg* pdsch) {
   if ((pdsch->symBitmap & kSymBitmapMask) == 0) return "no PDSCH symbol in symBitmap";
   if (pdsch->layerN == 0) return "layerN is 0";
@@ -46,9 +41,12 @@ const char* nrPdschTxCheck(const NrPdschCfg* pdsch) {
     if (pdsch->dmrsAddPos[i] >= kSymbolsPerSlot) return "DMRS symbol beyond the slot";
   if (pdsch->dmrsEn == 1 && pdsch->dmrsType != 1 && pdsch->dmrsType != 2)
     return "DMRS type not 1 or 2";
+  for (int j = 0; pdsch->dmrsEn == 1 && j < nrDmrsPortCount(pdsch); j++)
+    if (pdsch->dmrsPortIdx[j] >= (pdsch->dmrsType == 1 ? 8 : 12))
+      return "listed DMRS port outside 1000..1007 (type 1) or 1000..1011 (type 2)";
   if (pdsch->dmrsEn == 1)
     for (int v = 0; v < pdsch->layerN && v < kMaxLayers; v++)
-      if (nrPdschLayerPort(pdsch, v) >= (pdsch->dmrsType == 1 ? 8 : 12))
+      if (nrDmrsLayerPort(pdsch, v) >= (pdsch->dmrsType == 1 ? 8 : 12))
         return "DMRS port of a layer outside 1000..1007 (type 1) or 1000..1011 (type 2)";
   return nullptr;
 }
@@ -65,11 +63,10 @@ void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout) {
   for (int i = 0; i < pdsch->dmrsAddPosN; i++) o.dchDmrsSym[pdsch->dmrsAddPos[i]] = 1;
 
   if (pdsch->dmrsEn == 1) {
-    // TS 38.211 7.4.1.1.2: the DMRS of the listed ports (list position j stands for port
-    // 1000 + j); TS 38.214 5.1.6.2: no data on the CDM groups without data either.
-    const int nPort = nrDmrsPortCount(pdsch);
-    const uint16_t dmrsSc = nrDmrsPortSc(pdsch->dmrsType, nPort);
-    const uint16_t noDataSc = nrDmrsNoDataSc(pdsch->dmrsType, nPort, pdsch->cdmGrpNoData);
+    // TS 38.211 7.4.1.1.2: the DMRS of the listed ports (value j stands for port 1000 + j);
+    // TS 38.214 5.1.6.2: no data on the CDM groups without data either.
+    const uint16_t dmrsSc = nrDmrsListSc(pdsch);
+    const uint16_t noDataSc = nrDmrsNoDataSc(pdsch);
     for (int k = 0; k < kScPerRb; k++) {
       o.dchDmrsSc[k] = (dmrsSc >> k) & 1;
       o.dchNoDataSc[k] = (noDataSc >> k) & 1;
@@ -174,7 +171,7 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     const uint32_t firstRb = static_cast<uint32_t>(d.rbIdx[0]) + config->bwpCfg.rbOffset;
     for (int v = 0; v < L && v < kMaxLayers; v++) {
       if (!ports[v]) continue;
-      const int port = nrPdschLayerPort(&d, v);
+      const int port = nrDmrsLayerPort(&d, v);
       const uint16_t groupSc = nrDmrsGroupSc(d.dmrsType, nrDmrsCdmGroup(d.dmrsType, port));
       const int perRb = __builtin_popcount(groupSc);
       const int16_t wf1 = nrDmrsOcc(port);

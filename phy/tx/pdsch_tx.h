@@ -18,10 +18,6 @@ struct NrPdschLayout {
   uint16_t nRePerPrb;              // data resource elements per RB in the slot
 };
 
-// DMRS port index (port - 1000) of layer v: dmrsPorts[v] when it names a port (1000 and up), else
-// v, the list position of the layer.
-int nrPdschLayerPort(const NrPdschCfg* pdsch, int v);
-
 // Why the chain cannot place this entry on the grid (an RB or a DMRS symbol outside it, a DMRS
 // type other than 1 or 2, no PDSCH symbol, no layer), or nullptr when it can.
 const char* nrPdschTxCheck(const NrPdschCfg* pdsch);
