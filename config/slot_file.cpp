@@ -299,11 +299,6 @@ bool readPdsch(Reader& rd, const YAML::Node& e, const std::string& at, const NrN
   if (d->layerN == 2 && (d->dmrsPortIdx[0] % 2 != 0 || d->dmrsPortIdx[1] != d->dmrsPortIdx[0] + 1))
     return rd.fail(dm, da + ".ports",
                    "two layers take a port pair of one CDM group (1000, 1001 or 1002, 1003, ...)");
-  const int groups = d->dmrsType == 1 ? 2 : 3;
-  if (d->cdmGrpNoData > groups)
-    return rd.fail(dm, da + ".cdmGroupsWithoutData",
-                   "DMRS type " + std::to_string(d->dmrsType) + " has " + std::to_string(groups) +
-                       " CDM groups");
   if (d->cdmGrpNoData < maxGroup + 1)
     return rd.fail(dm, da + ".cdmGroupsWithoutData",
                    std::to_string(d->cdmGrpNoData) + " does not cover CDM group " +
@@ -548,8 +543,8 @@ std::string nrSlotFileText(const NrNbConfig* cfg, const NrSlotDerived* derived, 
       << YAML::Comment("1 or 2 (TS 38.211 7.3.1.3), identity precoding");
     y << YAML::Key << "rv" << YAML::Value << static_cast<int>(d.rvIdx)
       << YAML::Comment("redundancy version, 0..3");
-    if (contiguous && d.rbN > 0) {
-      y << YAML::Key << "rbStart" << YAML::Value << d.rbIdx[0]
+    if (contiguous) {
+      y << YAML::Key << "rbStart" << YAML::Value << (d.rbN > 0 ? d.rbIdx[0] : d.rbStart)
         << YAML::Comment("first RB within the BWP (or list them: rbs: [a, b, ...])");
       y << YAML::Key << "rbCount" << YAML::Value << d.rbN;
     } else {
@@ -575,7 +570,7 @@ std::string nrSlotFileText(const NrNbConfig* cfg, const NrSlotDerived* derived, 
     y << YAML::EndSeq
       << YAML::Comment("DMRS ports; layer v on ports[v], two layers on a pair 1000/1001, ...");
     y << YAML::Key << "cdmGroupsWithoutData" << YAML::Value << static_cast<int>(d.cdmGrpNoData)
-      << YAML::Comment("1..2 (type 1) or 1..3 (type 2), covering the ports' groups");
+      << YAML::Comment("1..3 (type 1 has two groups: 3 acts as 2), covering the ports' groups");
     y << YAML::Key << "scramblingId" << YAML::Value << d.dmrsScrId0
       << YAML::Comment("N_ID of the DMRS c_init, 0..65535 (TS 38.211 7.4.1.1.1)");
     y << YAML::Key << "nScid" << YAML::Value << d.dmrsScrId1
