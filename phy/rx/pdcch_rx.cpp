@@ -12,6 +12,7 @@
 uint8_t dciStore[kDciStoreRows][kDciStoreRowLen];
 uint8_t gnrUeCchCandMap[4][kMaxRb];
 uint16_t gnrUeCchBundleMap[kGridScCap];
+uint32_t gnrUeCchDecodedN;
 
 namespace {
 
@@ -131,6 +132,7 @@ int searchOccasion(const NrCchMwItf& itf, int ss, const NrCoresetCfg& cs, const 
       const uint32_t softN = collectCandidate(cs, &weak);
       // Only a candidate of exactly E soft values can be this level's code word.
       if (softN != E || weak > softN / kWeakShare) continue;
+      gnrUeCchDecodedN++;
       if (!nrDciDecode(candSoft, static_cast<uint16_t>(E), cell.rnti, cell.nId, A,
                        itf.ueSpecific[ss]))
         continue;
@@ -170,6 +172,7 @@ uint8_t nrUeCchBlindDetect(const int16_t (*rxSample)[2][kSlotSampleCap], const N
   std::memset(gnrUeCchDmrsRe, 0, sizeof(gnrUeCchDmrsRe));
   std::memset(gnrDciBits, 0, sizeof(gnrDciBits));
   std::memset(gnrUeCchBundleMap, 0, sizeof(gnrUeCchBundleMap));
+  gnrUeCchDecodedN = 0;
 
   const NrCchMwItf& itf = *cchItf;
   const NrCellCfg& cell = itf.cellCfg;
@@ -192,8 +195,10 @@ uint8_t nrUeCchBlindDetect(const int16_t (*rxSample)[2][kSlotSampleCap], const N
     const NrSearchSpaceCfg& ss = itf.searchSpaceCfg[i];
     const int A = itf.payloadSize[i];
     if (A == 0 || A > kDciStoreRowLen) {
-      nrDiag("nrUeCchBlindDetect: search space %d, payloadSize %d not 1 .. %d, skipped\n", i, A,
-             kDciStoreRowLen);
+      nrDiag(
+          "nrUeCchBlindDetect: search space %d, payloadSize %d not 1 .. %d (a dciStore row), "
+          "skipped\n",
+          i, A, kDciStoreRowLen);
       continue;
     }
     const int k = nrCoresetFind(coresets, ss.coresetId);

@@ -22,6 +22,10 @@ extern uint8_t gnrUeCchCandMap[4][kMaxRb];
 // searched; written and read by blind detection.
 extern uint16_t gnrUeCchBundleMap[kGridScCap];
 
+// gnrUeCchDecodedN: candidates handed to the DCI decoder by the last blind detection (those that
+// passed the weak-RE gate); written by blind detection, read by tests and benchmarks.
+extern uint32_t gnrUeCchDecodedN;
+
 // Finds the DCIs of one received slot (rxSample laid out as ueRxSample). For every search space
 // i < dciN of cchItf: the CORESET of coresets with its coresetId, and for every symbol set in its
 // monSymBitmap a CORESET occasion: the CORESET symbols are OFDM-demodulated into gnrUeRxGrid

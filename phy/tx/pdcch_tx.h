@@ -14,10 +14,10 @@
 // of TS 38.211 7.3.2.3 (n_ID = pci) and QPSK, and is mapped frequency first, then time, on the 9
 // data subcarriers of the candidate's RBs (nrPdcchCandRbs) in the search space's startSymbol and
 // the following symbols of its CORESET. The DMRS of the whole CORESET is written once per CORESET
-// and call (each call is a slot), and the CORESET's dmrsFilled set. An entry whose CORESET is
-// missing or malformed, whose aggregation level, payload size or symbols do not fit, or whose
-// candidate lies outside its CORESET is skipped with a diagnostic; a configuration with rbMapUsed
-// set sends nothing. Returns true when every entry was sent.
+// symbol and call (each call is a slot: dmrsFilled is cleared on entry and set once written). An
+// entry whose CORESET is missing or malformed, whose aggregation level, payload size or symbols do
+// not fit, or whose candidate lies outside its CORESET is skipped with a diagnostic; a
+// configuration with rbMapUsed set sends nothing. Returns true when every entry was sent.
 bool nrPdcchTx(NrNbConfig* config, int32_t (*grid)[kGridScCap]);
 
 // TS 38.211 7.3.2.2: fills pdcch->rbN and rbIdx with the RBs of its candidate in coreset: the
