@@ -47,6 +47,11 @@ bool nrUeCchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
         dmrsReN, dataReN, d, l0);
     return false;
   }
+  for (uint32_t r = 1; r < R; r++)
+    if (rbIdx[r] <= rbIdx[r - 1]) {
+      nrDiag("nrUeCchChEstEq: CORESET RB list not ascending at position %u, not equalised\n", r);
+      return false;
+    }
   const uint32_t dataPerSym = 3 * P;
   const double invSqrt2 = 1.0 / std::sqrt(2.0);
 

@@ -150,5 +150,12 @@ TEST_F(PdcchChest, RefusesListsThatAreNotWholeRbs) {
                                 4, kNid, kSlot, 13, o.rbIdx.data()));
   });
   EXPECT_NE(err.find("nrUeCchChEstEq"), std::string::npos);
+  // A list out of order would index the sequence before its first RB.
+  o.rbIdx[3] = 2;
+  EXPECT_NE(captureDiag([&] {
+              EXPECT_FALSE(nrUeCchChEstEq(gnrUeCchDataRe, o.dataN, gnrUeCchDmrsRe, o.dmrsN,
+                                          &gnrCchMwItf, 2, 4, kNid, kSlot, 0, o.rbIdx.data()));
+            }).find("ascending"),
+            std::string::npos);
   EXPECT_EQ(gnrUeCchDataRe[0].ant[0], before);
 }
