@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "phy/coding/polar_code.h"
+#include "phy/coding/polar_encode.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -176,6 +178,15 @@ TEST(DciEncode, CrcStartsFromOnesAndTheRntiMasksOnlyItsLast16Bits) {
     c.insert(c.end(), pMask, pMask + 24);
     return c;
   }());
+}
+
+TEST(DciEncode, WithoutTheCrcFlagThePayloadIsEncodedAsItIs) {
+  const Bits a = randomBits(64, 17);
+  std::vector<int32_t> in(a.begin(), a.end());
+  std::vector<int16_t> viaDci(216), direct(216);
+  ASSERT_TRUE(nrDciEncode(in.data(), 64, viaDci.data(), 0, 0x1234, 216));
+  ASSERT_TRUE(nrPolarEncode(in.data(), 64, direct.data(), 216, kPolarNmaxDci));
+  EXPECT_EQ(viaDci, direct);
 }
 
 TEST(DciEncode, RefusesPayloadsAndLengthsItCannotEncode) {
