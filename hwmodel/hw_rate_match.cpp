@@ -40,11 +40,22 @@ int32_t advance(const Buffer& b, int32_t p, int64_t m) {
   return static_cast<int32_t>(q < b.fS ? q : q + b.fillers);
 }
 
-// Bit k of double row d: the first bitLen slots of bank rows 2d and 2d+1.
-inline int32_t cellBit(const int32_t* cell, const Buffer& b, int32_t d, int32_t k) {
-  const int32_t bank = 2 * d + (k >= b.bitLen ? 1 : 0);
-  const int32_t slot = k >= b.bitLen ? k - b.bitLen : k;
-  return cell[static_cast<int64_t>(bank) * kHwBankRowSlots + slot];
+// Pushes bits off .. off+g-1 of double row d (the first bitLen slots of bank rows 2d and 2d+1)
+// into a FIFO at *wp, the pointer wrapping at the FIFO depth.
+void push(const int32_t* cell, const Buffer& b, int32_t d, int32_t off, int32_t g, int32_t* fifo,
+          int32_t* wp) {
+  while (g > 0) {
+    const int32_t bank = 2 * d + (off >= b.bitLen ? 1 : 0);
+    const int32_t slot = off >= b.bitLen ? off - b.bitLen : off;
+    int32_t n = b.bitLen - slot;  // up to the end of this bank row
+    if (n > g) n = g;
+    if (n > kHwFifoDepth - *wp) n = kHwFifoDepth - *wp;
+    std::memcpy(fifo + *wp, cell + static_cast<int64_t>(bank) * kHwBankRowSlots + slot,
+                sizeof(int32_t) * n);
+    *wp = (*wp + n) % kHwFifoDepth;
+    off += n;
+    g -= n;
+  }
 }
 
 // Reader j delivers its bits, a double row (or the part before the fillers or the buffer end) at
@@ -68,10 +79,7 @@ void runReader(ReaderState& st, int j, const Buffer& b, const int32_t* cell, int
     if (g > st.left[j]) g = st.left[j];
     st.left[j] -= g;
     if (st.left[j] == 0) st.activeMask &= ~(1u << j);
-    for (int32_t k = 0; k < g; k++) {
-      fifo[st.wp[j]] = cellBit(cell, b, st.row[j], off + k);
-      st.wp[j] = (st.wp[j] + 1) % kHwFifoDepth;
-    }
+    push(cell, b, st.row[j], off, g, fifo, &st.wp[j]);
     st.pos[j] = nextPos;
     st.row[j] = nextPos / b.rowLen;
   }
