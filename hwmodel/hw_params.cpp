@@ -22,7 +22,7 @@ constexpr int32_t kTbCrcShort = 16;              // CRC16 up to 3824 bits
 constexpr int32_t kCbCrcLen = 24;                // CRC24B of a segmented code block
 constexpr int64_t kTbCrc16MaxTbs = 3824;         // TS 38.212 7.2.1
 constexpr int32_t kMaxRePerPrb = 156;            // TS 38.214 5.1.3.2: N_RE = min(156, N'_RE) n_PRB
-constexpr int32_t kPn9Seed = 686866;             // C library seed of a prepared run
+constexpr unsigned kRandSeed = 686866;           // C library generator seed of a prepared run
 constexpr int32_t kBg1Kb = kBg1Cols - kBg1Rows;  // 22
 constexpr int32_t kBg2Kb = kBg2Cols - kBg2Rows;  // 10
 constexpr int32_t kCoreRows = 4;                 // rows solved for the core parity columns
@@ -327,7 +327,7 @@ uint64_t nrHwTxPrepare(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, i
   if (tbs == 0) return 0;
   // The record passed its check, so the transport block (infoLen x cbNum bits with its CRC)
   // fits a payload area and the words pack.
-  std::srand(kPn9Seed);
+  std::srand(kRandSeed);
   nrPnSeqInit(9);
   nrPnSeqGen(9, payload, tbs);
   nrHwRegPack(&rec, true, regs);

@@ -9,7 +9,6 @@ namespace {
 
 // Reader state of one codeword, kept until its code block is complete.
 struct ReaderState {
-  int32_t initialised;
   uint32_t activeMask;  // readers that still have bits to deliver
   int32_t r;            // code block index
   int32_t left[kHwFifoNum];
@@ -61,7 +60,7 @@ void push(const int32_t* cell, const Buffer& b, int32_t d, int32_t off, int32_t 
 // Reader j delivers its bits, a double row (or the part before the fillers or the buffer end) at
 // a time.
 void runReader(ReaderState& st, int j, const Buffer& b, const int32_t* cell, int32_t* fifo) {
-  while (st.left[j] > 0) {
+  while (st.activeMask & (1u << j)) {
     const int32_t pos = st.pos[j];
     const int32_t off = pos - st.row[j] * b.rowLen;
     int32_t g = b.rowLen - off;
@@ -120,8 +119,7 @@ bool nrHwRateMatch(const NrHwCwParams* record, int32_t cw, const int32_t* cell, 
   const int32_t layers = record->layerNumM1 + 1;
   const bool large = st.r > record->cbBoundary;
   const int32_t eRow = record->eRowSmall + (large ? layers : 0);
-  st.initialised = 1;
-  st.activeMask = (1u << qm) - 1;
+  st.activeMask = eRow > 0 ? (1u << qm) - 1 : 0;
   for (int j = 0; j < qm; j++) {
     st.left[j] = eRow;
     st.pos[j] =
