@@ -15,6 +15,7 @@
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/sample_file.h"
