@@ -6,11 +6,12 @@
 // by the update indicators; every column that the next layer shares with the previous one is read
 // only after that write-back, so the result is that of writing each layer back before the next
 // one reads. This decoder does exactly that, one layer at a time, in two passes over the Zc check
-// nodes in steps of kLanes: the reads (variable-to-check values and the three minima, kept in
-// registers across the edges of the layer) and the write-back.
+// nodes in steps of one vector register: the reads (variable-to-check values and the three minima,
+// kept in registers across the edges of the layer) and the write-back.
 //
 // Data layout: every per-check-node quantity is a contiguous array over the Zc check nodes of a
-// layer, read and written kLanes int16 lanes at a time; lanes beyond Zc are computed and ignored.
+// layer, read and written a register of int16 lanes at a time (8 with SSE2, 16 with AVX2, 32 with
+// AVX-512); lanes beyond Zc are computed and ignored.
 #include "phy/coding/ldpc_decode.h"
 
 #include <algorithm>
@@ -28,13 +29,20 @@ namespace {
 
 constexpr int kZ = kLdpcDecMaxZc;
 constexpr int kW = kLdpcDecMaxRowWeight;
-constexpr int kLanes = 32;  // int16 check nodes per step: one AVX-512 register
-static_assert(kZ % kLanes == 0, "the lane steps tile the largest lifting size");
+constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-512 register
+static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
-// kLanes int16 or int8 values; operations on them compile to the instruction set of the function
-// they are inlined into (one register at AVX-512, two at AVX2, four at SSE2).
-typedef int16_t V16 __attribute__((vector_size(2 * kLanes)));
-typedef int8_t V8 __attribute__((vector_size(kLanes)));
+// The vectors of one instruction set: L int16 lanes (one register), and the type S in which the
+// edge signs are stored: bytes where the set widens and narrows them in one instruction
+// (AVX-512BW), else int16 lanes, which need no conversion.
+template <int L>
+struct Lanes {
+  static constexpr int kL = L;
+  typedef int16_t V __attribute__((vector_size(2 * L)));
+  typedef uint16_t U __attribute__((vector_size(2 * L)));
+  typedef int8_t V8 __attribute__((vector_size(L)));
+  static constexpr bool kByteSigns = L == kMaxLanes;
+};
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
 // by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. Each block is
@@ -48,7 +56,7 @@ int16_t colRot[kLdpcDecMaxCols];
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int8_t edgeSign[kLdpcDecMaxEdges][kZ];
+alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // bytes in the first half with AVX-512
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
 // (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
@@ -71,7 +79,6 @@ bool shiftReady[2][kLiftSetN][kLiftSizeN];
 // Constants of one decoding call, derived from nrLdpcDecPara.
 struct DecCfg {
   int Zc;
-  int chunks;  // lane steps covering Zc
   int16_t appMin, appMax;
   int16_t msgMax;
   int normFactor;
@@ -153,32 +160,74 @@ inline int8_t minStar(int8_t a, int8_t b, const DecCfg& c) {
 }
 
 // Unaligned vector loads and stores.
-[[gnu::always_inline]] inline void load(V16& v, const int16_t* p) { std::memcpy(&v, p, sizeof v); }
-[[gnu::always_inline]] inline void store(int16_t* p, const V16& v) { std::memcpy(p, &v, sizeof v); }
-[[gnu::always_inline]] inline void splat(V16& v, int16_t x) {
-  alignas(64) int16_t t[kLanes];
-  for (int z = 0; z < kLanes; z++) t[z] = x;
+template <typename V>
+[[gnu::always_inline]] inline void load(V& v, const void* p) {
+  std::memcpy(&v, p, sizeof v);
+}
+template <typename V>
+[[gnu::always_inline]] inline void store(void* p, const V& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+template <typename Ln>
+[[gnu::always_inline]] inline void splat(typename Ln::V& v, int16_t x) {
+  alignas(64) int16_t t[Ln::kL];
+  for (int z = 0; z < Ln::kL; z++) t[z] = x;
   load(v, t);
 }
 // Values kept as signed 8-bit: truncated to 8 bits and sign-extended again.
-[[gnu::always_inline]] inline void wrap8(V16& v) {
-  v = __builtin_convertvector(__builtin_convertvector(v, V8), V16);
+template <typename Ln>
+[[gnu::always_inline]] inline void wrap8(typename Ln::V& v) {
+  v = reinterpret_cast<typename Ln::V>(reinterpret_cast<typename Ln::U>(v) << 8) >> 8;
 }
+// Edge signs (0 or -1) of one step.
+template <typename Ln>
+[[gnu::always_inline]] inline void loadSigns(typename Ln::V& v, const int16_t* row, int z0) {
+  if constexpr (Ln::kByteSigns) {
+    typename Ln::V8 b;
+    load(b, reinterpret_cast<const int8_t*>(row) + z0);
+    v = __builtin_convertvector(b, typename Ln::V);
+  } else {
+    load(v, row + z0);
+  }
+}
+template <typename Ln>
+[[gnu::always_inline]] inline void storeSigns(int16_t* row, int z0, const typename Ln::V& v) {
+  if constexpr (Ln::kByteSigns) {
+    store(reinterpret_cast<int8_t*>(row) + z0, __builtin_convertvector(v, typename Ln::V8));
+  } else {
+    store(row + z0, v);
+  }
+}
+
+// Where the lane loops of one layer read and write: per edge the column block at the edge's
+// relative shift, the column block itself and the edge's signs. Held in locals, which the byte
+// stores of the signs cannot alias, so that nothing is reloaded inside the loops.
+struct LayerPtrs {
+  const int16_t* x[kW];
+  int16_t* app[kW];
+  int16_t* sign[kW];
+  int weight;
+  int layer;
+  int Zc;
+  int chunks;  // lane steps covering Zc
+};
 
 // The read pass of a layer: for every edge m and check node, remove the check-to-variable message
 // of the previous iteration from the APP value x read at the edge's relative shift, and fold the
 // result v into the three smallest magnitudes (strict comparisons: the first of equal minima
 // keeps the index); then normalise the minima into the layer's row words. min3 is kept only for
 // the min* correction.
-template <bool kFirst, bool kMin3>
-[[gnu::always_inline]] inline void readLanes(const LayerJob& j, const DecCfg& c) {
-  int16_t* r1 = rowMin1[j.layer];
-  int16_t* r2 = rowMin2[j.layer];
-  int16_t* ri = rowIdx[j.layer];
+template <typename Ln, bool kFirst, bool kMin3>
+[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c) {
+  using V16 = typename Ln::V;
+  constexpr int kLanes = Ln::kL;
+  int16_t* r1 = rowMin1[q.layer];
+  int16_t* r2 = rowMin2[q.layer];
+  int16_t* ri = rowIdx[q.layer];
   V16 cap, nf;
-  splat(cap, c.msgMax);
-  splat(nf, static_cast<int16_t>(c.normFactor));
-  for (int k = 0; k < c.chunks; k++) {
+  splat<Ln>(cap, c.msgMax);
+  splat<Ln>(nf, static_cast<int16_t>(c.normFactor));
+  for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
     V16 old1{}, old2{}, oldIdx{};
     if constexpr (!kFirst) {
@@ -187,13 +236,12 @@ template <bool kFirst, bool kMin3>
       load(oldIdx, ri + z0);
     }
     V16 min1 = cap, min2 = cap, min3 = cap, idx{}, sgn{}, edge{};
-    for (int m = 0; m < j.weight; m++, edge += 1) {
+    for (int m = 0; m < q.weight; m++, edge += 1) {
       V16 v;
-      load(v, appMem[j.col[m]] + j.rel[m] + z0);
+      load(v, q.x[m] + z0);
       if constexpr (!kFirst) {
-        V8 s8;
-        std::memcpy(&s8, edgeSign[j.edge0 + m] + z0, sizeof s8);
-        const V16 oldNeg = __builtin_convertvector(s8, V16);
+        V16 oldNeg;
+        loadSigns<Ln>(oldNeg, q.sign[m], z0);
         const V16 old = oldIdx == edge ? old2 : old1;
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v -= (old ^ oldNeg) - oldNeg;
@@ -232,8 +280,8 @@ template <bool kFirst, bool kMin3>
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
     V16 n1 = (min1 * nf) >> 5;
     V16 n2 = (min2 * nf) >> 5;
-    wrap8(n1);
-    wrap8(n2);
+    wrap8<Ln>(n1);
+    wrap8<Ln>(n2);
     store(r1 + z0, n1);
     store(r2 + z0, n2);
     store(ri + z0, idx);
@@ -245,33 +293,34 @@ template <bool kFirst, bool kMin3>
 // APP values go into the column blocks, which stay rotated by the shift of this layer's edge.
 // The lane steps run from the last to the first, so that the copy of the first step is stored
 // after the lanes beyond Zc of the last one, which overlap it.
-[[gnu::always_inline]] inline void writeLanes(const LayerJob& j, const DecCfg& c) {
-  const int16_t* r1 = rowMin1[j.layer];
-  const int16_t* r2 = rowMin2[j.layer];
-  const int16_t* ri = rowIdx[j.layer];
+template <typename Ln>
+[[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c) {
+  using V16 = typename Ln::V;
+  constexpr int kLanes = Ln::kL;
+  const int16_t* r1 = rowMin1[q.layer];
+  const int16_t* r2 = rowMin2[q.layer];
+  const int16_t* ri = rowIdx[q.layer];
   V16 lo, hi;
-  splat(lo, c.appMin);
-  splat(hi, c.appMax);
-  for (int k = c.chunks - 1; k >= 0; k--) {
+  splat<Ln>(lo, c.appMin);
+  splat<Ln>(hi, c.appMax);
+  for (int k = q.chunks - 1; k >= 0; k--) {
     const int z0 = k * kLanes;
     V16 sp, n1, n2, idx, edge{};
     load(sp, layerSgn + z0);
     load(n1, r1 + z0);
     load(n2, r2 + z0);
     load(idx, ri + z0);
-    for (int m = 0; m < j.weight; m++, edge += 1) {
+    for (int m = 0; m < q.weight; m++, edge += 1) {
       V16 v;
       load(v, layerV[m] + z0);
       const V16 neg = sp ^ (v < 0);
-      const V8 s8 = __builtin_convertvector(neg, V8);
-      std::memcpy(edgeSign[j.edge0 + m] + z0, &s8, sizeof s8);
+      storeSigns<Ln>(q.sign[m], z0, neg);
       const V16 mag = idx == edge ? n2 : n1;
       V16 app = v + ((mag ^ neg) - neg);
       app = app < lo ? lo : app;
       app = app > hi ? hi : app;
-      int16_t* dst = appMem[j.col[m]];
-      store(dst + z0, app);
-      store(dst + c.Zc + z0, app);
+      store(q.app[m] + z0, app);
+      store(q.app[m] + q.Zc + z0, app);
     }
   }
 }
@@ -292,23 +341,35 @@ template <bool kFirst, bool kMin3>
   for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
 }
 
-template <bool kFirst, bool kMin3>
+template <typename Ln, bool kFirst, bool kMin3>
 [[gnu::always_inline]] inline void layerLanes(const LayerJob& j, const DecCfg& c) {
-  readLanes<kFirst, kMin3>(j, c);
-  writeLanes(j, c);
+  LayerPtrs q;
+  q.weight = j.weight;
+  q.layer = j.layer;
+  q.Zc = c.Zc;
+  q.chunks = (c.Zc + Ln::kL - 1) / Ln::kL;
+  for (int m = 0; m < j.weight; m++) {
+    q.app[m] = appMem[j.col[m]];
+    q.x[m] = q.app[m] + j.rel[m];
+    q.sign[m] = edgeSign[j.edge0 + m];
+  }
+  readLanes<Ln, kFirst, kMin3>(q, c);
+  writeLanes<Ln>(q, c);
 }
 
+template <int L>
 [[gnu::always_inline]] inline void layerAny(const LayerJob& j, const DecCfg& c) {
+  using Ln = Lanes<L>;
   if (c.minStar) {
     if (j.first)
-      layerLanes<true, true>(j, c);
+      layerLanes<Ln, true, true>(j, c);
     else
-      layerLanes<false, true>(j, c);
+      layerLanes<Ln, false, true>(j, c);
   } else {
     if (j.first)
-      layerLanes<true, false>(j, c);
+      layerLanes<Ln, true, false>(j, c);
     else
-      layerLanes<false, false>(j, c);
+      layerLanes<Ln, false, false>(j, c);
   }
 }
 
@@ -316,14 +377,15 @@ template <bool kFirst, bool kMin3>
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
 using LoadFn = void (*)(int16_t*, const int32_t*, int, int, int);
 
-void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny(j, c); }
+// Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
+void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
 void loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) { loadLanes(d, s, n, Zc, f); }
 #ifdef VELTRA_X86_VARIANTS
-VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny(j, c); }
+VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
 VELTRA_TARGET_AVX2 void loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
   loadLanes(d, s, n, Zc, f);
 }
-VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) { layerAny(j, c); }
+VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) { layerAny<32>(j, c); }
 VELTRA_TARGET_AVX512 void loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
   loadLanes(d, s, n, Zc, f);
 }
@@ -465,7 +527,6 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 
   DecCfg c;
   c.Zc = Zc;
-  c.chunks = (Zc + kLanes - 1) / kLanes;
   const int appWidth = std::clamp<int>(p.appWidth, 2, 15);
   const int msgWidth = std::clamp<int>(p.msgWidth, 2, 8);
   const int fracBits = std::min<int>(p.fracBits, 3);
@@ -490,28 +551,37 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   std::memset(colRot, 0, sizeof(colRot));
   lastSkipped = false;
 
-  // The first 2*Zc systematic bits are punctured (LLR 0), as are columns beyond the N inputs.
-  for (int col = 0; col < cols; col++) {
-    const int first = (col - 2) * Zc;
-    const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
-    loadFn(appMem[col], llr + (n > 0 ? first : 0), n, Zc, fracBits);
-  }
-
   // A layer whose degree-one parity column holds only zeros computes v = 0 on that edge in every
   // iteration: min1 = 0, so its messages to all other columns have magnitude 0 and their APP
   // values pass through unchanged (the column's own APP takes a message of at most 128 in
   // magnitude and gives it back next time, exact while appWidth >= 9 keeps it unsaturated; with
   // the min* correction min*(0, x) = 0 for every x the msgWidth allows but 127). Such a layer is
   // skipped; its column's APP memory is then no longer maintained.
+  const bool skipping = p.skipSilentLayers == 1 && appWidth >= 9 && !(c.minStar && msgWidth >= 8);
+  // Columns with inputs; the first 2*Zc systematic bits are punctured (LLR 0), as are columns
+  // beyond the N inputs. A degree-one column beyond them is not even loaded when its layer is
+  // skipped: nothing else reads it.
+  const int dataCols = std::min(cols, 2 + (N + Zc - 1) / Zc);
+  bool loaded[kLdpcDecMaxCols];
+  std::fill(loaded, loaded + cols, true);
+  if (skipping)
+    for (int l = 0; l < sch->numLayers; l++)
+      if (sch->degOneCol[l] >= dataCols) loaded[sch->degOneCol[l]] = false;
+  for (int col = 0; col < cols; col++) {
+    if (!loaded[col]) continue;
+    const int first = (col - 2) * Zc;
+    const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
+    loadFn(appMem[col], llr + (n > 0 ? first : 0), n, Zc, fracBits);
+  }
   bool run[kLdpcDecMaxLayers];
-  const bool skipExact = appWidth >= 9 && !(c.minStar && msgWidth >= 8);
   layersRun = 0;
   for (int l = 0; l < sch->numLayers; l++) {
     run[l] = true;
     const int dc = sch->degOneCol[l];
-    if (p.skipSilentLayers == 1 && skipExact && dc >= 0) {
+    if (skipping && dc >= 0) {
       int16_t any = 0;
-      for (int z = 0; z < Zc; z++) any |= appMem[dc][z];
+      if (loaded[dc])
+        for (int z = 0; z < Zc; z++) any |= appMem[dc][z];
       run[l] = any != 0;
     }
     layersRun = static_cast<uint8_t>(layersRun + run[l]);
@@ -520,7 +590,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them.
   lastSkipped = layersRun < sch->numLayers;
   if (lastSkipped) {
-    lastDataCols = std::min(cols, 2 + (N + Zc - 1) / Zc);
+    lastDataCols = dataCols;
     for (int col = 0; col < lastDataCols; col++)
       std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
     lastCfg = c;

@@ -1,5 +1,5 @@
 // Systematic LDPC encoding (TS 38.212 5.3.2) on byte lanes: every column vector of Zc bits is
-// held as Zc bytes of 0/1, and each row sum is accumulated kBytes lanes at a time in a register
+// held as Zc bytes of 0/1, and each row sum is accumulated one register of lanes at a time
 // over the shifted column vectors of the row, then stored once. The lane loops are written once
 // and compiled for the baseline instruction set and for AVX2 and AVX-512, picked at run time.
 #include "phy/coding/ldpc_encode.h"
@@ -19,10 +19,15 @@ namespace {
 constexpr int kMaxZc = 384;
 constexpr int kMaxRows = kBg1Rows;
 constexpr int kMaxCols = kBg1Cols;
-constexpr int kBytes = 64;  // byte lanes per step: one AVX-512 register
-static_assert(kMaxZc % kBytes == 0, "the lane steps tile the largest lifting size");
+constexpr int kMaxBytes = 64;  // byte lanes per step at most: one AVX-512 register
+static_assert(kMaxZc % kMaxBytes == 0, "the lane steps tile the largest lifting size");
 
-typedef uint8_t VB __attribute__((vector_size(kBytes)));
+// L byte lanes: one register of the instruction set (16 SSE2, 32 AVX2, 64 AVX-512).
+template <int L>
+struct ByteLanes {
+  static constexpr int kL = L;
+  typedef uint8_t V __attribute__((vector_size(L)));
+};
 
 // Structure of the four core parity columns, indexed (bg - 1) * 8 + iLS: which closed form solves
 // rows 0..3 for them (TS 38.212 Tables 5.3.2-2/-3 differ per set in those columns).
@@ -76,7 +81,7 @@ const LiftedGraph& liftedGraph(int bg, int iLS, int zc) {
 
 // Every column vector of Zc bits is held as bytes twice in a row, so that the vector cyclically
 // shifted by s is the contiguous span starting at s. Lane steps may run past Zc (up to the next
-// multiple of kBytes); those lanes are never used.
+// multiple of the register width); those lanes are never used.
 alignas(64) uint8_t gVec[kMaxCols][2 * kMaxZc];
 alignas(64) uint8_t gLambda[4][kMaxZc];
 alignas(64) uint8_t gSigma[2 * kMaxZc];
@@ -94,22 +99,25 @@ struct EncJob {
   int parityCols;  // 0 ... rows
 };
 
-[[gnu::always_inline]] inline void loadVec(VB& v, const uint8_t* p) {
+template <typename V>
+[[gnu::always_inline]] inline void loadVec(V& v, const uint8_t* p) {
   std::memcpy(&v, p, sizeof v);
 }
-[[gnu::always_inline]] inline void storeVec(uint8_t* p, const VB& v) {
+template <typename V>
+[[gnu::always_inline]] inline void storeVec(uint8_t* p, const V& v) {
   std::memcpy(p, &v, sizeof v);
 }
 
 // Sum over GF(2) of blocks begin..end-1 of the graph, each one its column vector shifted (TS 38.212
 // 5.3.2: the identity cyclically shifted right by P_ij picks bit (z + P_ij) mod Zc for check z).
 // dst gets Zc lanes rounded up to a whole step.
+template <typename Ln>
 [[gnu::always_inline]] inline void rowSumLanes(uint8_t* dst, const LiftedGraph& g, int begin,
                                                int end, int zc) {
-  for (int z0 = 0; z0 < zc; z0 += kBytes) {
-    VB acc{};
+  for (int z0 = 0; z0 < zc; z0 += Ln::kL) {
+    typename Ln::V acc{};
     for (int b = begin; b < end; b++) {
-      VB x;
+      typename Ln::V x;
       loadVec(x, gVec[g.blocks[b].col] + g.blocks[b].shift + z0);
       acc ^= x;
     }
@@ -126,12 +134,13 @@ struct EncJob {
 inline void duplicate(uint8_t* v, int zc) { std::memcpy(v + zc, v, zc); }
 
 // Parity bits of the job into gParity (and the core parity into gVec for the extension rows).
+template <typename Ln>
 [[gnu::always_inline]] inline void parityLanes(const EncJob& j) {
   const LiftedGraph& g = *j.g;
   const int zc = j.zc;
   const int kb = j.kb;
   if (j.parityCols <= 0) return;
-  for (int i = 0; i < 4; i++) rowSumLanes(gLambda[i], g, g.rowStart[i], g.sysEnd[i], zc);
+  for (int i = 0; i < 4; i++) rowSumLanes<Ln>(gLambda[i], g, g.rowStart[i], g.sysEnd[i], zc);
   xorLanes(gSigma, gLambda[0], gLambda[1], zc);
   xorLanes(gSigma, gSigma, gLambda[2], zc);
   xorLanes(gSigma, gSigma, gLambda[3], zc);
@@ -182,11 +191,11 @@ inline void duplicate(uint8_t* v, int zc) { std::memcpy(v + zc, v, zc); }
   // Extension parity: each row's own identity block equals the sum of its other blocks. The
   // lanes of a row beyond Zc land in the next row's place, which is written after it.
   for (int i = 4; i < 4 + std::min(j.parityCols - 4, g.rows - 4); i++)
-    rowSumLanes(gParity + i * zc, g, g.rowStart[i], g.rowStart[i + 1], zc);
+    rowSumLanes<Ln>(gParity + i * zc, g, g.rowStart[i], g.rowStart[i + 1], zc);
 }
 
 // The whole encoding for one element type: systematic vectors in, parity, codeword out.
-template <typename T>
+template <int L, typename T>
 [[gnu::always_inline]] inline void encodeLanes(T* codeBlock, T* codeword, const EncJob& j) {
   const int zc = j.zc;
   const int K = j.kb * zc;
@@ -199,7 +208,7 @@ template <typename T>
     for (int z = n; z < zc; z++) v[z] = 0;
     duplicate(v, zc);
   }
-  parityLanes(j);
+  parityLanes<ByteLanes<L>>(j);
 
   // TS 38.212 5.3.2: filler bits are marked -1 and the first 2*Zc systematic bits punctured.
   for (int k = j.Kp; k < K; k++) codeBlock[k] = -1;
@@ -211,16 +220,16 @@ template <typename T>
 
 template <typename T>
 void encodePlain(T* codeBlock, T* codeword, const EncJob& j) {
-  encodeLanes(codeBlock, codeword, j);
+  encodeLanes<16>(codeBlock, codeword, j);
 }
 #ifdef VELTRA_X86_VARIANTS
 template <typename T>
 VELTRA_TARGET_AVX2 void encodeAvx2(T* codeBlock, T* codeword, const EncJob& j) {
-  encodeLanes(codeBlock, codeword, j);
+  encodeLanes<32>(codeBlock, codeword, j);
 }
 template <typename T>
 VELTRA_TARGET_AVX512 void encodeAvx512(T* codeBlock, T* codeword, const EncJob& j) {
-  encodeLanes(codeBlock, codeword, j);
+  encodeLanes<64>(codeBlock, codeword, j);
 }
 #endif
 
@@ -232,7 +241,7 @@ constexpr EncodeFn<T> kEncodeFns[kNrCpuLevels] = {encodePlain<T>,
 #ifdef VELTRA_X86_VARIANTS
                                                   encodeAvx2<T>, encodeAvx512<T>
 #else
-                                                   nullptr, nullptr
+                                                  nullptr, nullptr
 #endif
 };
 
