@@ -45,9 +45,9 @@ struct Lanes {
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
-// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. Each block is
-// stored twice in a row (appMem[c][Zc + j] = appMem[c][j]), so that a block read at any relative
-// shift r is the contiguous run appMem[c] + r.
+// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. The first values
+// of a block are repeated after it (appMem[c][Zc + j] = appMem[c][j] for j below the relative
+// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r.
 alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
@@ -99,6 +99,7 @@ struct LayerJob {
   bool first;  // first iteration: no check-to-variable message yet
   uint8_t col[kW];
   int16_t rel[kW];
+  int16_t dup[kW];  // leading values of the column block its next read needs repeated after Zc
 };
 
 template <int Rows, int Cols>
@@ -206,6 +207,7 @@ struct LayerPtrs {
   const int16_t* x[kW];
   int16_t* app[kW];
   int16_t* sign[kW];
+  int dup[kW];
   int weight;
   int layer;
   int Zc;
@@ -291,8 +293,9 @@ template <typename Ln, bool kFirst, bool kMin3>
 
 // The write-back of a layer: the check-to-variable signs become the edge signs, and the updated
 // APP values go into the column blocks, which stay rotated by the shift of this layer's edge.
-// The lane steps run from the last to the first, so that the copy of the first step is stored
-// after the lanes beyond Zc of the last one, which overlap it.
+// Only the leading values that the column's next read wraps around to are stored a second time,
+// after Zc. The lane steps run from the last to the first, so that the copy of the first step is
+// stored after the lanes beyond Zc of the last one, which overlap it.
 template <typename Ln>
 [[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c) {
   using V16 = typename Ln::V;
@@ -320,7 +323,7 @@ template <typename Ln>
       app = app < lo ? lo : app;
       app = app > hi ? hi : app;
       store(q.app[m] + z0, app);
-      store(q.app[m] + q.Zc + z0, app);
+      if (z0 < q.dup[m]) store(q.app[m] + q.Zc + z0, app);
     }
   }
 }
@@ -352,6 +355,7 @@ template <typename Ln, bool kFirst, bool kMin3>
     q.app[m] = appMem[j.col[m]];
     q.x[m] = q.app[m] + j.rel[m];
     q.sign[m] = edgeSign[j.edge0 + m];
+    q.dup[m] = j.dup[m];
   }
   readLanes<Ln, kFirst, kMin3>(q, c);
   writeLanes<Ln>(q, c);
@@ -396,9 +400,32 @@ constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, nullptr, nullptr};
 constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, nullptr, nullptr};
 #endif
 
+// For every edge of the layers marked in `run`: the relative shift at which the next edge that
+// reads the same column (in the next iteration for a column's last edge) reads it.
+void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* run, int Zc,
+               int16_t* nextRel) {
+  int16_t first[kLdpcDecMaxCols], last[kLdpcDecMaxCols];
+  std::fill(first, first + kLdpcDecMaxCols, -1);
+  std::fill(last, last + kLdpcDecMaxCols, -1);
+  for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
+    if (!run[l]) continue;
+    for (int m = 0; m < sch.rowWeight[l]; m++) {
+      const int c = sch.edge[e + m].col;
+      if (last[c] >= 0)
+        nextRel[last[c]] = static_cast<int16_t>((shifts[e + m] - shifts[last[c]] + Zc) % Zc);
+      else
+        first[c] = static_cast<int16_t>(e + m);
+      last[c] = static_cast<int16_t>(e + m);
+    }
+  }
+  for (int c = 0; c < kLdpcDecMaxCols; c++)
+    if (last[c] >= 0)
+      nextRel[last[c]] = static_cast<int16_t>((shifts[first[c]] - shifts[last[c]] + Zc) % Zc);
+}
+
 // One iteration: every layer marked in `run`, in layer order.
-void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* run, bool first,
-                  LayerFn layerFn, const DecCfg& c) {
+void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
+                  const bool* run, bool first, LayerFn layerFn, const DecCfg& c) {
   LayerJob j;
   j.first = first;
   for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
@@ -415,6 +442,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const boo
       colRot[col] = shifts[e + m];
       j.col[m] = static_cast<uint8_t>(col);
       j.rel[m] = static_cast<int16_t>(r);
+      j.dup[m] = nextRel[e + m];
     }
     layerFn(j, c);
   }
@@ -428,12 +456,20 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const boo
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   int16_t undecided = 0;
   for (int k = 0, c = 0; k < Kp; c++) {
-    // Codeword bit b of the block sits at (b - rotation) mod Zc.
-    const int16_t* x = appMem[c] + (Zc - colRot[c]) % Zc;
+    // Codeword bit b of the block sits at (b - rotation) mod Zc: the stored block from there to
+    // its end, then from its start.
+    const int start = (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
-    for (int b = 0; b < n; b++) {
+    const int head = std::min(n, Zc - start);
+    const int16_t* x = appMem[c] + start;
+    for (int b = 0; b < head; b++) {
       hardBits[k + b] = x[b] < 0;
       undecided |= static_cast<int16_t>(x[b] == 0);
+    }
+    x = appMem[c];
+    for (int b = head; b < n; b++) {
+      hardBits[k + b] = x[b - head] < 0;
+      undecided |= static_cast<int16_t>(x[b - head] == 0);
     }
     k += n;
   }
@@ -490,8 +526,10 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
       std::memcpy(appMem[col] + Zc, appMem[col], sizeof(int16_t) * Zc);
     }
     const LayerFn layerFn = nrCpuPick(kLayerFns);
+    int16_t nextRel[kLdpcDecMaxEdges];
+    nextReads(*lastSch, lastShifts, all, Zc, nextRel);
     for (int it = 0; it < iterUsed; it++)
-      runIteration(*lastSch, lastShifts, all, it == 0, layerFn, lastCfg);
+      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn, lastCfg);
     lastSkipped = false;
   }
   const int32_t n = std::min(count, lastCols * Zc);
@@ -598,9 +636,11 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
     lastShifts = shifts;
   }
 
+  int16_t nextRel[kLdpcDecMaxEdges];
+  nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    runIteration(*sch, shifts, run, it == 0, layerFn, c);
+    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, c);
     if (p.etEnable == 1 && it >= p.minIter && hardDecisionCrc(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
