@@ -82,8 +82,10 @@ uint8_t nrLdpcDecSetLanes(uint8_t widest);
 // For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
 // 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number
 // written: count, at most the codeword length with its punctured bits (68 or 52 times Zc).
-// The column of a skipped layer (see skipSilentLayers) is not maintained: its values stay the
-// input 0 instead of the messages the full sweep would leave there; every other column is exact.
+// A decoding that skipped layers (see skipSilentLayers) does not maintain the APP memory of their
+// degree-one columns (it keeps the input 0 there); every other column is exact. For those columns
+// to read as the full sweep leaves them, this call first decodes the saved input of such a
+// decoding again with every layer, for the iterations it used (a slow path, for probes only).
 int32_t nrLdpcDecApp(int16_t* app, int32_t count);
 
 // Layers the last nrLdpcDecode call ran per iteration (numLayers unless layers were skipped).

@@ -657,3 +657,21 @@ TEST_F(LdpcDecode, AppMemoryAfterSkippingReadsAsTheFullSweep) {
     EXPECT_EQ(appSkip, appFull) << "bg " << +bg;
   }
 }
+
+// The degree-one column of every extension row is its own parity column kb + row, appearing in
+// no other row; the four core rows have none.
+TEST(LdpcDecSchedule, ExtensionLayersNameTheirDegreeOneParityColumn) {
+  for (uint8_t bg = 1; bg <= 2; bg++) {
+    const NrLdpcDecSchedule* s = nrLdpcDecSchedule(bg);
+    const int kb = bg == 1 ? 22 : 10;
+    for (int l = 0; l < s->numLayers; l++) {
+      const int row = s->layerRow[l];
+      EXPECT_EQ(s->degOneCol[l], row < 4 ? -1 : kb + row) << "bg " << +bg << " layer " << l;
+      if (row < 4) continue;
+      for (int other = 0; other < s->numLayers; other++) {
+        const int32_t v = bg == 1 ? gnrLdpcBg1[0][other][kb + row] : gnrLdpcBg2[0][other][kb + row];
+        EXPECT_EQ(v >= 0, other == row) << "bg " << +bg << " row " << other;
+      }
+    }
+  }
+}
