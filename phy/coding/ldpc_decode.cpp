@@ -32,9 +32,9 @@ constexpr int kW = kLdpcDecMaxRowWeight;
 constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-512 register
 static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
-// The vectors of one instruction set: L int16 lanes (one register), and the type S in which the
-// edge signs are stored: bytes where the set widens and narrows them in one instruction
-// (AVX-512BW), else int16 lanes, which need no conversion.
+// The vectors of one instruction set: L int16 lanes (one register). Edge signs are stored as
+// bytes where the set widens and narrows them in one instruction (AVX-512BW), else as int16
+// lanes, which need no conversion.
 template <int L>
 struct Lanes {
   static constexpr int kL = L;
