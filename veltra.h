@@ -24,6 +24,7 @@
 #include "phy/coding/polar_code.h"
 #include "phy/coding/polar_decode.h"
 #include "phy/coding/polar_encode.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/pdcch_map.h"
