@@ -1,0 +1,70 @@
+// "NbTxView": the transmitted slot as the last gNbTx left it in gnrNbTxBuf, the resource grid
+// (magnitude per OFDM symbol and subcarrier, PDSCH data, DMRS and the configured CORESET) and the
+// spectrum of the waveform.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QPointF>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+#include <vector>
+
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineSeries;
+class QValueAxis;
+
+// What a resource element of the transmit grid carries.
+enum class NrGridRe : uint8_t { kEmpty = 0, kData = 1, kDmrs = 2 };
+
+// A copy of the transmitted slot, taken while no action runs.
+struct NrTxSlotModel {
+  bool valid = false;  // a slot has been transmitted in this process
+  int scN = 0;         // carrier subcarriers, 12 per RB
+  int symN = 0;        // OFDM symbols per slot
+  std::vector<float>
+      magnitude;               // |grid value| per (symbol, subcarrier) at l * scN + k, 1.0 = Q10 1
+  std::vector<NrGridRe> kind;  // what each element carries, same indexing
+  struct Region {
+    int firstSym, symN, firstSc, scN;
+  };
+  std::vector<Region> coresets;  // configured CORESET regions (no PDCCH is sent)
+  int pdschFirstSc = 0;          // subcarrier range of the PDSCH entries, for the zoomed view
+  int pdschScN = 0;
+  QVector<QPointF> spectrum;  // (offset from the carrier centre in kHz, power in dB re the peak)
+  QString summary;
+};
+
+// Reads gnrNbConfig and gnrNbTxBuf; call only while no action runs.
+NrTxSlotModel nrTxSlotModel();
+
+// The resource grid drawn one pixel per resource element: x = OFDM symbol, y = subcarrier (0 at
+// the top); empty elements are kGridEmptyColour.
+QImage nrTxGridImage(const NrTxSlotModel& m);
+extern const QRgb kGridEmptyColour;
+
+class CNbTxViewDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CNbTxViewDlg(QWidget* parent = nullptr);
+  // Takes a new copy of the transmitted slot; call only while no action runs.
+  void refresh();
+  const NrTxSlotModel& model() const { return model_; }
+  QLineSeries* spectrumSeries() const { return spectrum_; }
+
+ private:
+  class GridWidget;
+  void applyRange();
+  NrTxSlotModel model_;
+  QLabel* summary_;
+  GridWidget* grid_;
+  QComboBox* range_;
+  QChartView* chartView_;
+  QLineSeries* spectrum_;
+  QValueAxis* freqAxis_;
+  QValueAxis* powAxis_;
+};
