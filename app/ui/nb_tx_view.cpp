@@ -23,7 +23,8 @@ namespace {
 
 constexpr QRgb kDmrsColour = qRgb(0xe6, 0x55, 0x0d);
 constexpr QRgb kCoresetColour = qRgb(0x1b, 0x9e, 0x3e);
-constexpr double kSpectrumFloorDb = -150.0;  // float waveform: bins below this are rounding noise
+constexpr QRgb kCoresetTint = qRgb(0xd2, 0xee, 0xd8);
+constexpr double kSpectrumFloorDb = -140.0;  // float waveform: bins below this are rounding noise
 constexpr int kMaxPdsch = 10;                // capacity of pdschCfg
 constexpr int kZoomMarginRb = 4;             // RBs shown on either side of the PDSCH when zoomed
 
@@ -46,6 +47,14 @@ QRgb reColour(NrGridRe kind, float mag, float dataMax) {
     default:
       return kGridEmptyColour;
   }
+}
+
+// Whether symbol l of subcarriers [a, b) touches a CORESET region.
+bool inCoreset(const NrTxSlotModel& m, int l, int a, int b) {
+  for (const NrTxSlotModel::Region& r : m.coresets)
+    if (l >= r.firstSym && l < r.firstSym + r.symN && a < r.firstSc + r.scN && b > r.firstSc)
+      return true;
+  return false;
 }
 
 float dataMaxOf(const NrTxSlotModel& m) {
@@ -84,7 +93,7 @@ QVector<QPointF> slotSpectrum(const NrNbConfig& cfg, const NrNbTxBuf& buf) {
     const double p = power[static_cast<uint32_t>((f + static_cast<int>(n)) % static_cast<int>(n))];
     const double db =
         p > 0 ? std::max(10.0 * std::log10(p / peak), kSpectrumFloorDb) : kSpectrumFloorDb;
-    out.append(QPointF(static_cast<double>(f) * cfg.cellCfg.scs, db));
+    out.append(QPointF(static_cast<double>(f) * cfg.cellCfg.scs / 1000.0, db));
   }
   return out;
 }
@@ -273,12 +282,15 @@ class CNbTxViewDlg::GridWidget : public QWidget {
           if (m.kind[i] > kind) kind = m.kind[i];
           if (m.kind[i] == NrGridRe::kData) mag = std::max(mag, m.magnitude[i]);
         }
-        img.setPixel(l, y, reColour(kind, mag, dataMax));
+        // Empty elements of a CORESET are tinted; what the PDSCH sends there stays visible.
+        QRgb colour = reColour(kind, mag, dataMax);
+        if (kind == NrGridRe::kEmpty && inCoreset(m, l, a, b)) colour = kCoresetTint;
+        img.setPixel(l, y, colour);
       }
     }
     p.drawImage(plot, img);
 
-    // CORESET regions: outlined, lightly filled.
+    // CORESET regions: outlined.
     const double symW = static_cast<double>(plot.width()) / m.symN;
     const double scH = static_cast<double>(plot.height()) / scN_;
     for (const NrTxSlotModel::Region& r : m.coresets) {
@@ -287,9 +299,6 @@ class CNbTxViewDlg::GridWidget : public QWidget {
       QRectF box(plot.left() + r.firstSym * symW, top, r.symN * symW, bot - top);
       box = box.intersected(QRectF(plot));
       if (box.isEmpty()) continue;
-      QColor fill(kCoresetColour);
-      fill.setAlpha(50);
-      p.fillRect(box, fill);
       p.setPen(QPen(QColor(kCoresetColour), 2, Qt::DashLine));
       p.drawRect(box.adjusted(1, 1, -1, -1));
     }
@@ -347,8 +356,8 @@ CNbTxViewDlg::CNbTxViewDlg(QWidget* parent) : QDialog(parent) {
   QLabel* legend = new QLabel(
       QStringLiteral("<span style='color:#08306b'>&#9632;</span> PDSCH data (darker = larger "
                      "magnitude) &nbsp; <span style='color:#e6550d'>&#9632;</span> DMRS &nbsp; "
-                     "<span style='color:#1b9e3e'>&#9633;</span> CORESET (configured, no PDCCH "
-                     "sent)"),
+                     "<span style='color:#1b9e3e'>&#9633;</span> CORESET (configured; no PDCCH "
+                     "is sent)"),
       this);
   legend->setWordWrap(true);
 
@@ -373,11 +382,17 @@ CNbTxViewDlg::CNbTxViewDlg(QWidget* parent) : QDialog(parent) {
   chart->addSeries(spectrum_);
   chart->legend()->hide();
   freqAxis_ = new QValueAxis;
-  freqAxis_->setTitleText(QStringLiteral("frequency offset from the carrier centre (kHz)"));
+  freqAxis_->setTitleText(QStringLiteral("offset from the carrier centre (MHz)"));
   freqAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  freqAxis_->setTickType(QValueAxis::TicksDynamic);
+  freqAxis_->setTickAnchor(0);
+  freqAxis_->setTickInterval(5);
   powAxis_ = new QValueAxis;
   powAxis_->setTitleText(QStringLiteral("power (dB re peak)"));
   powAxis_->setLabelFormat(QStringLiteral("%.0f"));
+  powAxis_->setTickType(QValueAxis::TicksDynamic);
+  powAxis_->setTickAnchor(0);
+  powAxis_->setTickInterval(20);
   chart->addAxis(freqAxis_, Qt::AlignBottom);
   chart->addAxis(powAxis_, Qt::AlignLeft);
   spectrum_->attachAxis(freqAxis_);
@@ -412,7 +427,7 @@ void CNbTxViewDlg::refresh() {
     freqAxis_->setRange(model_.spectrum.first().x(), model_.spectrum.last().x());
     double lo = 0;
     for (const QPointF& pt : model_.spectrum) lo = std::min(lo, pt.y());
-    powAxis_->setRange(std::floor(lo / 10.0) * 10.0, 5.0);
+    powAxis_->setRange(std::floor(lo / 20.0) * 20.0, 10.0);
   } else {
     freqAxis_->setRange(-1, 1);
     powAxis_->setRange(-100, 5);

@@ -34,7 +34,7 @@ struct NrTxSlotModel {
   std::vector<Region> coresets;  // configured CORESET regions (no PDCCH is sent)
   int pdschFirstSc = 0;          // subcarrier range of the PDSCH entries, for the zoomed view
   int pdschScN = 0;
-  QVector<QPointF> spectrum;  // (offset from the carrier centre in kHz, power in dB re the peak)
+  QVector<QPointF> spectrum;  // (offset from the carrier centre in MHz, power in dB re the peak)
   QString summary;
 };
 

@@ -138,6 +138,15 @@ CUeRxViewDlg::CUeRxViewDlg(QWidget* parent) : QDialog(parent) {
   constY_->setTitleText(QStringLiteral("Q"));
   cc->addAxis(constX_, Qt::AlignBottom);
   cc->addAxis(constY_, Qt::AlignLeft);
+  // The ideal points as rings under the received ones.
+  ideal_ = new QScatterSeries;
+  ideal_->setName(QStringLiteral("ideal"));
+  ideal_->setMarkerSize(11);
+  ideal_->setColor(Qt::transparent);
+  ideal_->setBorderColor(QColor(0x60, 0x60, 0x60));
+  cc->addSeries(ideal_);
+  ideal_->attachAxis(constX_);
+  ideal_->attachAxis(constY_);
   for (int l = 0; l < kMaxLayerSeries; l++) {
     QScatterSeries* s = new QScatterSeries;
     s->setName(QStringLiteral("layer %1").arg(l));
@@ -149,15 +158,6 @@ CUeRxViewDlg::CUeRxViewDlg(QWidget* parent) : QDialog(parent) {
     s->attachAxis(constY_);
     layers_.append(s);
   }
-  ideal_ = new QScatterSeries;
-  ideal_->setName(QStringLiteral("ideal"));
-  ideal_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-  ideal_->setMarkerSize(4);
-  ideal_->setColor(Qt::black);
-  ideal_->setBorderColor(Qt::black);
-  cc->addSeries(ideal_);
-  ideal_->attachAxis(constX_);
-  ideal_->attachAxis(constY_);
   constView_ = new QChartView(cc, this);
   constView_->setRenderHint(QPainter::Antialiasing);
   constView_->setMinimumSize(380, 380);
@@ -173,8 +173,10 @@ CUeRxViewDlg::CUeRxViewDlg(QWidget* parent) : QDialog(parent) {
   hc->addSeries(hist_);
   hc->legend()->hide();
   QValueAxis* hx = new QValueAxis;
-  hx->setRange(kSoftBitMin - 0.5, kSoftBitMin + kSoftBitBins - 0.5);
-  hx->setTickCount(9);
+  hx->setRange(kSoftBitMin - 0.5, kSoftBitMin + kSoftBitBins + 0.5);
+  hx->setTickType(QValueAxis::TicksDynamic);
+  hx->setTickAnchor(0);
+  hx->setTickInterval(8);
   hx->setLabelFormat(QStringLiteral("%.0f"));
   hx->setTitleText(QStringLiteral("soft bit value (positive = bit 0)"));
   histY_ = new QValueAxis;
@@ -199,13 +201,11 @@ CUeRxViewDlg::CUeRxViewDlg(QWidget* parent) : QDialog(parent) {
   QSplitter* right = new QSplitter(Qt::Vertical, this);
   right->addWidget(histView_);
   right->addWidget(table_);
-  right->setStretchFactor(0, 3);
-  right->setStretchFactor(1, 2);
+  right->setSizes({420, 200});
   QSplitter* split = new QSplitter(Qt::Horizontal, this);
   split->addWidget(constView_);
   split->addWidget(right);
-  split->setStretchFactor(0, 1);
-  split->setStretchFactor(1, 1);
+  split->setSizes({560, 590});
 
   QVBoxLayout* all = new QVBoxLayout(this);
   all->addWidget(summary_);

@@ -52,9 +52,9 @@ QPushButton* button(const char* caption, QWidget* parent) {
   return b;
 }
 
-QLabel* arrow(const char* text, QWidget* parent) {
+QLabel* arrow(const char* text, QWidget* parent, Qt::Alignment align = Qt::AlignCenter) {
   QLabel* l = new QLabel(QLatin1String(text), parent);
-  l->setAlignment(Qt::AlignCenter);
+  l->setAlignment(align | Qt::AlignVCenter);
   return l;
 }
 
@@ -108,22 +108,24 @@ CVeltra_GUIDlg::CVeltra_GUIDlg(bool echo, QWidget* parent) : QDialog(parent) {
   status_ = new QLabel(QStringLiteral("Ready"), this);
   status_->setObjectName(QStringLiteral("statusLine"));
 
-  // Downlink row: gNbTx ==>>>> nrUeRx, then the long arrow towards the UE side; the views of what
-  // was sent and received below; the uplink row with its return arrow under them.
+  // Downlink row: gNbTx ==>>>> nrUeRx, then the long arrow towards the UE side, the views of what
+  // was sent and received below; the uplink row nrUeTx ==>>>> gNbRx fed by the return arrow
+  // from the UE's transmit configuration, its view below.
   QGridLayout* flow = new QGridLayout;
   flow->addWidget(txButton_, 0, 0);
   flow->addWidget(arrow(kArrow, this), 0, 1);
   flow->addWidget(rxButton_, 0, 2);
-  flow->addWidget(arrow(kLongArrow, this), 0, 3);
+  flow->addWidget(arrow(kLongArrow, this, Qt::AlignLeft), 0, 3);
   flow->addWidget(nbTxViewButton_, 1, 0);
   flow->addWidget(ueRxViewButton_, 1, 2);
-  flow->addWidget(nbRx, 2, 0);
-  flow->addWidget(arrow(kArrow, this), 2, 1);
-  flow->addWidget(ueTx, 2, 2);
-  flow->addWidget(arrow(kReturnArrow, this), 2, 3);
-  flow->addWidget(ueTxView, 3, 2);
+  flow->addWidget(ueTx, 3, 0);
+  flow->addWidget(arrow(kArrow, this), 3, 1);
+  flow->addWidget(nbRx, 3, 2);
+  flow->addWidget(arrow(kReturnArrow, this, Qt::AlignLeft), 3, 3);
+  flow->addWidget(ueTxView, 4, 0);
+  flow->setRowMinimumHeight(2, 12);
   flow->setColumnStretch(3, 1);
-  flow->setRowStretch(4, 1);
+  flow->setRowStretch(5, 1);
 
   QGridLayout* grid = new QGridLayout;
   grid->addWidget(cfgTabs_, 0, 0, 3, 1);

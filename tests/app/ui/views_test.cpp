@@ -123,11 +123,12 @@ void ViewsTest::spectrumIsConfinedToTheAllocatedSubcarriers() {
   QCOMPARE(int{c.carrierCfg.zeroScUsed}, 1);
   const NrPdschCfg& d = c.pdschCfg[0];
   const double half = 6.0 * c.carrierCfg.nrb;
-  const double lo = (kScPerRb * d.rbIdx[0] - half) * c.cellCfg.scs;
-  const double hi = (kScPerRb * (d.rbIdx[d.rbN - 1] + 1) - 1 - half) * c.cellCfg.scs;
+  const double lo = (kScPerRb * d.rbIdx[0] - half) * c.cellCfg.scs / 1000.0;  // MHz
+  const double hi = (kScPerRb * (d.rbIdx[d.rbN - 1] + 1) - 1 - half) * c.cellCfg.scs / 1000.0;
   double inMin = 0, outMax = -1e9;
+  const double eps = 1e-6;
   for (const QPointF& p : pts) {
-    if (p.x() >= lo && p.x() <= hi)
+    if (p.x() >= lo - eps && p.x() <= hi + eps)
       inMin = std::min(inMin, p.y());
     else
       outMax = std::max(outMax, p.y());
