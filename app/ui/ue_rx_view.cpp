@@ -163,8 +163,10 @@ CUeRxViewDlg::CUeRxViewDlg(QWidget* parent) : QDialog(parent) {
   constView_->setMinimumSize(380, 380);
 
   // Soft-bit histogram as a filled step curve.
-  histUpper_ = new QLineSeries;
-  hist_ = new QAreaSeries(histUpper_);
+  // The area series does not own its curve: the curve is its child, gone with it.
+  hist_ = new QAreaSeries;
+  histUpper_ = new QLineSeries(hist_);
+  hist_->setUpperSeries(histUpper_);
   hist_->setName(QStringLiteral("soft bits"));
   hist_->setColor(QColor(0x6b, 0xae, 0xd6));
   hist_->setBorderColor(QColor(0x08, 0x51, 0x9c));
