@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/slot_setup.h"
 #include "config/nr_config.h"
+#include "phy/common/dmrs.h"
 #include "phy/ofdm/fft.h"
 #include "phy/tx/pdsch_tx.h"
 
@@ -115,7 +117,7 @@ QString modulationName(uint32_t qm) {
 
 }  // namespace
 
-NrTxSlotModel nrTxSlotModel() {
+NrTxSlotModel nrTxSlotModel(int port) {
   NrTxSlotModel m;
   const NrNbConfig& cfg = gnrNbConfig;
   if (!cfg.cfgDone) {
@@ -123,13 +125,17 @@ NrTxSlotModel nrTxSlotModel() {
     return m;
   }
   m.valid = true;
+  m.portN = nrSlotAntennaPorts(&cfg);
+  m.port = std::clamp(port, 0, m.portN - 1);
+  const NrNbTxBuf& buf = m.port == 0 ? gnrNbTxBuf : gnrNbTxBuf1;
   m.symN = kSymbolsPerSlot;
   m.scN = kScPerRb * std::min<int>(cfg.carrierCfg.nrb, kMaxRb);
   const size_t cells = static_cast<size_t>(m.symN) * m.scN;
   m.magnitude.assign(cells, 0.0f);
   m.kind.assign(cells, NrGridRe::kEmpty);
 
-  // Where each PDSCH entry that the chain can place sends its DMRS.
+  // Where each PDSCH entry that the chain can place sends the DMRS of this port: under identity
+  // precoding port v carries layer v and the CDM group of that layer's DMRS port.
   std::vector<uint8_t> dmrs(cells, 0);
   int scLo = m.scN, scHi = -1;
   QString pdschText;
@@ -139,6 +145,10 @@ NrTxSlotModel nrTxSlotModel() {
     if (nrPdschTxCheck(&d)) continue;
     NrPdschLayout lay;
     nrPdschLayout(&d, &lay);
+    const bool sent = m.port < d.layerN && d.dmrsEn == 1;
+    const uint16_t groupSc =
+        sent ? nrDmrsGroupSc(d.dmrsType, nrDmrsCdmGroup(d.dmrsType, nrDmrsLayerPort(&d, m.port)))
+             : 0;
     QString dmrsSyms;
     for (int l = 0; l < kSymbolsPerSlot; l++) {
       if (!lay.dchDmrsSym[l]) continue;
@@ -146,7 +156,7 @@ NrTxSlotModel nrTxSlotModel() {
       for (int r = 0; r < d.rbN; r++)
         for (int k = 0; k < kScPerRb; k++) {
           const int sc = kScPerRb * d.rbIdx[r] + k;
-          if (lay.dchDmrsSc[k] && sc < m.scN) dmrs[static_cast<size_t>(l) * m.scN + sc] = 1;
+          if (((groupSc >> k) & 1) && sc < m.scN) dmrs[static_cast<size_t>(l) * m.scN + sc] = 1;
         }
     }
     for (int r = 0; r < d.rbN; r++) {
@@ -174,7 +184,7 @@ NrTxSlotModel nrTxSlotModel() {
   }
 
   for (int l = 0; l < m.symN; l++) {
-    const int32_t* row = gnrNbTxBuf.nbTxGrid[l];
+    const int32_t* row = buf.nbTxGrid[l];
     for (int k = 0; k < m.scN; k++) {
       const int32_t v = row[k];
       if (v == 0) continue;
@@ -211,13 +221,17 @@ NrTxSlotModel nrTxSlotModel() {
     }
   }
 
-  m.spectrum = slotSpectrum(cfg, gnrNbTxBuf);
-  m.summary = QStringLiteral("Slot %1 of SFN %2: carrier %3 RBs at %4 kHz, FFT size %5.\n")
+  m.spectrum = slotSpectrum(cfg, buf);
+  m.summary = QStringLiteral(
+                  "Slot %1 of SFN %2: carrier %3 RBs at %4 kHz, FFT size %5; antenna port %6 of "
+                  "%7.\n")
                   .arg(cfg.slotIdx)
                   .arg(cfg.sfn)
                   .arg(cfg.carrierCfg.nrb)
                   .arg(cfg.carrierCfg.scs)
-                  .arg(cfg.cellCfg.fftSize) +
+                  .arg(cfg.cellCfg.fftSize)
+                  .arg(m.port)
+                  .arg(m.portN) +
               pdschText + coresetText;
   m.summary = m.summary.trimmed();
   return m;
@@ -353,6 +367,10 @@ CNbTxViewDlg::CNbTxViewDlg(QWidget* parent) : QDialog(parent) {
   range_->setObjectName(QStringLiteral("range"));
   range_->addItem(QStringLiteral("PDSCH RBs"));
   range_->addItem(QStringLiteral("Whole carrier"));
+  port_ = new QComboBox(this);
+  port_->setObjectName(QStringLiteral("port"));
+  port_->addItem(QStringLiteral("antenna port 0"));
+  port_->addItem(QStringLiteral("antenna port 1"));
   QLabel* legend = new QLabel(
       QStringLiteral("<span style='color:#08306b'>&#9632;</span> PDSCH data (darker = larger "
                      "magnitude) &nbsp; <span style='color:#e6550d'>&#9632;</span> DMRS &nbsp; "
@@ -367,6 +385,7 @@ CNbTxViewDlg::CNbTxViewDlg(QWidget* parent) : QDialog(parent) {
   QHBoxLayout* top = new QHBoxLayout;
   top->addWidget(new QLabel(QStringLiteral("Resource grid, subcarriers:"), gridPane));
   top->addWidget(range_);
+  top->addWidget(port_);
   top->addStretch();
   gl->addLayout(top);
   gl->addWidget(grid_, 1);
@@ -412,12 +431,21 @@ CNbTxViewDlg::CNbTxViewDlg(QWidget* parent) : QDialog(parent) {
   all->addWidget(split, 1);
 
   connect(range_, &QComboBox::currentIndexChanged, this, &CNbTxViewDlg::applyRange);
+  connect(port_, &QComboBox::activated, this, &CNbTxViewDlg::showPort);
   resize(1150, 640);
   refresh();
 }
 
+void CNbTxViewDlg::showPort(int port) {
+  port_->setCurrentIndex(port);
+  refresh();
+}
+
 void CNbTxViewDlg::refresh() {
-  model_ = nrTxSlotModel();
+  model_ = nrTxSlotModel(port_->currentIndex());
+  // The second port exists only in a two-layer slot.
+  port_->setVisible(model_.portN == 2);
+  port_->setCurrentIndex(model_.port);
   summary_->setText(model_.summary);
   grid_->setModel(&model_);
   applyRange();

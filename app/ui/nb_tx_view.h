@@ -20,9 +20,11 @@ class QValueAxis;
 // What a resource element of the transmit grid carries.
 enum class NrGridRe : uint8_t { kEmpty = 0, kData = 1, kDmrs = 2 };
 
-// A copy of the transmitted slot, taken while no action runs.
+// A copy of one antenna port of the transmitted slot, taken while no action runs.
 struct NrTxSlotModel {
   bool valid = false;  // a slot has been transmitted in this process
+  int port = 0;        // the antenna port shown (layer `port` under identity precoding)
+  int portN = 0;       // antenna ports of the slot, 1 or 2
   int scN = 0;         // carrier subcarriers, 12 per RB
   int symN = 0;        // OFDM symbols per slot
   std::vector<float>
@@ -38,8 +40,9 @@ struct NrTxSlotModel {
   QString summary;
 };
 
-// Reads gnrNbConfig and gnrNbTxBuf; call only while no action runs.
-NrTxSlotModel nrTxSlotModel();
+// Reads gnrNbConfig and the grid and waveform of antenna port `port` (gnrNbTxBuf, gnrNbTxBuf1);
+// call only while no action runs.
+NrTxSlotModel nrTxSlotModel(int port = 0);
 
 // The resource grid drawn one pixel per resource element: x = OFDM symbol, y = subcarrier (0 at
 // the top); empty elements are kGridEmptyColour.
@@ -55,6 +58,8 @@ class CNbTxViewDlg : public QDialog {
   void refresh();
   const NrTxSlotModel& model() const { return model_; }
   QLineSeries* spectrumSeries() const { return spectrum_; }
+  // Shows antenna port `port` (0 or 1) of a two-port slot.
+  void showPort(int port);
 
  private:
   class GridWidget;
@@ -63,6 +68,7 @@ class CNbTxViewDlg : public QDialog {
   QLabel* summary_;
   GridWidget* grid_;
   QComboBox* range_;
+  QComboBox* port_;
   QChartView* chartView_;
   QLineSeries* spectrum_;
   QValueAxis* freqAxis_;

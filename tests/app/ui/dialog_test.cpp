@@ -22,6 +22,7 @@
 
 #include "app/ui/about_dlg.h"
 #include "app/ui/cfg_pages.h"
+#include "app/ui/veltra_gui_app.h"
 #include "tests/app/ui/ui_test_util.h"
 #include "tests/test_util.h"
 
@@ -65,6 +66,7 @@ class DialogTest : public QObject {
   void closingWhileAnActionRunsWaitsForIt();
   void destroyingWhileAnActionRunsWaitsForIt();
   void okClosesTheDialog();
+  void commandLineFixesTheSlotOrIsRefused();
 };
 
 void DialogTest::init() {
@@ -390,6 +392,43 @@ void DialogTest::okClosesTheDialog() {
   QTest::mouseClick(buttonOf(dlg, "OK"), Qt::LeftButton);
   QVERIFY(!dlg.isVisible());
   QCOMPARE(dlg.result(), int{QDialog::Accepted});
+}
+
+// The options the console program takes: -C, --slot, --seed; anything else is a usage error
+// (exit code 2) before the dialog opens.
+void DialogTest::commandLineFixesTheSlotOrIsRefused() {
+  ScopedTempDir dir;
+  const QString prog = QStringLiteral("veltra-gui");
+  QVERIFY(mkdir("sub", 0700) == 0);
+  writeWholeFile("sub/one.yaml", "pdsch:\n  - {mcs: 5, layers: 1}\n");
+  writeWholeFile("sub/bad.yaml", "pdsch: [\n");
+  struct Case {
+    QStringList args;
+    int exit;
+  };
+  const Case refused[] = {
+      {{prog, QStringLiteral("gNbTx")}, 2},
+      {{prog, QStringLiteral("--nope")}, 2},
+      {{prog, QStringLiteral("--seed"), QStringLiteral("x")}, 2},
+      {{prog, QStringLiteral("-C"), QStringLiteral("missing-dir")}, 2},
+      {{prog, QStringLiteral("--slot"), QStringLiteral("sub/missing.yaml")}, 2},
+      {{prog, QStringLiteral("--slot"), QStringLiteral("sub/bad.yaml")}, 2},
+  };
+  for (const Case& c : refused) {
+    int got = 0;
+    captureConsole([&] { got = nrGuiStartUp(c.args); });
+    QVERIFY2(got == c.exit, qPrintable(c.args.join(QLatin1Char(' '))));
+  }
+  QVERIFY(!QDir::currentPath().endsWith(QStringLiteral("/sub")));
+  // -C first, then the slot file relative to the new working directory.
+  clearBenchRecords();
+  QCOMPARE(nrGuiStartUp({prog, QStringLiteral("-C"), QStringLiteral("sub"),
+                         QStringLiteral("--slot"), QStringLiteral("one.yaml")}),
+           -1);
+  QVERIFY(QDir::currentPath().endsWith(QStringLiteral("/sub")));
+  QCOMPARE(int{gnrNbConfig.cfgDone}, 1);
+  QCOMPARE(int{gnrNbConfig.pdschCfg[0].mcs}, 5);
+  QVERIFY(chdir("..") == 0);
 }
 
 QTEST_MAIN(DialogTest)

@@ -8,28 +8,33 @@
 #include <cmath>
 #include <vector>
 
+#include "app/slot_setup.h"
 #include "app/ui/nb_tx_view.h"
 #include "app/ui/ue_rx_view.h"
+#include "phy/common/dmrs.h"
 #include "phy/tx/pdsch_tx.h"
 #include "tests/app/ui/ui_test_util.h"
 #include "tests/test_util.h"
 
 namespace {
 
-// What each element of the carrier's grid carries, from the PDSCH entry's layout: data on every
-// allocated symbol except the DMRS symbols' no-data subcarriers, DMRS on the DMRS subcarriers of
-// every DMRS symbol.
-std::vector<NrGridRe> expectedGrid(const NrNbConfig& c) {
+// What each element of antenna port `port`'s grid carries, from the PDSCH entry's layout: data
+// of layer `port` on every allocated symbol except the DMRS symbols' no-data subcarriers, the DMRS
+// of the layer's port on its CDM group's subcarriers of every DMRS symbol.
+std::vector<NrGridRe> expectedGrid(const NrNbConfig& c, int port = 0) {
   const int scN = kScPerRb * c.carrierCfg.nrb;
   std::vector<NrGridRe> g(static_cast<size_t>(kSymbolsPerSlot) * scN, NrGridRe::kEmpty);
   const NrPdschCfg& d = c.pdschCfg[0];
+  if (port >= d.layerN) return g;
   NrPdschLayout lay;
   nrPdschLayout(&d, &lay);
+  const uint16_t groupSc =
+      nrDmrsGroupSc(d.dmrsType, nrDmrsCdmGroup(d.dmrsType, nrDmrsLayerPort(&d, port)));
   for (int l = 0; l < kSymbolsPerSlot; l++)
     for (int r = 0; r < d.rbN; r++)
       for (int k = 0; k < kScPerRb; k++) {
         const size_t i = static_cast<size_t>(l) * scN + kScPerRb * d.rbIdx[r] + k;
-        if (lay.dchDmrsSym[l] && lay.dchDmrsSc[k])
+        if (lay.dchDmrsSym[l] && ((groupSc >> k) & 1))
           g[i] = NrGridRe::kDmrs;
         else if (l >= lay.startSym && l <= lay.lastSym &&
                  !(lay.dchDmrsSym[l] && lay.dchNoDataSc[k]))
@@ -37,6 +42,29 @@ std::vector<NrGridRe> expectedGrid(const NrNbConfig& c) {
       }
   return g;
 }
+
+// Compares the view's model of one port with the expected grid; returns the data elements.
+int checkGrid(const NrTxSlotModel& m, const std::vector<NrGridRe>& want) {
+  if (m.kind.size() != want.size()) return -1;
+  int data = 0;
+  for (size_t i = 0; i < want.size(); i++) {
+    if (m.kind[i] != want[i] || (m.magnitude[i] > 0) != (want[i] != NrGridRe::kEmpty)) {
+      qWarning("port %d: symbol %d subcarrier %d differs", m.port, int(i / m.scN), int(i % m.scN));
+      return -1;
+    }
+    data += want[i] == NrGridRe::kData;
+  }
+  return data;
+}
+
+// Two layers on two antenna ports (identity precoding): DMRS type 2, ports 1002 and 1003 sharing
+// CDM group 1, no data beside the DMRS.
+const char kTwoLayerSlot[] =
+    "pdsch:\n"
+    "  - {mcsTable: 1, mcs: 16, layers: 2, rbs: [10, 30], symbolStart: 1, symbolCount: 13,\n"
+    "     dmrs: {type: 2, firstSymbol: 2, additionalPositions: [9], ports: [1002, 1003],\n"
+    "            cdmGroupsWithoutData: 3}}\n"
+    "cell: {antennaPorts: 2}\n";
 
 double distanceToNearest(const QPointF& p, const QVector<QPointF>& ideal) {
   double best = 1e9;
@@ -56,6 +84,7 @@ class ViewsTest : public QObject {
   void receiveViewHoldsOnePointPerDataReAndTheVerdicts();
   void receiveViewShowsAFailedDecode();
   void viewsOpenBeforeAnyActionAndFollowTheActions();
+  void twoLayerSlotShowsEachPortAndEachLayer();
 };
 
 void ViewsTest::init() { clearBenchRecords(); }
@@ -75,15 +104,8 @@ void ViewsTest::gridViewShowsExactlyThePdschAndDmrsElements() {
   QCOMPARE(m.symN, kSymbolsPerSlot);
   QCOMPARE(m.scN, kScPerRb * 106);
   const std::vector<NrGridRe> want = expectedGrid(gnrNbConfig);
-  QCOMPARE(m.kind.size(), want.size());
-  int data = 0, dmrs = 0;
-  for (size_t i = 0; i < want.size(); i++) {
-    QVERIFY2(m.kind[i] == want[i],
-             qPrintable(QStringLiteral("symbol %1 subcarrier %2").arg(i / m.scN).arg(i % m.scN)));
-    QCOMPARE(m.magnitude[i] > 0, want[i] != NrGridRe::kEmpty);
-    data += want[i] == NrGridRe::kData;
-    dmrs += want[i] == NrGridRe::kDmrs;
-  }
+  const int data = checkGrid(m, want);
+  const int dmrs = static_cast<int>(std::count(want.begin(), want.end(), NrGridRe::kDmrs));
   QVERIFY(data > 0 && dmrs > 0);
   // The drawn grid: an element is painted exactly when it carries something.
   const QImage img = nrTxGridImage(m);
@@ -244,6 +266,47 @@ void ViewsTest::viewsOpenBeforeAnyActionAndFollowTheActions() {
   QTRY_VERIFY(!dlg.nbTxView());
   QTest::mouseClick(buttonOf(dlg, "NbTxView"), Qt::LeftButton);
   QVERIFY(dlg.nbTxView() && dlg.nbTxView()->model().valid);
+}
+
+void ViewsTest::twoLayerSlotShowsEachPortAndEachLayer() {
+  ScopedTempDir dir;
+  writeWholeFile("two_layers.yaml", kTwoLayerSlot);
+  QVERIFY(nrSlotSetup("two_layers.yaml", false, 0));
+  QCOMPARE(int{gnrNbConfig.pdschCfg[0].layerN}, 2);
+  CVeltra_GUIDlg dlg(false);
+  dlg.show();
+  CLICK_AND_WAIT(dlg, "gNbTx");
+  CLICK_AND_WAIT(dlg, "nrUeRx");
+  QVERIFY(nrDlschDecLastReport()->tbOk);
+
+  QTest::mouseClick(buttonOf(dlg, "NbTxView"), Qt::LeftButton);
+  CNbTxViewDlg* tx = dlg.nbTxView();
+  QVERIFY(tx);
+  int dataPerPort[2] = {};
+  for (int port : {0, 1}) {
+    tx->showPort(port);
+    const NrTxSlotModel& m = tx->model();
+    QCOMPARE(m.portN, 2);
+    QCOMPARE(m.port, port);
+    dataPerPort[port] = checkGrid(m, expectedGrid(gnrNbConfig, port));
+    QVERIFY2(dataPerPort[port] > 0, qPrintable(QString::number(port)));
+    QCOMPARE(m.spectrum.size(), int{gnrNbConfig.cellCfg.fftSize});
+  }
+  QCOMPARE(dataPerPort[0], dataPerPort[1]);
+
+  // One constellation per layer, each with one point per data RE of its port.
+  QTest::mouseClick(buttonOf(dlg, "UeRxView"), Qt::LeftButton);
+  CUeRxViewDlg* rx = dlg.ueRxView();
+  QVERIFY(rx);
+  QCOMPARE(rx->model().layerN, 2);
+  for (int v : {0, 1}) {
+    QVERIFY(rx->layerSeries()[v]->isVisible());
+    QCOMPARE(static_cast<int>(rx->layerSeries()[v]->count()), dataPerPort[v]);
+    for (const QPointF& p : rx->layerSeries()[v]->points())
+      QVERIFY(distanceToNearest(p, rx->model().ideal) < 0.5 / std::sqrt(42.0));
+  }
+  for (int r = 0; r < rx->verdictTable()->rowCount(); r++)
+    QCOMPARE(rx->verdictTable()->item(r, 2)->text(), QStringLiteral("OK"));
 }
 
 QTEST_MAIN(ViewsTest)
