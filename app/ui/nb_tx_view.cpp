@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "app/slot_setup.h"
+#include "app/ui/modulation_name.h"
 #include "config/nr_config.h"
 #include "phy/common/dmrs.h"
 #include "phy/ofdm/fft.h"
@@ -100,21 +101,6 @@ QVector<QPointF> slotSpectrum(const NrNbConfig& cfg, const NrNbTxBuf& buf) {
   return out;
 }
 
-QString modulationName(uint32_t qm) {
-  switch (qm) {
-    case 2:
-      return QStringLiteral("QPSK");
-    case 4:
-      return QStringLiteral("16QAM");
-    case 6:
-      return QStringLiteral("64QAM");
-    case 8:
-      return QStringLiteral("256QAM");
-    default:
-      return QStringLiteral("Qm %1").arg(qm);
-  }
-}
-
 }  // namespace
 
 NrTxSlotModel nrTxSlotModel(int port) {
@@ -172,7 +158,7 @@ NrTxSlotModel nrTxSlotModel(int port) {
                      .arg(lay.startSym)
                      .arg(lay.lastSym)
                      .arg(d.mcs)
-                     .arg(modulationName(d.Qm))
+                     .arg(nrModulationName(d.Qm))
                      .arg(d.layerN)
                      .arg(d.tbSize)
                      .arg(d.dmrsType)

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/ui/modulation_name.h"
 #include "config/nr_config.h"
 #include "phy/rx/pdsch_rx.h"
 #include "phy/tx/modulate.h"
@@ -22,21 +23,6 @@ namespace {
 
 constexpr int kMaxLayerSeries = kMaxLayers;
 const QColor kLayerColour[kMaxLayerSeries] = {QColor(0x21, 0x66, 0xac), QColor(0xb2, 0x18, 0x2b)};
-
-QString modulationName(uint32_t qm) {
-  switch (qm) {
-    case 2:
-      return QStringLiteral("QPSK");
-    case 4:
-      return QStringLiteral("16QAM");
-    case 6:
-      return QStringLiteral("64QAM");
-    case 8:
-      return QStringLiteral("256QAM");
-    default:
-      return QStringLiteral("Qm %1").arg(qm);
-  }
-}
 
 // Every symbol of the modulation (TS 38.211 5.1), through the bench's own mapper.
 QVector<QPointF> idealPoints(uint32_t qm) {
@@ -107,7 +93,7 @@ NrRxSlotModel nrRxSlotModel() {
       QStringLiteral(
           "Last nrUeRx: %1, %2 layer(s), %3 data REs, G = %4 soft bits, TBS %5 bits, "
           "effective code rate %6%7.\n%8.")
-          .arg(modulationName(m.Qm))
+          .arg(nrModulationName(m.Qm))
           .arg(m.layerN)
           .arg(inputs / m.layerN)
           .arg(dch.codedBitN)
