@@ -9,7 +9,6 @@ namespace {
 uint32_t randState = 0;
 
 const uint8_t kAggrL[5] = {1, 2, 4, 8, 16};
-const uint16_t kCpPattern[14] = {10, 9, 9, 9, 9, 9, 9, 10, 9, 9, 9, 9, 9, 9};
 const uint16_t kCsiDensity[3] = {1, 2, 3};
 const uint16_t kCchIntrlv[3] = {2, 3, 6};
 const uint16_t kCsiSymbolPattern[4] = {0x88, 0x111, 0x55, 0xAA};
@@ -186,7 +185,8 @@ void nrGenDefaultSlotCfg() {
   if (fftSize < 128) fftSize = 128;
   c.cellCfg.fftSize = fftSize;
   c.cellCfg.fftLen = fftSize;
-  for (int k = 0; k < kSymbolsPerSlot; k++) c.cellCfg.cpLen[k] = kCpPattern[k] * (fftSize / 128);
+  for (int k = 0; k < kSymbolsPerSlot; k++)
+    c.cellCfg.cpLen[k] = kCpPattern[k] * (fftSize / kCpPatternRefFft);
 
   c.ssbCfg.scsCfg = c.carrierCfg.scs;
   c.ssbCfg.start_Subcarrier = (nrRandDraw() % 10) * 12;
