@@ -1,8 +1,10 @@
 #include "config/config_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "config/console.h"
@@ -25,7 +27,10 @@ constexpr int kMaxCoresetDuration = 3;
 const int16_t kSysDefaults28[10] = {2, 1, 1000, 1000, 1000, 1000, 0, 6, 2, 0};
 const int16_t kSysDefaults38[31] = {0, 1, 0, 10, 38, 0, 48, 1, 0, 6, 2, 0,    0,    1,    13,  1,
                                     2, 2, 2, 2,  1,  1, 0,  0, 0, 0, 1, 1000, 1000, 1000, 1000};
-static_assert(kDefaults2From + 31 == kFullMainFile, "defaults end at the last main register");
+static_assert(kDefaultsFrom + static_cast<int>(std::size(kSysDefaults28)) == kDefaults2From,
+              "defaults are contiguous");
+static_assert(kDefaults2From + static_cast<int>(std::size(kSysDefaults38)) == kFullMainFile,
+              "defaults end at the last main register");
 
 // Register widths of the files: the main and com/cch files keep 16 bits, the dch file 32.
 enum class RegWidth { k16, k32 };
@@ -306,9 +311,9 @@ int32_t nrReadSysCfg(const char* path) {
   for (int i = 0; i < count; i++) sysRegData[i] = low16(regs[i]);
 
   if (count < kDefaultsFromShort)
-    for (int i = 0; i < 10; i++) sysRegData[kDefaultsFrom + i] = kSysDefaults28[i];
+    std::copy(std::begin(kSysDefaults28), std::end(kSysDefaults28), &sysRegData[kDefaultsFrom]);
   if (count < kDefaults2FromShort) {
-    for (int i = 0; i < 31; i++) sysRegData[kDefaults2From + i] = kSysDefaults38[i];
+    std::copy(std::begin(kSysDefaults38), std::end(kSysDefaults38), &sysRegData[kDefaults2From]);
   } else if (count >= kFullMainFile) {
     // The last register is the trailing copy of a file that ends in a line break.
     sysRegData[count - 1] = 0;
