@@ -11,7 +11,9 @@ const NrAction kNrActions[] = {
      "Reads:  nothing.\n"
      "Writes: nrNbTxData.dat   the waveform, one \"I,Q\" line per int16 sample (15 x N lines)\n"
      "        nrNbTxDataf.dat  the same waveform unrounded, raw little-endian float32 I,Q pairs\n"
+     "        nrNbTxData1.dat, nrNbTxDataf1.dat  antenna port 1 of a two-layer slot\n"
      "        EncCrcBuff.txt   the transport block and its CRC, one bit per line\n"
+     "        nrSlotCfg.yaml   the slot it sent (read it back with --slot)\n"
      "Prints: nothing when all goes well; \"Fail to open file: NAME!\" and a line on standard\n"
      "        error naming the file and the reason when an output cannot be written.\n"
      "Fails when a PDSCH entry cannot be sent, the slot cannot be modulated or a file cannot be\n"
@@ -19,9 +21,10 @@ const NrAction kNrActions[] = {
     {"nrUeRx", nrUeRx,
      "read nrNbTxData.dat, receive and decode the PDSCH with the transmitter's configuration",
      "Reads the waveform, sets the UE up from the transmitter's configuration of this process\n"
-     "(so it follows gNbTx on the same command line), demodulates, estimates and equalises the\n"
-     "channel, demaps soft bits and decodes every code block.\n"
-     "Reads:  nrNbTxData.dat (a regular file; samples it does not hold read as zero)\n"
+     "(so it follows gNbTx on the same command line, or --slot states the slot), demodulates,\n"
+     "estimates and equalises the channel, demaps soft bits and decodes every code block.\n"
+     "Reads:  nrNbTxData.dat (a regular file; samples it does not hold read as zero), and\n"
+     "        nrNbTxData1.dat for the second receive antenna of a two-antenna slot\n"
      "Writes: DecBuff.txt      the decoded transport block and its CRC, only when every code\n"
      "                         block checks (an older one is removed otherwise)\n"
      "        debugRe0.txt, debugIm0.txt, debugRe.txt, debugIm.txt, debugdchEQRe.txt,\n"

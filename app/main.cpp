@@ -1,5 +1,6 @@
-// Console front end: `veltra [-C DIR] ACTION...` runs the named actions in order, in one process,
-// in the working directory (or DIR). Exit code: 0 every action succeeded, 1 an action ran and
+// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION...` runs the named actions
+// in order, in one process, in the working directory (or DIR), on the default slot, another
+// seed's draw or a slot file. Exit code: 0 every action succeeded, 1 an action ran and
 // failed (the actions after it are not run), 2 usage error.
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/actions.h"
+#include "app/slot_setup.h"
 #include "config/console.h"
 
 #ifndef VELTRA_VERSION
@@ -28,7 +30,7 @@ const char kExitCodes[] =
     "  0  every action succeeded (nrUeRx: valid data and every code block's CRC checks)\n"
     "  1  an action ran and failed (a file, invalid data, a CRC failure); later actions do\n"
     "     not run\n"
-    "  2  usage error (unknown action, bad option, -C directory missing)\n";
+    "  2  usage error (unknown action, bad option, -C directory missing, slot file refused)\n";
 
 std::string footer() {
   std::string f = "Actions (run in the order given, in one process):\n";
@@ -58,8 +60,9 @@ int actionHelp(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); i++) {
     if (isHelpFlag(args[i]) || (i == 0 && args[i] == "help")) {
       help = true;
-    } else if (args[i] == "-C") {
-      i++;  // the directory argument
+    } else if (args[i] == "-C" || args[i] == "--directory" || args[i] == "--slot" ||
+               args[i] == "--seed") {
+      i++;  // the option's argument
     } else if (args[i].rfind("-", 0) != 0) {
       names.push_back(args[i]);
     }
@@ -94,6 +97,13 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("veltra ") + VELTRA_VERSION);
   std::string dir;
   app.add_option("-C,--directory", dir, "run the actions in DIR instead of the working directory");
+  std::string slotFile;
+  app.add_option("--slot", slotFile,
+                 "slot description (YAML) applied on top of the generator's draw; gNbTx writes "
+                 "the slot it sent to nrSlotCfg.yaml");
+  uint32_t seed = 0;
+  CLI::Option* seedOpt =
+      app.add_option("--seed", seed, "generator seed: draw another slot than the default one");
   std::vector<std::string> actions;
   app.add_option("actions", actions, "actions to run, e.g. gNbTx nrUeRx")
       ->required()
@@ -107,6 +117,12 @@ int main(int argc, char** argv) {
 
   if (!dir.empty() && chdir(dir.c_str()) != 0) {
     std::fprintf(stderr, "veltra: -C %s: %s\n", dir.c_str(), std::strerror(errno));
+    return kExitUsage;
+  }
+  // The slot is fixed before anything runs: a refused slot file is a usage error.
+  if (!nrSlotSetup(slotFile.empty() ? nullptr : slotFile.c_str(), seedOpt->count() > 0, seed)) {
+    nrConsoleFlush();
+    std::fprintf(stderr, "veltra: slot file %s refused; nothing run\n", slotFile.c_str());
     return kExitUsage;
   }
 

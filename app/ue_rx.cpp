@@ -12,25 +12,30 @@
 #include "phy/rx/pdsch_rx.h"
 
 namespace {
-const char kTxTextFile[] = "nrNbTxData.dat";
+// The waveform of receive antenna a: the transmitter's file of antenna port a.
+const char* const kTxTextFile[2] = {"nrNbTxData.dat", "nrNbTxData1.dat"};
 const char kDecFile[] = "DecBuff.txt";
 }  // namespace
 
 bool nrUeRx() {
   const uint32_t lostBefore = nrOutFileFailures();
-  // Samples the file does not hold (it cannot be read, or holds less than a slot) read as zero:
-  // an earlier slot's samples must not pass for this one's.
-  std::memset(ueFileSample, 0, sizeof(ueFileSample));
-  const int64_t got = nrSampleFileRead(ueFileSample, kSlotSampleCap, kTxTextFile);
-  bool ok = got >= 0;
+  // One waveform file per receive antenna (an identity channel from the transmitter's ports).
+  bool ok = true;
+  const int antennas = gnrNbConfig.cellCfg.antPortN >= 2 ? 2 : 1;
+  for (int a = 0; a < antennas; a++) {
+    // Samples the file does not hold (it cannot be read, or holds less than a slot) read as
+    // zero: an earlier slot's samples must not pass for this one's.
+    std::memset(ueFileSample, 0, sizeof(ueFileSample));
+    const int64_t got = nrSampleFileRead(ueFileSample, kSlotSampleCap, kTxTextFile[a]);
+    ok = ok && got >= 0;
 
-  // The UE knows the cell from the gNB's own record, not from a received DCI.
-  nrUeSetupFromNb(ueFileSample, 0);
-  uint32_t slotN = 15u * gnrCchMwItf.cellCfg.fftSize;
-  if (slotN > static_cast<uint32_t>(kSlotSampleCap)) slotN = kSlotSampleCap;
-  if (got >= 0 && static_cast<uint64_t>(got) < slotN) {
-    nrDiag("nrUeRx: %s holds %lld of the %u samples of a slot; the rest reads as zero\n",
-           kTxTextFile, static_cast<long long>(got), slotN);
+    // The UE knows the cell from the gNB's own record, not from a received DCI.
+    nrUeSetupFromNb(ueFileSample, static_cast<uint8_t>(a));
+    uint32_t slotN = 15u * gnrCchMwItf.cellCfg.fftSize;
+    if (slotN > static_cast<uint32_t>(kSlotSampleCap)) slotN = kSlotSampleCap;
+    if (got >= 0 && static_cast<uint64_t>(got) < slotN)
+      nrDiag("nrUeRx: %s holds %lld of the %u samples of a slot; the rest reads as zero\n",
+             kTxTextFile[a], static_cast<long long>(got), slotN);
   }
 
   NrDchMwItf* dch = &gnrDchMwItf;

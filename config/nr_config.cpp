@@ -13,6 +13,7 @@ int32_t dchRegData[23];
 uint32_t YpTable[3][20];
 
 NrNbTxBuf gnrNbTxBuf;
+NrNbTxBuf gnrNbTxBuf1;
 int32_t ueFileSample[kSlotSampleCap];
 int16_t ueRxSample[2][2][kSlotSampleCap];
 int16_t ueLlrBuf[kUeLlrCap];

@@ -150,6 +150,7 @@ struct NrPdschCfg {
   uint16_t dmrsPosExplicit;
   uint16_t dchDmrsOsPos;  // bit k = DMRS on symbol k
   uint16_t dchDmrsRePos;  // bit k = DMRS on subcarrier k of an RB
+  uint8_t mcsTable;       // 1: TS 38.214 Table 5.1.3.1-1; anything else Table 5.1.3.1-2
 };
 
 struct NrCsiRsCfg {
@@ -290,8 +291,10 @@ extern int32_t dchRegData[23];
 // generator, read by the PDCCH paths.
 extern uint32_t YpTable[3][20];
 
-// Transmit grid and waveform: written by the transmit chains and the OFDM modulator.
+// Transmit grid and waveform: written by the transmit chains and the OFDM modulator. Antenna port
+// 0; gnrNbTxBuf1 is antenna port 1, which carries the second layer of a two-layer slot.
 extern NrNbTxBuf gnrNbTxBuf;
+extern NrNbTxBuf gnrNbTxBuf1;
 // Samples read from "nrNbTxData.dat" by the receive action; read by the UE set-up.
 extern int32_t ueFileSample[kSlotSampleCap];
 // Receive samples per port: real[30720] then imag[30720]; written by the UE set-up, read by the

@@ -7,6 +7,7 @@
 namespace {
 
 uint32_t randState = 0;
+uint32_t slotSeed = kSlotCfgSeed;  // the seed every nrGenDefaultSlotCfg call starts from
 
 const uint8_t kAggrL[5] = {1, 2, 4, 8, 16};
 const uint16_t kCsiDensity[3] = {1, 2, 3};
@@ -158,8 +159,22 @@ void nrGenDefaultSlotCfgIfNeeded(const NrNbConfig* cfg) {
   if (cfg->cfgDone != 1) nrGenDefaultSlotCfg();
 }
 
+void nrSetSlotCfgSeed(uint32_t seed) { slotSeed = seed; }
+uint32_t nrSlotCfgSeed() { return slotSeed; }
+
+void nrCellFftLayout(uint16_t nrb, NrCellCfg* cell) {
+  // Smallest power-of-two FFT that keeps the occupied band within 85 % of the sampling rate.
+  const uint32_t x = static_cast<uint32_t>(nrb * 12.0 / 0.85);
+  uint32_t fftSize = 1u << nrCeilLog2(x);
+  if (fftSize < 128) fftSize = 128;
+  cell->fftSize = static_cast<uint16_t>(fftSize);
+  cell->fftLen = static_cast<uint16_t>(fftSize);
+  for (int k = 0; k < kSymbolsPerSlot; k++)
+    cell->cpLen[k] = static_cast<uint16_t>(kCpPattern[k] * (fftSize / kCpPatternRefFft));
+}
+
 void nrGenDefaultSlotCfg() {
-  nrRandSeed(kSlotCfgSeed);
+  nrRandSeed(slotSeed);
   NrNbConfig& c = gnrNbConfig;
   if (c.cfgDone) return;
 
@@ -179,14 +194,7 @@ void nrGenDefaultSlotCfg() {
   c.cellCfg.antPortN = 1;
   c.cellCfg.scs = c.carrierCfg.scs;
 
-  // Smallest power-of-two FFT that keeps the occupied band within 85 % of the sampling rate.
-  const uint32_t x = static_cast<uint32_t>(c.carrierCfg.nrb * 12.0 / 0.85);
-  uint32_t fftSize = 1u << nrCeilLog2(x);
-  if (fftSize < 128) fftSize = 128;
-  c.cellCfg.fftSize = fftSize;
-  c.cellCfg.fftLen = fftSize;
-  for (int k = 0; k < kSymbolsPerSlot; k++)
-    c.cellCfg.cpLen[k] = kCpPattern[k] * (fftSize / kCpPatternRefFft);
+  nrCellFftLayout(c.carrierCfg.nrb, &c.cellCfg);
 
   c.ssbCfg.scsCfg = c.carrierCfg.scs;
   c.ssbCfg.start_Subcarrier = (nrRandDraw() % 10) * 12;

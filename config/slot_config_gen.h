@@ -11,6 +11,12 @@ constexpr uint32_t kSlotCfgSeed = 21845;  // 0x5555
 
 // Seeds the generator and fills gnrNbConfig once per process (guarded by cfgDone).
 void nrGenDefaultSlotCfg();
+// The seed nrGenDefaultSlotCfg starts from: kSlotCfgSeed unless set otherwise (another slot).
+void nrSetSlotCfgSeed(uint32_t seed);
+uint32_t nrSlotCfgSeed();
+// The FFT size (smallest power of two, at least 128, that keeps 12 nrb subcarriers within 85 % of
+// the sampling rate), fftLen and the cyclic-prefix lengths of a carrier of nrb RBs.
+void nrCellFftLayout(uint16_t nrb, NrCellCfg* cell);
 // Calls nrGenDefaultSlotCfg unless cfg->cfgDone is 1.
 void nrGenDefaultSlotCfgIfNeeded(const NrNbConfig* cfg);
 // Fills YpTable with Y_{p,n} of TS 38.213 10.1 for the given RNTI.

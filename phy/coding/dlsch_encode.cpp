@@ -40,13 +40,13 @@ T* sized(std::vector<T>& v, int64_t n) {
 }  // namespace
 
 int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
-                      int32_t* out, uint8_t rv, int64_t outCap) {
+                      int32_t* out, uint8_t rv, int64_t outCap, uint8_t mcsTable) {
   int32_t Qm = 0;
   int32_t C = 0;
   float rateX1024 = 0;
   uint64_t tbs = 0;
   uint64_t G = 0;
-  nrTbsCalc(mcsIndex, nRePerPrb, nPrb, numLayers, &Qm, &C, &rateX1024, &tbs, &G);
+  nrTbsCalc(mcsIndex, nRePerPrb, nPrb, numLayers, &Qm, &C, &rateX1024, &tbs, &G, mcsTable);
   const int64_t A = static_cast<int64_t>(tbs);
 
   NrLdpcParams* p = &nrLdpcParams;

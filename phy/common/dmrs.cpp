@@ -32,19 +32,40 @@ uint16_t nrDmrsGroupSc(uint8_t type, int group) {
   return m & kDmrsAllSc;
 }
 
-uint16_t nrDmrsPortSc(uint8_t type, int nPorts) {
+int nrDmrsLayerPort(const NrPdschCfg* pdsch, int v) {
+  const uint16_t port = v >= 0 && v < 4 ? pdsch->dmrsPorts[v] : 0;
+  return port >= kDmrsPortBase ? port - kDmrsPortBase : v;
+}
+
+uint16_t nrDmrsListSc(const NrPdschCfg* pdsch) {
+  const uint8_t type = pdsch->dmrsType;
+  const int n = nrDmrsPortCount(pdsch);
   uint16_t m = 0;
-  for (int j = 0; j < nPorts && j < kDmrsMaxPorts; j++)
-    m |= nrDmrsGroupSc(type, nrDmrsCdmGroup(type, j));
+  for (int j = 0; j < n; j++) m |= nrDmrsGroupSc(type, nrDmrsCdmGroup(type, pdsch->dmrsPortIdx[j]));
   return m;
 }
 
-uint16_t nrDmrsNoDataSc(uint8_t type, int nPorts, int cdmGrpNoData) {
+uint16_t nrDmrsNoDataSc(const NrPdschCfg* pdsch) {
+  const uint8_t type = pdsch->dmrsType;
   const int groups = type == 1 ? 2 : 3;
-  const int n = cdmGrpNoData < 1 ? 1 : cdmGrpNoData > groups ? groups : cdmGrpNoData;
-  uint16_t m = nrDmrsPortSc(type, nPorts);
+  const int cdm = pdsch->cdmGrpNoData;
+  const int n = cdm < 1 ? 1 : cdm > groups ? groups : cdm;
+  uint16_t m = nrDmrsListSc(pdsch);
   for (int g = 0; g < n; g++) m |= nrDmrsGroupSc(type, g);
+  for (int v = 0; v < pdsch->layerN && v < kMaxLayers; v++)
+    m |= nrDmrsGroupSc(type, nrDmrsCdmGroup(type, nrDmrsLayerPort(pdsch, v)));
   return m;
+}
+
+void nrDmrsRxMasks(const NrPdschCfg* pdsch, uint16_t* dmrsSc, uint16_t* noDataSc) {
+  if (pdsch->dmrsPosExplicit != 0) {
+    *dmrsSc = pdsch->dchDmrsRePos & kDmrsAllSc;
+    *noDataSc = pdsch->cdmGrpNoData < 2 ? *dmrsSc : kDmrsAllSc;
+    return;
+  }
+  const uint8_t type = pdsch->dmrsType;
+  *dmrsSc = nrDmrsGroupSc(type, nrDmrsCdmGroup(type, nrDmrsLayerPort(pdsch, 0)));
+  *noDataSc = nrDmrsNoDataSc(pdsch);
 }
 
 bool nrGetDmrsPos(uint8_t dmrsPos[kScPerRb], uint8_t DMRSSymbolFlag[kSymbolsPerSlot],

@@ -11,6 +11,7 @@ constexpr int kDmrsMaxPorts = 12;  // capacity of dmrsPortIdx
 constexpr uint8_t kDmrsPortListEnd = 0xFF;
 constexpr int kDmrsMaxAddPos = 3;  // capacity of dmrsAddPos
 constexpr uint16_t kDmrsAllSc = (1u << kScPerRb) - 1;
+constexpr int kDmrsPortBase = 1000;  // antenna port of DMRS port index 0
 
 // Number of entries of dmrsPortIdx before the first 0xFF, at most 12. List position j stands for
 // port 1000 + j.
@@ -24,13 +25,29 @@ int nrDmrsCdmGroup(uint8_t type, int j);
 // {0, 2} + lambda, type 2 k = 6n + {0, 1} + 2 lambda.
 uint16_t nrDmrsGroupSc(uint8_t type, int group);
 
-// Subcarriers carrying the DMRS of list positions 0 .. nPorts-1: the union of their CDM groups.
-uint16_t nrDmrsPortSc(uint8_t type, int nPorts);
+// Frequency cover w_f(1) of DMRS port index j (port 1000 + j), TS 38.211 Tables 7.4.1.1.2-1/-2:
+// -1 for the second port of each CDM group pair, else +1 (w_f(0) is always +1).
+inline int16_t nrDmrsOcc(int j) { return (j & 1) ? -1 : 1; }
+
+// DMRS port index (port - 1000) of layer v of the entry: dmrsPorts[v] when it names a port (1000
+// and up), else v, the layer's list position.
+int nrDmrsLayerPort(const NrPdschCfg* pdsch, int v);
+
+// Subcarriers carrying the DMRS of the ports listed in dmrsPortIdx (port 1000 + value): the union
+// of their CDM groups. For the lists 0, 1, ..., n-1 of the default slot a port's value is its list
+// position.
+uint16_t nrDmrsListSc(const NrPdschCfg* pdsch);
 
 // Subcarriers of a DMRS symbol that carry no PDSCH data (TS 38.214 5.1.6.2): the CDM groups
-// 0 .. cdmGrpNoData-1 (one group at least, capped at the groups of the type) and the groups of the
-// listed ports.
-uint16_t nrDmrsNoDataSc(uint8_t type, int nPorts, int cdmGrpNoData);
+// 0 .. cdmGrpNoData-1 (one group at least, capped at the groups of the type), the groups of the
+// listed ports and those of the layers' ports.
+uint16_t nrDmrsNoDataSc(const NrPdschCfg* pdsch);
+
+// The subcarriers of a DMRS symbol the receiver reads as the layers' DMRS (dmrsSc) and those that
+// carry no data (noDataSc, a superset). Explicit positions (dmrsPosExplicit): dchDmrsRePos, and no
+// data beside them once two or more CDM groups are without data. Otherwise the CDM group of layer
+// 0's port (the layers of one PDSCH share it) and the groups without data of nrDmrsNoDataSc.
+void nrDmrsRxMasks(const NrPdschCfg* pdsch, uint16_t* dmrsSc, uint16_t* noDataSc);
 
 // Sets dmrsPos[k] = 1 for the DMRS subcarriers k of an RB and DMRSSymbolFlag[l] = 1 for the DMRS
 // symbols l of the slot; the caller clears both arrays first. The subcarriers are those of CDM

@@ -47,10 +47,12 @@ uint64_t nrTbsQuantise(int64_t nInfo, bool lowRate, int64_t* C) {
 }
 
 uint64_t nrTbsCalc(int32_t mcsIndex, int32_t nRePerPrb, int32_t nPrb, int32_t numLayers,
-                   int32_t* qm, int32_t* C, float* rateX1024, uint64_t* tbs, uint64_t* G) {
-  const int i = mcsIndex & (kMcsTableSize - 1);  // MCS index modulo 32, also for negative values
-  const float rate = gnrMcsRateX1024[i];
-  const int32_t q = gnrMcsQm[i];
+                   int32_t* qm, int32_t* C, float* rateX1024, uint64_t* tbs, uint64_t* G,
+                   uint8_t mcsTable) {
+  // MCS index modulo 32, also for negative values.
+  const uint32_t i = static_cast<uint32_t>(mcsIndex) & (kMcsTableSize - 1);
+  const float rate = nrMcsRateX1024(mcsTable, i);
+  const int32_t q = nrMcsQm(mcsTable, i);
 
   // N_RE = min(156, N'_RE) n_PRB, a 32-bit product that wraps.
   const int32_t nRe = static_cast<int32_t>(

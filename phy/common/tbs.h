@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "config/mcs_table.h"
 #include "config/nr_config.h"
 
 constexpr int kTbsTableSize = 93;
@@ -14,8 +15,10 @@ extern const uint32_t gnrTbsTable[kTbsTableSize];
 // count: the modulation order, the number of code blocks C, the target code rate x 1024, the TBS
 // and the number of coded bits G = nRePerPrb * nPrb * Qm * numLayers (32-bit product). N_RE is
 // capped at 156 per PRB for the TBS only. Returns the TBS.
+// mcsTable selects the MCS table (config/mcs_table.h; table 2 by default).
 uint64_t nrTbsCalc(int32_t mcsIndex, int32_t nRePerPrb, int32_t nPrb, int32_t numLayers,
-                   int32_t* qm, int32_t* C, float* rateX1024, uint64_t* tbs, uint64_t* G);
+                   int32_t* qm, int32_t* C, float* rateX1024, uint64_t* tbs, uint64_t* G,
+                   uint8_t mcsTable = kMcsTableQam256);
 
 // TS 38.214 5.1.3.2 steps 3 and 4: the TBS of an information size nInfo (0 or more) and the number
 // of code blocks it is cut into; lowRate selects the code blocks of R <= 1/4.

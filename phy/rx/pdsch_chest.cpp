@@ -35,10 +35,11 @@ bool genDmrsSymbol(const NrPdschCfg& pdsch, uint16_t slot, uint32_t l, int P, in
   return true;
 }
 
-// Least squares on the DMRS REs of DMRS symbol d.
-void leastSquares(const NrRxRe* dmrs, int P, int L, uint16_t port) {
+// Least squares on the DMRS REs of DMRS symbol d. Two layers sit on the two ports of one CDM
+// group, told apart by the frequency cover (+1, +1) / (+1, -1) over each pair of REs k' = 0, 1;
+// one layer on a port with the cover (+1, -1) sees the reference negated on every odd RE.
+void leastSquares(const NrRxRe* dmrs, int P, int L, bool oddPort) {
   if (L == 2) {
-    // Frequency cover: port 1000 (+1, +1), port 1001 (+1, -1) over each RE pair.
     for (int n = 0; n < P / 2; n++)
       for (int a = 0; a < kRxAnt; a++) {
         const nrCpxF p0 = nrCpxMulConjIq(dmrs[2 * n].ant[a], genDmrs[2 * n]);
@@ -48,50 +49,50 @@ void leastSquares(const NrRxRe* dmrs, int P, int L, uint16_t port) {
       }
     return;
   }
-  if (port != 1000 && port != 1001) return;
   for (int n = 0; n < P; n++) {
-    // Port 1001 carries the reference negated on every odd DMRS RE.
-    const nrCpxF r = (port == 1001 && (n & 1)) ? nrCpxScale(genDmrs[n], -1.0f) : genDmrs[n];
+    const nrCpxF r = (oddPort && (n & 1)) ? nrCpxScale(genDmrs[n], -1.0f) : genDmrs[n];
     for (int a = 0; a < kRxAnt; a++) gnrUeDchHls[a][0][n] = nrCpxMulConjIq(dmrs[n].ant[a], r);
   }
 }
 
-// Linear interpolation of the estimates onto the subcarriers of the allocation.
-void interpolateFreq(int P, int L, int K) {
-  if (L == 2) {
-    const int pairs = P / 2;
-    for (int a = 0; a < kRxAnt; a++)
-      for (int v = 0; v < kMaxLayers; v++) {
-        const nrCpxF* h = gnrUeDchHls[a][v];
-        nrCpxF* hf = gnrUeDchHf[a][v];
-        if (K == 6)
-          for (int n = 0; n + 1 < pairs; n++) {
-            hf[4 * n] = hf[4 * n + 1] = hf[4 * n + 2] = h[n];
-            hf[4 * n + 3] = nrCpxAdd(h[n], nrCpxScale(nrCpxSub(h[n + 1], h[n]), 0.5f));
-          }
-        if (pairs > 0) {
-          const int n = pairs - 1;
-          hf[4 * n] = hf[4 * n + 1] = hf[4 * n + 2] = hf[4 * n + 3] = h[n];
+// Interpolation of the estimates onto the nSc subcarriers of the allocation; sc lists the K DMRS
+// subcarriers of an RB (ascending), so DMRS RE m sits at subcarrier 12 (m / K) + sc[m % K]. One
+// layer: an estimate per DMRS RE, linear in between (the mean at midway). Two layers: an estimate
+// per RE pair, constant over the pair's span, linear between spans. Constant before the first and
+// beyond the last estimate.
+void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
+  const int anchors = L == 2 ? P / 2 : P;
+  if (anchors == 0) return;
+  const auto scOf = [&](int m) { return kScPerRb * (m / K) + sc[m % K]; };
+  const auto first = [&](int n) { return scOf(L == 2 ? 2 * n : n); };
+  const auto last = [&](int n) { return scOf(L == 2 ? 2 * n + 1 : n); };
+  for (int a = 0; a < kRxAnt; a++)
+    for (int v = 0; v < L; v++) {
+      const nrCpxF* h = gnrUeDchHls[a][v];
+      nrCpxF* hf = gnrUeDchHf[a][v];
+      int n = 0;  // the first estimate whose span does not end before k
+      for (int k = 0; k < nSc; k++) {
+        while (n + 1 < anchors && k > last(n)) n++;
+        if (k > last(n) || k >= first(n) || n == 0) {
+          hf[k] = h[n];
+          continue;
+        }
+        const int from = last(n - 1);
+        const int gap = first(n) - from;
+        if (L == 1 && 2 * (k - from) == gap) {
+          hf[k] = nrCpxScale(nrCpxAdd(h[n - 1], h[n]), 0.5f);
+        } else {
+          const float w = static_cast<float>(k - from) / static_cast<float>(gap);
+          hf[k] = nrCpxAdd(h[n - 1], nrCpxScale(nrCpxSub(h[n], h[n - 1]), w));
         }
       }
-    return;
-  }
-  for (int a = 0; a < kRxAnt; a++) {
-    const nrCpxF* h = gnrUeDchHls[a][0];
-    nrCpxF* hf = gnrUeDchHf[a][0];
-    if (K == 6)
-      for (int n = 0; n + 1 < P; n++) {
-        hf[2 * n] = h[n];
-        hf[2 * n + 1] = nrCpxScale(nrCpxAdd(h[n], h[n + 1]), 0.5f);
-      }
-    if (P > 0) hf[2 * P - 2] = hf[2 * P - 1] = h[P - 1];
-  }
+    }
 }
 
-// Zero-forcing weights of DMRS symbol d on subcarriers 0 .. 2P - 1.
-void zfWeights(int d, int P, int L) {
+// Zero-forcing weights of DMRS symbol d on subcarriers 0 .. nSc - 1.
+void zfWeights(int d, int nSc, int L) {
   if (L == 2) {
-    for (int k = 0; k < 2 * P; k++) {
+    for (int k = 0; k < nSc; k++) {
       const nrCpxF h00 = gnrUeDchHf[0][0][k], h01 = gnrUeDchHf[0][1][k];
       const nrCpxF h10 = gnrUeDchHf[1][0][k], h11 = gnrUeDchHf[1][1][k];
       const nrCpxF det = nrCpxSub(nrCpxMul(h00, h11), nrCpxMul(h01, h10));
@@ -105,7 +106,7 @@ void zfWeights(int d, int P, int L) {
   }
   // The Q10 output scale sits inside the one-layer weight.
   const nrCpxF one = {1024.0f, 0.0f};
-  for (int k = 0; k < 2 * P; k++)
+  for (int k = 0; k < nSc; k++)
     for (int a = 0; a < kRxAnt; a++) gnrUeDchEqW[d][a][0][k] = nrCpxDiv(one, gnrUeDchHf[a][0][k]);
 }
 
@@ -166,7 +167,6 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   const int L = pdsch.layerN;
   const int A = pdsch.dmrsAddPosN;
-  const int K = pdsch.dmrsType == 1 ? 6 : 4;
   if (L != 1 && L != 2) {
     nrDiag("nrUeDchChEstEq: %d layers not supported, not equalised\n", L);
     return false;
@@ -182,6 +182,17 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
            kDmrsRePerSymCap);
     return false;
   }
+  // The layers' DMRS subcarriers (the CDM group of layer 0's port, which two layers share,
+  // TS 38.211 7.4.1.1.2) and the subcarriers of a DMRS symbol without data, as extracted.
+  const int port = nrDmrsLayerPort(&pdsch, 0);
+  uint16_t groupSc = 0, noDataSc = 0;
+  nrDmrsRxMasks(&pdsch, &groupSc, &noDataSc);
+  int sc[kScPerRb];
+  int K = 0;
+  for (int k = 0; k < kScPerRb; k++)
+    if ((groupSc >> k) & 1) sc[K++] = k;
+  const int rbN = pdsch.rbN;
+  const int nSc = kScPerRb * rbN;
 
   NsymbolNumber[0] = pdsch.dmrsFirstSym;
   for (int i = 1; i < kMaxDmrsSymbols; i++)
@@ -193,18 +204,25 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
              NsymbolNumber[d]);
       return false;
     }
-    leastSquares(&dmrsRe[d * P], P, L, pdsch.dmrsPorts[0]);
-    interpolateFreq(P, L, K);
-    zfWeights(d, P, L);
+    leastSquares(&dmrsRe[d * P], P, L, nrDmrsOcc(port) < 0);
+    interpolateFreq(P, L, sc, K, nSc);
+    zfWeights(d, nSc, L);
   }
 
   nrDchTimeInterpCodes(NsymbolNumber, A, InterpHcoef);
 
   const int16_t* N = NsymbolNumber;
-  const int rbN = pdsch.rbN;
   uint32_t e = 0;
   int dd = 0;
   nrCpxF v[2][2] = {};
+  const auto weightsOf = [&](int w, int k) {
+    v[0][0] = gnrUeDchEqW[w][0][0][k];
+    v[1][0] = gnrUeDchEqW[w][1][0][k];
+    if (L == 2) {
+      v[0][1] = gnrUeDchEqW[w][0][1][k];
+      v[1][1] = gnrUeDchEqW[w][1][1][k];
+    }
+  };
   for (int l = 0; l < kSymbolsPerSlot; l++) {
     if (l >= N[0]) dd = 0;
     if (l >= N[1] - 1) dd = 1;
@@ -214,22 +232,18 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
 
     const bool dmrsSymbol = l == N[0] || l == N[1] || l == N[2] || l == N[3];
     if (dmrsSymbol) {
-      // Data beside CDM group 0 sits on the odd subcarriers of a type-1 DMRS symbol.
-      if (pdsch.dmrsType != 1 || pdsch.cdmGrpNoData >= 2) continue;
-      for (int k = 0; k < 6 * rbN && e < dataReN; k++, e++) {
-        const int sc = 2 * k + 1;
-        v[0][0] = gnrUeDchEqW[dd][0][0][sc];
-        v[1][0] = gnrUeDchEqW[dd][1][0][sc];
-        if (L == 2) {
-          v[0][1] = gnrUeDchEqW[dd][0][1][sc];
-          v[1][1] = gnrUeDchEqW[dd][1][1][sc];
+      // Data beside the DMRS: the subcarriers outside the CDM groups without data, with this
+      // DMRS symbol's own weights.
+      for (int r = 0; r < rbN; r++)
+        for (int j = 0; j < kScPerRb && e < dataReN; j++) {
+          if ((noDataSc >> j) & 1) continue;
+          weightsOf(dd, kScPerRb * r + j);
+          equalise(dataRe[e++], L, v);
         }
-        equalise(dataRe[e], L, v);
-      }
       continue;
     }
     const uint16_t c = InterpHcoef[l];
-    for (int k = 0; k < 12 * rbN && e < dataReN; k++, e++) {
+    for (int k = 0; k < nSc && e < dataReN; k++, e++) {
       if (L == 2) {
         for (int i = 0; i < 2; i++)
           for (int j = 0; j < 2; j++) v[i][j] = timeWeight(c, i, j, k);

@@ -67,14 +67,23 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
     nrDiag("nrUeDchRxProc: modulation order %u not supported\n", pdsch.Qm);
     return false;
   }
-  // The estimator interpolates type-1 DMRS only and equalises no data beside type-2 DMRS.
-  if (pdsch.dmrsType != 1) {
-    nrDiag("nrUeDchRxProc: DMRS type %u not supported (type 1 only)\n", pdsch.dmrsType);
+  if (pdsch.dmrsType != 1 && pdsch.dmrsType != 2) {
+    nrDiag("nrUeDchRxProc: DMRS type %u not supported (1 or 2)\n", pdsch.dmrsType);
     return false;
   }
-  if (pdsch.layerN == 1 && pdsch.dmrsPorts[0] != 1000 && pdsch.dmrsPorts[0] != 1001) {
-    nrDiag("nrUeDchRxProc: DMRS port %u not supported for one layer (1000 or 1001)\n",
-           pdsch.dmrsPorts[0]);
+  // TS 38.211 Tables 7.4.1.1.2-1/-2: ports 1000..1007 (type 1) or 1000..1011 (type 2); two layers
+  // on the pair of one CDM group told apart by the frequency cover (1000/1001, 1002/1003, ...).
+  const int port0 = nrDmrsLayerPort(&pdsch, 0);
+  if (port0 >= (pdsch.dmrsType == 1 ? 8 : 12) ||
+      (pdsch.layerN == 2 && (port0 % 2 != 0 || nrDmrsLayerPort(&pdsch, 1) != port0 + 1))) {
+    nrDiag("nrUeDchRxProc: DMRS ports %u, %u of %u layers not supported (one port of the type; two "
+           "layers on a port pair 1000/1001, 1002/1003, ...)\n",
+           pdsch.dmrsPorts[0], pdsch.dmrsPorts[1], pdsch.layerN);
+    return false;
+  }
+  if (pdsch.layerN == 2 && cell.antPortN != 2) {
+    nrDiag("nrUeDchRxProc: two layers need two receive antennas, the cell has %u\n",
+           cell.antPortN);
     return false;
   }
   if (pdsch.rbN > kMaxRb || gridNrb < 0 || gridNrb > kMaxRb) {
@@ -162,6 +171,10 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   uint8_t dmrsPos[kScPerRb] = {};
   uint8_t DMRSSymbolFlag[kSymbolsPerSlot] = {};
   nrGetDmrsPos(dmrsPos, DMRSSymbolFlag, &pdsch);
+  // The DMRS subcarriers of the layers' CDM group and those without data (the estimator uses
+  // the same masks).
+  uint16_t dmrsSc = 0, noDataSc = 0;
+  nrDmrsRxMasks(&pdsch, &dmrsSc, &noDataSc);
   const uint32_t n = cell.fftSize;
   const int k0 = static_cast<int>(n) / 2 - 6 * carrierNrb;
   const int L = pdsch.layerN;
@@ -181,9 +194,11 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
         for (int j = 0; j < kScPerRb; j++) {
           const int k = k0 + kScPerRb * r + j;
           const NrRxRe re = {{gnrUeRxGrid[l][0][k], gnrUeRxGrid[l][1][k]}};
-          if (DMRSSymbolFlag[l] && dmrsPos[j])
+          if (!DMRSSymbolFlag[l])
+            gnrUeDchDataRe[dataN++] = re;
+          else if ((dmrsSc >> j) & 1)
             gnrUeDchDmrsRe[dmrsN++] = re;
-          else if (!DMRSSymbolFlag[l] || pdsch.cdmGrpNoData < 2)
+          else if (((noDataSc >> j) & 1) == 0)
             gnrUeDchDataRe[dataN++] = re;
         }
       }
@@ -200,7 +215,9 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
            pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
     return rejectSlot(dchItf);
   }
-  nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf, slot);
+  if (!nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf,
+                      slot))
+    return rejectSlot(dchItf);
   writeIntFile("debugRe.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
   writeIntFile("debugIm.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
 
@@ -242,7 +259,7 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
       // none, and the entries at start belong to the next symbol.
       uint32_t c = 0;
       for (int j = 0; j < kScPerRb && c < perRb; j++) {
-        if (DMRSSymbolFlag[l] && dmrsPos[j]) continue;
+        if (DMRSSymbolFlag[l] && ((noDataSc >> j) & 1)) continue;
         if (((mask >> j) & 1) == 0) emit(start + c);
         c++;
       }

@@ -41,6 +41,13 @@ const char* nrPdschTxCheck(const NrPdschCfg* pdsch) {
     if (pdsch->dmrsAddPos[i] >= kSymbolsPerSlot) return "DMRS symbol beyond the slot";
   if (pdsch->dmrsEn == 1 && pdsch->dmrsType != 1 && pdsch->dmrsType != 2)
     return "DMRS type not 1 or 2";
+  for (int j = 0; pdsch->dmrsEn == 1 && j < nrDmrsPortCount(pdsch); j++)
+    if (pdsch->dmrsPortIdx[j] >= (pdsch->dmrsType == 1 ? 8 : 12))
+      return "listed DMRS port outside 1000..1007 (type 1) or 1000..1011 (type 2)";
+  if (pdsch->dmrsEn == 1)
+    for (int v = 0; v < pdsch->layerN && v < kMaxLayers; v++)
+      if (nrDmrsLayerPort(pdsch, v) >= (pdsch->dmrsType == 1 ? 8 : 12))
+        return "DMRS port of a layer outside 1000..1007 (type 1) or 1000..1011 (type 2)";
   return nullptr;
 }
 
@@ -56,11 +63,10 @@ void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout) {
   for (int i = 0; i < pdsch->dmrsAddPosN; i++) o.dchDmrsSym[pdsch->dmrsAddPos[i]] = 1;
 
   if (pdsch->dmrsEn == 1) {
-    // TS 38.211 7.4.1.1.2: the DMRS of the listed ports (list position j stands for port
-    // 1000 + j); TS 38.214 5.1.6.2: no data on the CDM groups without data either.
-    const int nPort = nrDmrsPortCount(pdsch);
-    const uint16_t dmrsSc = nrDmrsPortSc(pdsch->dmrsType, nPort);
-    const uint16_t noDataSc = nrDmrsNoDataSc(pdsch->dmrsType, nPort, pdsch->cdmGrpNoData);
+    // TS 38.211 7.4.1.1.2: the DMRS of the listed ports (value j stands for port 1000 + j);
+    // TS 38.214 5.1.6.2: no data on the CDM groups without data either.
+    const uint16_t dmrsSc = nrDmrsListSc(pdsch);
+    const uint16_t noDataSc = nrDmrsNoDataSc(pdsch);
     for (int k = 0; k < kScPerRb; k++) {
       o.dchDmrsSc[k] = (dmrsSc >> k) & 1;
       o.dchNoDataSc[k] = (noDataSc >> k) & 1;
@@ -82,10 +88,12 @@ void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout) {
   o.nRePerPrb = static_cast<uint16_t>(re);
 }
 
-bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
+bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
   // Rate-matching patterns and CSI-RS are not built around: no PDSCH is sent with them.
   if (config->rbMapUsed != 0 || config->csiRsN != 0) return true;
   bool allSent = true;
+  // Identity precoding: layer v is sent on antenna port v, each port with a grid of its own.
+  NrNbTxBuf* const ports[kMaxLayers] = {buf, buf1};
 
   const int pdschN = config->pdschN < kMaxPdsch ? config->pdschN : kMaxPdsch;
   for (int p = 0; p < pdschN; p++) {
@@ -101,7 +109,7 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     int32_t Qm = 0, C = 0;
     float rate = 0.0f;
     uint64_t tbs = 0, G = 0;
-    nrTbsCalc(d.mcs, lay.nRePerPrb, d.rbN, d.layerN, &Qm, &C, &rate, &tbs, &G);
+    nrTbsCalc(d.mcs, lay.nRePerPrb, d.rbN, d.layerN, &Qm, &C, &rate, &tbs, &G, d.mcsTable);
     if (C > kMaxCodeBlocks) {
       nrDiag("nrPdschTx: PDSCH %d skipped, %d code blocks exceed 100\n", p, C);
       allSent = false;
@@ -109,7 +117,7 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     }
     // Room for the coded bits (one symbol per layer and code block of rounding slack) and for
     // one DMRS symbol, whichever is larger.
-    const uint64_t dmrsReMax = static_cast<uint64_t>(lay.nDmrsSc) * d.rbN;
+    const uint64_t dmrsReMax = static_cast<uint64_t>(kScPerRb) * d.rbN;
     const uint64_t bitCap = static_cast<uint64_t>(d.layerN) * Qm * C + G;
     int32_t* bits = workBuffer(bitBuf, bitCap);
     int16_t* soft = workBuffer(softBuf, bitCap > 2 * dmrsReMax ? bitCap : 2 * dmrsReMax);
@@ -117,7 +125,7 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     int32_t* sym = workBuffer(symBuf, symCap > dmrsReMax ? symCap : dmrsReMax);
 
     const int64_t coded = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
-                                        static_cast<int64_t>(bitCap));
+                                        static_cast<int64_t>(bitCap), d.mcsTable);
     if (G > 0 && coded <= 0) {
       nrDiag("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
       allSent = false;
@@ -133,43 +141,62 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf) {
     for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(bits[i]);
     nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
 
-    // Data: symbol by symbol, RB in list order, subcarriers ascending, around the DMRS. Only
-    // the first layer is transmitted; the rest of its symbols are dropped.
+    // TS 38.211 7.3.1.3: layer v carries symbols v, v + L, v + 2L, ... of the codeword. Each
+    // layer fills its port's grid symbol by symbol, RB in list order, subcarriers ascending,
+    // around the DMRS; a layer without a grid, or symbols beyond the allocation, are dropped.
+    const int L = d.layerN;
     const uint64_t symN = nBits / Qm;
-    uint64_t m = 0;
-    for (int l = lay.startSym; l <= lay.lastSym; l++) {
-      int32_t* row = buf->nbTxGrid[l];
-      const bool dmrsSym = lay.dchDmrsSym[l] != 0;
-      if (dmrsSym && lay.dmrsNoData) continue;
-      for (int r = 0; r < d.rbN; r++) {
-        int32_t* rb = row + kScPerRb * d.rbIdx[r];
-        for (int k = 0; k < kScPerRb && m < symN; k++)
-          if (!dmrsSym || !lay.dchNoDataSc[k]) rb[k] = sym[m++];
+    for (int v = 0; v < L && v < kMaxLayers; v++) {
+      if (!ports[v]) continue;
+      uint64_t m = v;
+      for (int l = lay.startSym; l <= lay.lastSym; l++) {
+        int32_t* row = ports[v]->nbTxGrid[l];
+        const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+        if (dmrsSym && lay.dmrsNoData) continue;
+        for (int r = 0; r < d.rbN; r++) {
+          int32_t* rb = row + kScPerRb * d.rbIdx[r];
+          for (int k = 0; k < kScPerRb && m < symN; k++)
+            if (!dmrsSym || !lay.dchNoDataSc[k]) {
+              rb[k] = sym[m];
+              m += L;
+            }
+        }
       }
     }
 
-    // DMRS (TS 38.211 7.4.1.1): QPSK of the Gold sequence, indexed from common RB 0, no power
-    // offset and no orthogonal cover code. Every DMRS symbol is sent, also outside the run.
+    // DMRS (TS 38.211 7.4.1.1): layer v's port p = dmrsPorts[v] sends r(m) w_f(k') on the
+    // subcarriers of its CDM group, m counted over that group's REs from common RB 0; no power
+    // offset, single-symbol DMRS (w_t = 1). Every DMRS symbol is sent, also outside the run.
     if (lay.nDmrsSc == 0) continue;
-    const uint16_t nDmrsRe = static_cast<uint16_t>(lay.nDmrsSc * d.rbN);
     const uint32_t firstRb = static_cast<uint32_t>(d.rbIdx[0]) + config->bwpCfg.rbOffset;
-    for (int l = 0; l < kSymbolsPerSlot; l++) {
-      if (!lay.dchDmrsSym[l]) continue;
-      const int8_t* seq = nrPdschDmrsSeq(config->slotIdx, static_cast<uint32_t>(l), d.dmrsScrId0,
-                                         d.dmrsScrId1, firstRb, lay.nDmrsSc, nDmrsRe);
-      if (!seq) {
-        nrDiag("nrPdschTx: PDSCH %d, DMRS of symbol %d beyond the Gold sequence, not sent\n", p, l);
-        allSent = false;
-        continue;
-      }
-      for (int i = 0; i < 2 * nDmrsRe; i++) soft[i] = seq[i];
-      nrModulate(sym, soft, 2 * nDmrsRe, 2);
-      int32_t* row = buf->nbTxGrid[l];
-      for (int r = 0; r < d.rbN; r++) {
-        int32_t* rb = row + kScPerRb * d.rbIdx[r];
-        const int32_t* dmrs = sym + lay.nDmrsSc * r;
-        for (int k = 0, j = 0; k < kScPerRb; k++)
-          if (lay.dchDmrsSc[k]) rb[k] = dmrs[j++];
+    for (int v = 0; v < L && v < kMaxLayers; v++) {
+      if (!ports[v]) continue;
+      const int port = nrDmrsLayerPort(&d, v);
+      const uint16_t groupSc = nrDmrsGroupSc(d.dmrsType, nrDmrsCdmGroup(d.dmrsType, port));
+      const int perRb = __builtin_popcount(groupSc);
+      const int16_t wf1 = nrDmrsOcc(port);
+      const uint16_t nDmrsRe = static_cast<uint16_t>(perRb * d.rbN);
+      for (int l = 0; l < kSymbolsPerSlot; l++) {
+        if (!lay.dchDmrsSym[l]) continue;
+        const int8_t* seq = nrPdschDmrsSeq(config->slotIdx, static_cast<uint32_t>(l), d.dmrsScrId0,
+                                           d.dmrsScrId1, firstRb, perRb, nDmrsRe);
+        if (!seq) {
+          nrDiag("nrPdschTx: PDSCH %d, DMRS of symbol %d beyond the Gold sequence, not sent\n", p,
+                 l);
+          allSent = false;
+          continue;
+        }
+        // k' = 1 (every second RE of the group) carries the frequency cover w_f(1).
+        for (int i = 0; i < 2 * nDmrsRe; i++)
+          soft[i] = static_cast<int16_t>(((i >> 1) & 1) ? wf1 * seq[i] : seq[i]);
+        nrModulate(sym, soft, 2 * nDmrsRe, 2);
+        int32_t* row = ports[v]->nbTxGrid[l];
+        for (int r = 0; r < d.rbN; r++) {
+          int32_t* rb = row + kScPerRb * d.rbIdx[r];
+          const int32_t* dmrs = sym + perRb * r;
+          for (int k = 0, j = 0; k < kScPerRb; k++)
+            if ((groupSc >> k) & 1) rb[k] = dmrs[j++];
+        }
       }
     }
   }

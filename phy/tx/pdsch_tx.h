@@ -29,9 +29,11 @@ const char* nrPdschTxCheck(const NrPdschCfg* pdsch);
 // nrPdschTxCheck.
 void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout);
 
-// Builds every PDSCH entry of config into buf->nbTxGrid (only the REs it maps) and records each
-// entry's tbSize. Skips everything when rbMapUsed or csiRsN is set; an entry that fails
-// nrPdschTxCheck, or whose transport block needs more than 100 code blocks, is skipped with a
-// console line and leaves grid and tbSize untouched. Returns false when an entry was skipped
-// for a reason of its own (not for rbMapUsed / csiRsN, which skip by design).
-bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf);
+// Builds every PDSCH entry of config into the grids (only the REs it maps) and records each
+// entry's tbSize. Layer v (TS 38.211 7.3.1.3: codeword symbols v, v + L, ...) and the DMRS of its
+// port dmrsPorts[v] go to the grid of antenna port v: buf for layer 0, buf1 for layer 1 (identity
+// precoding); a layer without a grid is not sent. Skips everything when rbMapUsed or csiRsN is set;
+// an entry that fails nrPdschTxCheck, or whose transport block needs more than 100 code blocks, is
+// skipped with a console line and leaves grid and tbSize untouched. Returns false when an entry was
+// skipped for a reason of its own (not for rbMapUsed / csiRsN, which skip by design).
+bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1 = nullptr);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/actions.h"
+#include "app/slot_setup.h"
 #include "config/mcs_table.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
@@ -275,4 +276,53 @@ TEST(UeRx, RedundancyVersionWithoutAnyInformationBitFails) {
     EXPECT_EQ(countOf(out.out, "CRC OK"), 0u) << s.name << "\n" << out.out;
     EXPECT_NE(access("DecBuff.txt", F_OK), 0) << s.name;
   }
+}
+
+// A property over slot files: random descriptions the file accepts (either MCS table, one or two
+// layers, DMRS type 1 or 2 on any port pair, one to three additional positions, groups without
+// data, RB runs or lists anywhere in the BWP) are sent and received with every code block checking.
+TEST(UeRx, RandomSlotFilesDecode) {
+  std::mt19937 rng(11);
+  auto pick = [&](int lo, int hi) { return static_cast<int>(lo + rng() % (hi - lo + 1)); };
+  int decoded = 0;
+  for (int n = 0; n < 80; n++) {
+    ScopedTempDir dir;
+    std::memset(&gnrNbConfig, 0, sizeof(gnrNbConfig));
+    std::memset(&gnrNbTxBuf, 0, sizeof(gnrNbTxBuf));
+    std::memset(&gnrNbTxBuf1, 0, sizeof(gnrNbTxBuf1));
+    const int table = pick(1, 2);
+    const int layers = pick(1, 2);
+    const int type = pick(1, 2);
+    const int pair = pick(0, type == 1 ? 1 : 2);  // the CDM group of the layers' ports
+    const int first = pick(0, 4);
+    const int count = pick(5, 14 - first);
+    std::ostringstream y;
+    y << "cell: {antennaPorts: " << layers << "}\npdsch:\n  - mcsTable: " << table
+      << "\n    mcs: " << pick(0, table == 1 ? 28 : 27) << "\n    layers: " << layers
+      << "\n    rv: 0\n";
+    if (rng() % 2) {
+      const int start = pick(0, 60);
+      y << "    rbStart: " << start << "\n    rbCount: " << pick(6, 96 - start) << "\n";
+    } else {
+      y << "    rbs: [";
+      for (int rb = pick(0, 3), k = 0; rb < 96; rb += pick(1, 6), k++) y << (k ? ", " : "") << rb;
+      y << "]\n";
+    }
+    y << "    symbolStart: " << first << "\n    symbolCount: " << count << "\n    dmrs:\n"
+      << "      type: " << type << "\n      firstSymbol: " << first
+      << "\n      additionalPositions: [";
+    for (int s = first + 3, k = 0; s < first + count && k < 3; s += pick(3, 4), k++)
+      y << (k ? ", " : "") << s;
+    y << "]\n      ports: [" << 1000 + 2 * pair << ", " << 1001 + 2 * pair << "]\n"
+      << "      cdmGroupsWithoutData: " << pick(pair + 1, 3) << "\n";
+    nrGenDefaultSlotCfg();
+    ASSERT_TRUE(nrSlotFileParse(y.str(), "random.yaml", &gnrNbConfig, nrSlotDerive)) << y.str();
+    ConsoleText out;
+    bool ok = false;
+    out = captureConsole([&] { ok = gNbTx() && nrUeRx(); });
+    EXPECT_TRUE(ok) << y.str() << out.out << out.err;
+    EXPECT_EQ(countOf(out.out, "dec CRC failed"), 0u) << y.str();
+    decoded += ok;
+  }
+  EXPECT_EQ(decoded, 80);
 }

@@ -145,17 +145,16 @@ TEST(Dmrs, PatternFollowsTs38211TablesForEveryTypePortCountAndCdmGroupsWithoutDa
 
         const std::string what = "type " + std::to_string(type) + ", " + std::to_string(ports) +
                                  " ports, " + std::to_string(noData) + " groups without data";
-        for (int j = 0; j < ports; j++)
-          EXPECT_EQ(nrDmrsCdmGroup(type, j), table[j].lambda) << what << ", port " << j;
-        EXPECT_EQ(bitsOf(nrDmrsPortSc(type, ports)), dmrs) << what;
-        EXPECT_EQ(bitsOf(nrDmrsNoDataSc(type, ports, noData)), empty) << what;
-
         NrPdschCfg p = defaultPdsch();
         p.dmrsType = type;
         p.dmrsEn = 1;
         p.cdmGrpNoData = static_cast<uint8_t>(noData);
         std::memset(p.dmrsPortIdx, 0xFF, sizeof(p.dmrsPortIdx));
         for (int j = 0; j < ports; j++) p.dmrsPortIdx[j] = static_cast<uint8_t>(j);
+        for (int j = 0; j < ports; j++)
+          EXPECT_EQ(nrDmrsCdmGroup(type, j), table[j].lambda) << what << ", port " << j;
+        EXPECT_EQ(bitsOf(nrDmrsListSc(&p)), dmrs) << what;
+        EXPECT_EQ(bitsOf(nrDmrsNoDataSc(&p)), empty) << what;
         NrPdschLayout lay;
         nrPdschLayout(&p, &lay);
         std::set<int> txDmrs, txEmpty;

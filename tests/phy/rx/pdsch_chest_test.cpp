@@ -38,6 +38,9 @@ void setPdsch(int layers, uint16_t port, std::vector<uint8_t> dmrsSyms, uint16_t
   p.dmrsScrId1 = 1;
   p.dmrsPorts[0] = port;
   p.dmrsPorts[1] = 1001;
+  p.dmrsPortIdx[0] = 0;  // ports 1000 and 1001: CDM group 0
+  p.dmrsPortIdx[1] = 1;
+  p.dmrsPortIdx[2] = 0xFF;
   p.dmrsFirstSym = dmrsSyms[0];
   p.dmrsAddPosN = static_cast<uint8_t>(dmrsSyms.size() - 1);
   for (size_t k = 1; k < dmrsSyms.size(); k++) p.dmrsAddPos[k - 1] = dmrsSyms[k];

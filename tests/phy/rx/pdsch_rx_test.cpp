@@ -404,8 +404,17 @@ TEST(DchRx, RejectsSlotsBeyondItsCapacities) {
        [](NrDchMwItf& d, int16_t&, int16_t&) { d.cellCfg.cpLen[3] = 2000; }},
       {"3 layers", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.layerN = 3; }},
       {"modulation order 5", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.Qm = 5; }},
-      {"DMRS type 2", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsType = 2; }},
-      {"DMRS port 1002", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsPorts[0] = 1002; }},
+      {"DMRS type 3", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsType = 3; }},
+      {"DMRS ports 1008",
+       [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.dmrsPorts[0] = 1008; }},
+      {"DMRS ports 1000, 1002 of 2 layers",
+       [](NrDchMwItf& d, int16_t&, int16_t&) {
+         d.cellCfg.antPortN = 2;
+         d.pdschCfg.layerN = 2;
+         d.pdschCfg.dmrsPorts[1] = 1002;
+       }},
+      {"two layers need two receive antennas",
+       [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.layerN = 2; }},
       {"281 PDSCH RBs", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.rbN = 281; }},
       {"PDSCH RB 280", [](NrDchMwItf& d, int16_t&, int16_t&) { d.pdschCfg.rbIdx[3] = 280; }},
       {"281 grid RBs", [](NrDchMwItf&, int16_t&, int16_t& grid) { grid = 281; }},
@@ -434,6 +443,7 @@ TEST(DchRx, RejectsSlotsBeyondItsCapacities) {
        [](NrDchMwItf& d, int16_t& carrier, int16_t& grid) {
          // Two layers, 280 RBs in every symbol described by rbN although the grid holds 170.
          carrier = grid = 170;
+         d.cellCfg.antPortN = 2;
          d.pdschCfg.layerN = 2;
          d.pdschCfg.symBitmap = 0x3FFF;
          d.pdschCfg.rbN = 280;
