@@ -234,8 +234,9 @@ bool nrCheckCoresetCfg(const char* who, int32_t firstRb, int32_t endRb, int32_t 
     return false;
   }
   // TS 38.211 7.3.2.2: C = N_REG / (L R) columns; an interleaved CORESET needs one at least.
+  // 64-bit product: both sizes come from files and may be up to 65535.
   const int32_t regN = (endRb - firstRb) * duration;
-  if (intvEn != 0 && regN / (Lreg * intvR) == 0) {
+  if (intvEn != 0 && regN / (static_cast<int64_t>(Lreg) * intvR) == 0) {
     nrDiag(
         "%s: interleaved CORESET of %d REGs with Lreg %d and intvR %d has no interleaver "
         "column\n",

@@ -458,6 +458,8 @@ TEST(ConfigFiles, SectionsWithValuesTheRecordsCannotHoldAreRefused) {
       {"one REG bundle", "cch1",
        [](FileSlot& s) { s.csFirst = 0, s.csEnd = 6, s.duration = 1, s.Lreg = 6, s.intvR = 2; },
        "no interleaver column"},
+      {"huge REG bundles", "cch1", [](FileSlot& s) { s.Lreg = 65533, s.intvR = 65533; },
+       "no interleaver column"},
       {"MCS 32", "dch1", [](FileSlot& s) { s.mcs = 32; }, "MCS index 32"},
       {"MCS -1", "dch1", [](FileSlot& s) { s.mcs = -1; }, "MCS index -1"},
       {"no DMRS symbol", "dch1", [](FileSlot& s) { s.dmrsN = 0; }, "0 DMRS symbols"},
