@@ -161,7 +161,8 @@ uint8_t mw_detail::buildDchItf(const char* name) {
   }
 
   fillPdsch(r);
-  itf.pdcchPresent = static_cast<uint16_t>(1 - d[20]);
+  // 1 - D[20] in 16 bits (any 32-bit value, without signed overflow).
+  itf.pdcchPresent = static_cast<uint16_t>(1u - static_cast<uint32_t>(d[20]));
   for (int i = 0; i < rows; i++) {
     const int16_t* row = itf.rmCfg[i];
     applyRow(static_cast<uint16_t>(row[0]), static_cast<uint16_t>(row[1]),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -358,4 +360,21 @@ TEST(MwInterface, SlotDataIsCutAndMappedOnce) {
   captureConsole([&] { r = nrPhylibUpdateDchDataForSlot(11); });
   EXPECT_EQ(r, kSlotDataRefused);
   EXPECT_EQ(gnrDchMwItf.dchSlotDone, 0);
+}
+
+// The control flag is 1 - D[20] in 16 bits, whatever 32-bit value the dch section holds.
+TEST(MwInterface, ControlFlagIsOneMinusTheNoPdcchRegister) {
+  const struct {
+    int32_t reg;
+    uint16_t flag;
+  } cases[] = {{0, 1}, {1, 0}, {2, 0xFFFF}, {INT32_MIN, 1}, {INT32_MAX, 2}};
+  for (const auto& c : cases) {
+    std::memset(&gnrDchMwItf, 0, sizeof(gnrDchMwItf));
+    const int32_t d[kDchRegN] = {0,  10, 2, 13, 1,    2,    0,    0,    0,     1, 1, 1,
+                                 80, 0,  2, 0,  1000, 1000, 1000, 1000, c.reg, 0, 0};
+    std::memcpy(dchRegData, d, sizeof(d));
+    cchRegData[2] = 1;
+    captureConsole([] { EXPECT_EQ(nrUpdateDchMdwInterf(), kDchItfBuilt); });
+    EXPECT_EQ(gnrDchMwItf.pdcchPresent, c.flag) << c.reg;
+  }
 }
