@@ -2,10 +2,15 @@
 #pragma once
 
 #include "config/bit_math.h"
+#include "config/config_files.h"
 #include "config/console.h"
+#include "config/input_file.h"
 #include "config/mcs_table.h"
+#include "config/mw_interface.h"
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
+#include "config/slot_update.h"
+#include "config/tv_sample.h"
 #include "config/ue_setup.h"
 #include "hwmodel/hw_crc.h"
 #include "hwmodel/hw_ldpc_enc.h"
@@ -36,6 +41,7 @@
 #include "phy/ofdm/ofdm_demod.h"
 #include "phy/ofdm/ofdm_modulate.h"
 #include "phy/rx/demod_soft.h"
+#include "phy/rx/file_slot_rx.h"
 #include "phy/rx/pdcch_chest.h"
 #include "phy/rx/pdcch_rx.h"
 #include "phy/rx/pdsch_chest.h"

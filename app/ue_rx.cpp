@@ -45,12 +45,8 @@ bool nrUeRx() {
   // The transmitter's data-scrambling initialiser, from the UE's RNTI and the cell's n_ID.
   const uint32_t cInit = nrPdschDataCinit(dch->rnti, dch->cellCfg.nId);
 
-  // Effective code rate A / G; without coded bits there is nothing to decode and the rate stays 0.
-  dch->codeRate = dch->codedBitN != 0
-                      ? static_cast<float>(dch->tbSize) / static_cast<float>(dch->codedBitN)
-                      : 0.0f;
-  dch->pdschCfg.codeRateRef = static_cast<uint16_t>(
-      static_cast<int64_t>(static_cast<double>(dch->codeRate * 2048.0f) + 0.5));
+  // Effective code rate A / G.
+  nrUeDchSetCodeRate(dch);
 
   if (dch->dataValid) {
     // The base graph follows the PDSCH's target code rate, as at the transmitter.

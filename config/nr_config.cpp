@@ -18,4 +18,4 @@ int32_t ueFileSample[kSlotSampleCap];
 int16_t ueRxSample[2][2][kSlotSampleCap];
 int16_t ueLlrBuf[kUeLlrCap];
 uint16_t cpPatternTbl[15];
-int16_t tvSample[2][2][kTvSlots * kSlotSampleCap];
+int16_t tvSample[2][2][kTvSampleCap];

@@ -20,6 +20,12 @@ constexpr int kMaxQm = 8;
 // symbol), 14 symbols, two layers, 256QAM.
 constexpr int kUeLlrCap = kSymbolsPerSlot * kMaxFftSize * kMaxQm * kMaxLayers;
 constexpr int kTvSlots = 10;
+constexpr int kTvSampleCap = kTvSlots * kSlotSampleCap;  // samples per test-vector file
+
+// Cyclic prefix of each symbol of a slot in units of N/128 (normal CP at 15 kHz: symbols 0 and 7
+// longer); the 14 values sum to 128, so the prefixes of a slot add up to one symbol.
+constexpr uint16_t kCpPattern[kSymbolsPerSlot] = {10, 9, 9, 9, 9, 9, 9, 10, 9, 9, 9, 9, 9, 9};
+constexpr uint16_t kCpPatternRefFft = 128;  // the FFT size the pattern is given for
 
 // ---- Configuration sub-records ----------------------------------------------------------------
 struct NrCarrierCfg {
@@ -296,7 +302,16 @@ extern int32_t ueFileSample[kSlotSampleCap];
 extern int16_t ueRxSample[2][2][kSlotSampleCap];
 // PDSCH soft bits: written by the PDSCH front end, read by the decoding chain.
 extern int16_t ueLlrBuf[kUeLlrCap];
-// Cyclic-prefix pattern (14 values in units of N/128) followed by 128.
+// Cyclic-prefix pattern (14 values in units of N/128) followed by 128: written by the
+// test-vector reader, system initialisation and the per-slot update (nrLoadCpPatternTbl), read
+// by the per-slot update.
 extern uint16_t cpPatternTbl[15];
-// Test-vector store: per port real[307200] then imag[307200].
-extern int16_t tvSample[2][2][kTvSlots * kSlotSampleCap];
+// Test-vector store: per port real[307200] then imag[307200]; written by the test-vector
+// sample readers, read by the per-slot sample cutting.
+extern int16_t tvSample[2][2][kTvSampleCap];
+
+// Loads kCpPattern and its reference FFT size 128 into cpPatternTbl.
+inline void nrLoadCpPatternTbl() {
+  for (int k = 0; k < kSymbolsPerSlot; k++) cpPatternTbl[k] = kCpPattern[k];
+  cpPatternTbl[kSymbolsPerSlot] = kCpPatternRefFft;
+}

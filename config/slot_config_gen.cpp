@@ -10,7 +10,6 @@ uint32_t randState = 0;
 uint32_t slotSeed = kSlotCfgSeed;  // the seed every nrGenDefaultSlotCfg call starts from
 
 const uint8_t kAggrL[5] = {1, 2, 4, 8, 16};
-const uint16_t kCpPattern[14] = {10, 9, 9, 9, 9, 9, 9, 10, 9, 9, 9, 9, 9, 9};
 const uint16_t kCsiDensity[3] = {1, 2, 3};
 const uint16_t kCchIntrlv[3] = {2, 3, 6};
 const uint16_t kCsiSymbolPattern[4] = {0x88, 0x111, 0x55, 0xAA};
@@ -171,7 +170,7 @@ void nrCellFftLayout(uint16_t nrb, NrCellCfg* cell) {
   cell->fftSize = static_cast<uint16_t>(fftSize);
   cell->fftLen = static_cast<uint16_t>(fftSize);
   for (int k = 0; k < kSymbolsPerSlot; k++)
-    cell->cpLen[k] = static_cast<uint16_t>(kCpPattern[k] * (fftSize / 128));
+    cell->cpLen[k] = static_cast<uint16_t>(kCpPattern[k] * (fftSize / kCpPatternRefFft));
 }
 
 void nrGenDefaultSlotCfg() {

@@ -295,3 +295,13 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   nrPrintf("==>DCH process done! output LLR>>>\n");
   return true;
 }
+
+void nrUeDchSetCodeRate(NrDchMwItf* dchItf) {
+  // Without coded bits there is nothing to decode and the rate stays 0.
+  dchItf->codeRate = dchItf->codedBitN != 0 ? static_cast<float>(dchItf->tbSize) /
+                                                  static_cast<float>(dchItf->codedBitN)
+                                            : 0.0f;
+  // The single-precision product, widened to double, plus one half, truncated.
+  dchItf->pdschCfg.codeRateRef = static_cast<uint16_t>(
+      static_cast<int64_t>(static_cast<double>(dchItf->codeRate * 2048.0f) + 0.5));
+}

@@ -31,3 +31,7 @@ extern int32_t gnrUeDchDemapIn[kUeDchDemapInCap];
 // rejected with a console line and dataValid 0.
 bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dchItf,
                    int16_t carrierNrb, int16_t gridNrb, uint16_t slot);
+
+// Effective code rate of the received slot: codeRate = tbSize / codedBitN in single precision
+// (0 without coded bits), and codeRateRef of its PDSCH = codeRate x 2048 rounded to nearest.
+void nrUeDchSetCodeRate(NrDchMwItf* dchItf);
