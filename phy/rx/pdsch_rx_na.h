@@ -1,5 +1,6 @@
 // Noise-aware PDSCH reception, the receiver variant beside the fixed-noise one: channel estimates
-// smoothed in frequency with a window chosen by Stein's unbiased risk estimate, the noise variance
+// smoothed in frequency with a window chosen by Stein's unbiased risk estimate and, in time,
+// averaged over the DMRS symbols or fitted by a line through them, the noise variance
 // estimated from the DMRS, maximum-ratio combining (one layer) or ZF / MMSE (two layers) with the
 // post-equalisation noise of every resource element, and max-log soft bits scaled by that noise
 // before the 6-bit clipping of the decoder's input range.
@@ -23,6 +24,9 @@ extern float gnrUeDchNvNa[kSymbolsPerSlot * kMaxFftSize][kMaxLayers];
 // units) and the half width of the frequency smoothing window chosen for it (in estimates).
 extern float gnrUeDchNoiseVarNa;
 extern int gnrUeDchSmoothNa;
+// Whether the last slot's estimates follow a line in time through the DMRS symbols (a channel
+// that moves more than the noise of the slope) rather than their mean.
+extern bool gnrUeDchSlopeNa;
 
 // Estimates the channel and the noise from the DMRS REs (as nrUeDchChEstEq takes them) and
 // equalises the unequalised data REs into gnrUeDchEqNa / gnrUeDchNvNa; mmse selects MMSE rather
