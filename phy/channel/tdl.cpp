@@ -20,8 +20,8 @@ const NrTdlProfile kProfiles[] = {
 
 // Port samples split into real and imaginary parts behind kTdlMaxFir zeros (the silence before
 // the slot), and the combined impulse response of the current block.
-float padRe[kChMaxAnt][kTdlMaxFir + kSlotSampleCap];
-float padIm[kChMaxAnt][kTdlMaxFir + kSlotSampleCap];
+float padRe[kChMaxAnt][kTdlMaxFir + kSlotSampleCap + kFdHalf];
+float padIm[kChMaxAnt][kTdlMaxFir + kSlotSampleCap + kFdHalf];
 float firRe[kTdlMaxFir];
 float firIm[kTdlMaxFir];
 
@@ -32,7 +32,8 @@ double blackman(double u) {
   return 0.42 + 0.5 * std::cos(kPi * u) + 0.08 * std::cos(2.0 * kPi * u);
 }
 
-// The fractional-delay filter of a tap at delay samples, normalised to unit gain at DC.
+// The fractional-delay filter of a tap at delay samples, normalised to unit gain at DC; it may
+// start up to kFdHalf - 1 samples before the delay (before sample 0 for the earliest taps).
 void delayFilter(double delay, int* first, int* len, float* coef) {
   const double whole = std::floor(delay);
   const double frac = delay - whole;
@@ -43,7 +44,7 @@ void delayFilter(double delay, int* first, int* len, float* coef) {
     coef[0] = 1.0f;
     return;
   }
-  const int lo = n0 - kFdHalf + 1 > 0 ? n0 - kFdHalf + 1 : 0;
+  const int lo = n0 - kFdHalf + 1;
   const int hi = n0 + kFdHalf;
   double c[2 * kFdHalf];
   double sum = 0.0;
@@ -112,7 +113,7 @@ bool nrTdlInit(NrTdlChannel* ch, NrTdlModel model, double delaySpreadS, double d
     ch->tapAmp[l] = std::sqrt(std::pow(10.0, prof.powerDb[l] / 10.0) / total);
     ch->tapDelay[l] = static_cast<double>(prof.delay[l]) * delaySpreadS * fs;
     delayFilter(ch->tapDelay[l], &ch->tapFirst[l], &ch->tapLen[l], ch->tapCoef[l]);
-    const int end = ch->tapFirst[l] + ch->tapLen[l];
+    const int end = ch->tapFirst[l] + ch->tapLen[l] + kFdHalf;
     if (end > ch->firLen) ch->firLen = end;
   }
   if (ch->firLen > kTdlMaxFir) {
@@ -135,6 +136,8 @@ void nrTdlApply(const NrTdlChannel* ch, const NrCpxFloat32* const* tx, int sampl
                 float* const* outRe, float* const* outIm) {
   const int L = ch->firLen;
   const int pad = kTdlMaxFir;
+  // Impulse response index j holds delay j - kFdHalf: the sinc of an early fractional tap reaches
+  // back before its delay (its ringing arrives with the samples that follow).
   for (int p = 0; p < ch->txN; p++) {
     std::memset(padRe[p], 0, sizeof(float) * pad);
     std::memset(padIm[p], 0, sizeof(float) * pad);
@@ -142,6 +145,8 @@ void nrTdlApply(const NrTdlChannel* ch, const NrCpxFloat32* const* tx, int sampl
       padRe[p][pad + n] = tx[p][n].re;
       padIm[p][pad + n] = tx[p][n].im;
     }
+    std::memset(padRe[p] + pad + sampleN, 0, sizeof(float) * kFdHalf);
+    std::memset(padIm[p] + pad + sampleN, 0, sizeof(float) * kFdHalf);
   }
   long blockL = std::lround(ch->fs / kTdlGainRateHz);
   const int block = blockL < 1 ? 1 : static_cast<int>(blockL);
@@ -180,17 +185,19 @@ void nrTdlApply(const NrTdlChannel* ch, const NrCpxFloat32* const* tx, int sampl
           const double s = ch->tapAmp[l] * norm;
           const float* c = ch->tapCoef[l];
           for (int j = 0; j < ch->tapLen[l]; j++) {
-            firRe[ch->tapFirst[l] + j] += static_cast<float>(s * gr) * c[j];
-            firIm[ch->tapFirst[l] + j] += static_cast<float>(s * gi) * c[j];
+            firRe[ch->tapFirst[l] + kFdHalf + j] += static_cast<float>(s * gr) * c[j];
+            firIm[ch->tapFirst[l] + kFdHalf + j] += static_cast<float>(s * gi) * c[j];
           }
         }
         const int end = b0 + block < sampleN ? b0 + block : sampleN;
-        for (int k = 0; k < L; k++) {
-          const float hr = firRe[k], hi = firIm[k];
+        for (int j = 0; j < L; j++) {
+          const float hr = firRe[j], hi = firIm[j];
           if (hr == 0.0f && hi == 0.0f) continue;
+          const float* sr = xr - (j - kFdHalf);
+          const float* si = xi - (j - kFdHalf);
           for (int n = b0; n < end; n++) {
-            yr[n] += hr * xr[n - k] - hi * xi[n - k];
-            yi[n] += hr * xi[n - k] + hi * xr[n - k];
+            yr[n] += hr * sr[n] - hi * si[n];
+            yi[n] += hr * si[n] + hi * sr[n];
           }
         }
       }

@@ -57,7 +57,7 @@ struct NrTdlChannel {
   double fs;
   double tapDelay[kTdlMaxTaps];  // samples
   double tapAmp[kTdlMaxTaps];    // square root of the tap power; the powers sum to 1
-  int tapFirst[kTdlMaxTaps];     // first sample of the tap's fractional-delay filter
+  int tapFirst[kTdlMaxTaps];     // first sample of the tap's fractional-delay filter (from -15)
   int tapLen[kTdlMaxTaps];
   float tapCoef[kTdlMaxTaps][2 * kFdHalf];
   int firLen;                                           // length of the combined impulse response
@@ -67,7 +67,8 @@ struct NrTdlChannel {
 // Sets ch up for model with rms delay spread delaySpreadS (tap delays = normalised delay x
 // delaySpreadS), maximum Doppler shift dopplerHz, and draws its fading processes from rng. The
 // tap powers of the table are normalised to a sum of 1. A delay at a whole sample is a plain
-// delay; any other is a Blackman-windowed sinc of 2 kFdHalf samples, cut at sample 0 (causal).
+// delay; any other is a Blackman-windowed sinc of 2 kFdHalf samples around it (band-limited, so
+// an early tap's sinc starts a few samples before its delay).
 // false, with a diagnostic, when the parameters are out of range (antennas 1..2, delay spread
 // 0..1000 ns, Doppler 0..10 kHz, fs > 0) or the impulse response exceeds kTdlMaxFir samples.
 bool nrTdlInit(NrTdlChannel* ch, NrTdlModel model, double delaySpreadS, double dopplerHz, double fs,
@@ -78,8 +79,8 @@ bool nrTdlInit(NrTdlChannel* ch, NrTdlModel model, double delaySpreadS, double d
 std::complex<double> nrTdlTapGain(const NrTdlChannel* ch, int a, int p, int l, double t);
 
 // out[a][n] = sum_p sum_k h_{a,p}(t0 + n / fs)[k] tx[p][n - k] for n < sampleN: the slot's
-// samples of every port through the channel, with samples before the slot taken as zero (the
-// slot sent on its own). The impulse responses are rebuilt every fs / kTdlGainRateHz samples
+// samples of every port through the channel, with samples before and after the slot taken as zero
+// (the slot sent on its own). The impulse responses are rebuilt every fs / kTdlGainRateHz samples
 // from the tap gains at the start of the block. outRe/outIm hold sampleN floats per antenna.
 void nrTdlApply(const NrTdlChannel* ch, const NrCpxFloat32* const* tx, int sampleN, double t0,
                 float* const* outRe, float* const* outIm);
