@@ -1,13 +1,14 @@
 // The channel models against their definitions, statistically with fixed seeds: the noise level
 // the SNR asks for, the TDL power-delay profiles, the Doppler autocorrelation J0, the
 // fractional-delay filters' frequency response, the frequency offset, and a noise-free pass.
+#include "phy/channel/channel.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <cstring>
 
-#include "phy/channel/channel.h"
 #include "phy/channel/tdl.h"
 #include "tests/test_util.h"
 
@@ -135,7 +136,8 @@ TEST(Tdl, MeanTapPowerFollowsEachProfile) {
       for (int a = 0; a < 2; a++)
         for (int p = 0; p < 2; p++)
           for (double t : {0.0, 0.5})
-            for (int l = 0; l < prof.tapN; l++) power[l] += std::norm(nrTdlTapGain(&ch, a, p, l, t));
+            for (int l = 0; l < prof.tapN; l++)
+              power[l] += std::norm(nrTdlTapGain(&ch, a, p, l, t));
     }
     double mean = 0.0, meanSq = 0.0;
     for (int l = 0; l < prof.tapN; l++) {
