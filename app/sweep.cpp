@@ -151,6 +151,13 @@ bool nrSweepPrepare(const NrSweepCfg* cfg, NrSweepSlotInfo* info) {
     return false;
   }
   setup.ports = nrSlotAntennaPorts(nb);
+  // The channel's parameters are checked once here, not per slot.
+  NrChRng probeRng;
+  nrChRngSeed(&probeRng, cfg->seed);
+  static NrChannelState probe;
+  if (!nrChannelInit(&probe, &cfg->channel, nb->cellCfg.fftSize * 15000.0, setup.ports, setup.ports,
+                     &probeRng))
+    return false;
   setup.sampleN = 15 * nb->cellCfg.fftSize;
   if (setup.sampleN > kSlotSampleCap) setup.sampleN = kSlotSampleCap;
   if (!transmitAll(nb)) return false;
@@ -190,7 +197,7 @@ void nrSweepRunSlots(const NrSweepCfg* cfg, double snrDb, uint64_t first, uint64
   const NrSweepSlotInfo& info = setup.info;
   NrDchRxOpts opts;
   opts.dumps = false;
-  opts.noiseAware = cfg->receiver != NrRxVariant::kParts;
+  opts.noiseAware = cfg->receiver != NrRxVariant::kFixedNoise;
   opts.mmse = cfg->receiver == NrRxVariant::kNoiseAwareMmse;
   const double noiseVar = nrChannelNoiseVar(info.es, snrDb);
   const uint64_t snrKey = static_cast<uint64_t>(std::llround(snrDb * kMilliDb));

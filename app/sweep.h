@@ -10,7 +10,7 @@
 
 #include "phy/channel/channel.h"
 
-enum class NrRxVariant : uint8_t { kParts, kNoiseAware, kNoiseAwareMmse };
+enum class NrRxVariant : uint8_t { kFixedNoise, kNoiseAware, kNoiseAwareMmse };
 
 // Redundancy versions of successive transmissions (TS 38.214 5.1.2.1, the usual order).
 constexpr uint8_t kHarqRvOrder[4] = {0, 2, 3, 1};
@@ -31,7 +31,7 @@ struct NrSweepCfg {
   int64_t slotsPerPoint = 1000;
   int64_t maxErrors = 100;  // 0: every point runs all its slots
   int harqMax = 1;          // transmissions per transport block, 1..4
-  NrRxVariant receiver = NrRxVariant::kParts;
+  NrRxVariant receiver = NrRxVariant::kFixedNoise;
   uint64_t seed = 1;
 };
 
@@ -92,8 +92,8 @@ void nrWilson95(uint64_t errors, uint64_t n, double* lo, double* hi);
 // them, or those measured before an interrupt). Returns 0 on success, 1 when a worker died
 // (points then unusable) or the run was interrupted (points hold what was measured). Progress
 // goes to standard error when it is a terminal.
-int nrSweepRun(const NrSweepCfg* cfg, const NrSweepSlotInfo& info, int jobs,
-               std::vector<NrSweepPoint>* points, bool* interrupted);
+int nrSweepRun(const NrSweepCfg* cfg, int jobs, std::vector<NrSweepPoint>* points,
+               bool* interrupted);
 
 // One curve of a plot: a CSV file and its legend.
 struct NrPlotCurve {

@@ -102,7 +102,7 @@ std::string channelName(const NrSweepCfg& c) {
 }
 
 const char* receiverName(NrRxVariant r) {
-  return r == NrRxVariant::kParts        ? "fixed-noise receiver"
+  return r == NrRxVariant::kFixedNoise   ? "fixed-noise receiver"
          : r == NrRxVariant::kNoiseAware ? "noise-aware receiver"
                                          : "noise-aware MMSE receiver";
 }
@@ -129,11 +129,12 @@ int nrSweepCommand(int argc, char** argv) {
       "cb_error_rate, throughput_mbps, throughput_fraction (of one transport block per 1 ms "
       "slot),\n"
       "mean_ldpc_iterations (per decoder run), mean_transmissions (per transport block).\n"
-      "Exit codes: 0 done; 1 a worker died (no CSV), the slot could not be sent, an output could\n"
-      "not be written, or Ctrl-C (the CSV then holds what was measured); 2 usage.");
+      "Exit codes: 0 done; 1 a worker died (no CSV), the default slot could not be sent, an\n"
+      "output or plot could not be written, or Ctrl-C (the CSV then holds what was measured);\n"
+      "2 usage (an option out of range, a slot file refused, an MCS the slot cannot carry).");
   NrSweepCfg cfg;
-  std::string slotFile, snr = "0:1:20", channel = "awgn", receiver = "parts", out = "sweep.csv",
-                        plot;
+  std::string slotFile, snr = "0:1:20", channel = "awgn", receiver = "fixed-noise",
+                        out = "sweep.csv", plot;
   int mcs = -1;
   int64_t slots = 1000, errors = 100;
   int harq = 1;
@@ -158,7 +159,8 @@ int nrSweepCommand(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--harq", harq, "transmissions per transport block, 1..4 (rv 0, 2, 3, 1)")
       ->capture_default_str();
-  app.add_option("--receiver", receiver, "parts (fixed noise term), noise-aware, noise-aware-mmse")
+  app.add_option("--receiver", receiver,
+                 "fixed-noise (the default receiver), noise-aware, noise-aware-mmse")
       ->capture_default_str();
   app.add_option("--seed", seed, "seed of the channel and noise")->capture_default_str();
   app.add_option("-j,--jobs", jobs, "worker processes (default: the cores)")->capture_default_str();
@@ -199,14 +201,15 @@ int nrSweepCommand(int argc, char** argv) {
     return usage("--doppler " + std::to_string(dopplerHz) + ": expected 0..10000 Hz");
   if (!(std::fabs(cfoHz) <= kMaxCfoHz))
     return usage("--cfo " + std::to_string(cfoHz) + ": expected -7500..7500 Hz");
-  if (receiver == "parts")
-    cfg.receiver = NrRxVariant::kParts;
+  if (receiver == "fixed-noise")
+    cfg.receiver = NrRxVariant::kFixedNoise;
   else if (receiver == "noise-aware")
     cfg.receiver = NrRxVariant::kNoiseAware;
   else if (receiver == "noise-aware-mmse")
     cfg.receiver = NrRxVariant::kNoiseAwareMmse;
   else
-    return usage("--receiver " + receiver + ": expected parts, noise-aware or noise-aware-mmse");
+    return usage("--receiver " + receiver +
+                 ": expected fixed-noise, noise-aware or noise-aware-mmse");
   if (out.empty()) return usage("--out: expected a file name");
   cfg.slotFile = slotFile;
   cfg.mcs = mcs;
@@ -236,7 +239,7 @@ int nrSweepCommand(int argc, char** argv) {
 
   std::vector<NrSweepPoint> points;
   bool interrupted = false;
-  const int rc = nrSweepRun(&cfg, info, jobs, &points, &interrupted);
+  const int rc = nrSweepRun(&cfg, jobs, &points, &interrupted);
   nrConsoleSetSink(nullptr, nullptr);
   if (sweepConsole.diagDropped > 0)
     std::fprintf(stderr, "veltra sweep: %ld more diagnostics of the receivers not shown\n",

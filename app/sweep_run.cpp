@@ -110,9 +110,8 @@ std::string clock(double s) {
 
 }  // namespace
 
-int nrSweepRun(const NrSweepCfg* cfg, const NrSweepSlotInfo& info, int jobs,
-               std::vector<NrSweepPoint>* points, bool* interrupted) {
-  (void)info;
+int nrSweepRun(const NrSweepCfg* cfg, int jobs, std::vector<NrSweepPoint>* points,
+               bool* interrupted) {
   *interrupted = false;
   const int pointN = static_cast<int>(cfg->snrDb.size());
   const int64_t batchN = (cfg->slotsPerPoint + kSweepBatch - 1) / kSweepBatch;

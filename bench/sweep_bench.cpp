@@ -36,7 +36,7 @@ void run(benchmark::State& state, bool fullCarrier, NrRxVariant rx, double snrDb
 
 void BM_SweepAwgnDefaultSlot(benchmark::State& s) { run(s, false, NrRxVariant::kNoiseAware, 20.0); }
 void BM_SweepAwgnDefaultSlotFixedNoise(benchmark::State& s) {
-  run(s, false, NrRxVariant::kParts, 22.0);
+  run(s, false, NrRxVariant::kFixedNoise, 22.0);
 }
 void BM_SweepAwgnFullCarrier(benchmark::State& s) { run(s, true, NrRxVariant::kNoiseAware, 28.0); }
 

@@ -42,7 +42,7 @@ do for [fmt in "png svg"] {
     plot for [i=1:4] sprintf("bler/mcs%s_%s_noise-aware.csv", word(mcs, i), ch) using 1:(bler($4)) \
            with linespoints lw 2 pt 7 ps 0.5 lc rgb word(colour, i) dt 1 \
            title label[i]." noise-aware", \
-         for [i=1:4] sprintf("bler/mcs%s_%s_parts.csv", word(mcs, i), ch) using 1:(bler($4)) \
+         for [i=1:4] sprintf("bler/mcs%s_%s_fixed-noise.csv", word(mcs, i), ch) using 1:(bler($4)) \
            with linespoints lw 1.5 pt 6 ps 0.5 lc rgb word(colour, i) dt 2 \
            title label[i]." fixed-noise"
   }

@@ -9,7 +9,7 @@ mkdir -p docs/bler
 for mcs in 4 11 20 27; do
   for ch in awgn tdlc; do
     if [ "$ch" = awgn ]; then snr=-4:1:32; else snr=-2:2:46; fi
-    for rx in parts noise-aware; do
+    for rx in fixed-noise noise-aware; do
       csv=docs/bler/mcs${mcs}_${ch}_${rx}.csv
       "$veltra" sweep --mcs "$mcs" --channel "$ch" --delay-spread 300 --doppler 100 \
         --snr "$snr" --slots 200 --errors 50 --receiver "$rx" --seed 1 --jobs 1 --out "$csv"

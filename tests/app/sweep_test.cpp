@@ -90,7 +90,7 @@ TEST(SweepEngine, ReceiversDecodeCleanSlotsAndTheNoiseIsEstimated) {
     cfg.mcs = mcs;
     NrSweepSlotInfo info{};
     ASSERT_TRUE(nrSweepPrepare(&cfg, &info)) << mcs;
-    for (NrRxVariant rx : {NrRxVariant::kParts, NrRxVariant::kNoiseAware}) {
+    for (NrRxVariant rx : {NrRxVariant::kFixedNoise, NrRxVariant::kNoiseAware}) {
       cfg.receiver = rx;
       const NrSweepTally t = measure(cfg, 200.0, 2);
       EXPECT_EQ(t.tbErrors, 0u) << "MCS " << mcs << " receiver " << static_cast<int>(rx);
@@ -126,7 +126,7 @@ TEST(SweepEngine, TwoLayersDecodeWithZfAndMmse) {
   ASSERT_TRUE(nrSweepPrepare(&cfg, &info));
   EXPECT_EQ(info.layers, 2u);
   for (NrRxVariant rx :
-       {NrRxVariant::kParts, NrRxVariant::kNoiseAware, NrRxVariant::kNoiseAwareMmse}) {
+       {NrRxVariant::kFixedNoise, NrRxVariant::kNoiseAware, NrRxVariant::kNoiseAwareMmse}) {
     cfg.receiver = rx;
     EXPECT_EQ(measure(cfg, 200.0, 2).tbErrors, 0u) << static_cast<int>(rx);
   }
