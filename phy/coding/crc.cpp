@@ -2,8 +2,13 @@
 
 #include <cstring>
 
+#include "phy/common/cpu_features.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#ifdef VELTRA_X86_VARIANTS
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -128,15 +133,34 @@ uint32_t packBitsSse2(const int32_t* bits) {
 }
 #endif
 
+#ifdef VELTRA_X86_VARIANTS
+namespace {
+VELTRA_TARGET_AVX2 uint32_t packBitsAvx2Impl(const int32_t* bits) {
+  // Each group of eight elements, lanes reversed, to a byte whose top bit is the first element.
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  uint32_t w = 0;
+  for (int g = 0; g < 4; g++) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bits + 8 * g));
+    const __m256i top = _mm256_slli_epi32(_mm256_permutevar8x32_epi32(v, reverse), 31);
+    w = (w << 8) | static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(top)));
+  }
+  return w;
+}
+}  // namespace
+const PackBitsFn packBitsAvx2 = packBitsAvx2Impl;
+#else
+const PackBitsFn packBitsAvx2 = nullptr;
+#endif
+
 }  // namespace crc_detail
 
 namespace {
 
-// SSE2 is part of every x86-64 target; elsewhere the plain loop runs.
+// SSE2 is part of every x86-64 target; elsewhere the plain loop is the baseline.
 #if defined(__SSE2__)
-constexpr auto kPackBits = crc_detail::packBitsSse2;
+constexpr crc_detail::PackBitsFn kPackBitsBaseline = crc_detail::packBitsSse2;
 #else
-constexpr auto kPackBits = crc_detail::packBitsPlain;
+constexpr crc_detail::PackBitsFn kPackBitsBaseline = crc_detail::packBitsPlain;
 #endif
 
 }  // namespace
@@ -144,9 +168,12 @@ constexpr auto kPackBits = crc_detail::packBitsPlain;
 uint32_t nrCrcCalc(const int32_t* bits, uint8_t crcType, int32_t count) {
   if (count <= 0) return 0;
   const CrcTables& tab = tablesFor(crcType);
+  const crc_detail::PackBitsFn kTable[kNrCpuLevels] = {kPackBitsBaseline, crc_detail::packBitsAvx2,
+                                                       nullptr};
+  const crc_detail::PackBitsFn packBits = nrCpuPick(kTable);
   uint32_t r = 0;
   int32_t i = 0;
-  for (; i + 32 <= count; i += 32) r = feedWord(tab, r, kPackBits(bits + i));
+  for (; i + 32 <= count; i += 32) r = feedWord(tab, r, packBits(bits + i));
   if (i < count) {
     uint32_t w = 0;
     for (int32_t k = 0; k < count - i; k++)

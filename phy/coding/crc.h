@@ -50,9 +50,13 @@ int32_t nrCrcGenPoly(int32_t code, int8_t* coeffs);
 // Building blocks exposed for their tests.
 namespace crc_detail {
 // Packs 32 one-bit elements (lowest bit of each) into a word, the first into bit 31: the plain
-// reference and its SSE2 variant, which nrCrcCalc uses where the target has it.
+// reference, its SSE2 variant (the baseline wherever the target has SSE2) and an AVX2 variant;
+// nrCrcCalc picks one at run time (phy/common/cpu_features.h).
 uint32_t packBitsPlain(const int32_t* bits);
 #if defined(__SSE2__)
 uint32_t packBitsSse2(const int32_t* bits);
 #endif
+// nullptr where the build has no AVX2 variant; call only when nrCpuLevelDetected() has AVX2.
+using PackBitsFn = uint32_t (*)(const int32_t*);
+extern const PackBitsFn packBitsAvx2;
 }  // namespace crc_detail

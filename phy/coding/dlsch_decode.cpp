@@ -23,6 +23,11 @@ int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
 
+// The verdicts of the last transport block, and whether the last nrLdpcCbDecode call ran the LDPC
+// decoder (an all-zero or malformed block is refused before it).
+NrDlschDecReport lastReport;
+bool cbReachedDecoder = false;
+
 // dst[t] += src[t * stride] for t < len; the stride is the modulation order.
 template <int Stride>
 void addStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
@@ -96,6 +101,7 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
 int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
                        int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
                        uint8_t iLS, uint8_t crcType) {
+  cbReachedDecoder = false;
   const bool bgOk = bg == 1 || bg == 2;
   const int32_t kb = bg == 1 ? 22 : 10;
   const int32_t nb = bg == 1 ? 66 : 50;
@@ -124,11 +130,18 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   if (any == 0) return 0;
 
   dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+  cbReachedDecoder = true;
   return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
 }
 
 uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
                       const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048) {
+  lastReport.A = A;
+  lastReport.G = G;
+  lastReport.tbOk = 0;
+  lastReport.bg = 0;
+  lastReport.Zc = 0;
+  lastReport.cbN = 0;
   if (!softBits || G > static_cast<uint32_t>(kUeLlrCap)) {
     nrDiag("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
            kUeLlrCap);
@@ -159,6 +172,9 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   // The transport block is received only when every code block checks: a failed earlier block
   // must not be hidden by a good last one.
   uint8_t result = 1;
+  lastReport.bg = static_cast<uint8_t>(p.bg);
+  lastReport.Zc = p.Zc;
+  lastReport.cbN = p.C;
   int64_t in = 0;
   int64_t out = 0;
   for (int32_t r = 0; r < p.C; r++) {
@@ -168,6 +184,9 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     nrPrintf("\n===>Enter Dec module! ");
     nrPrintf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
     if (!ok) result = 0;
+    lastReport.cb[r] =
+        NrDlschCbVerdict{static_cast<uint8_t>(ok ? 1 : 0),
+                         cbReachedDecoder ? nrLdpcDecIterUsed() : uint8_t{0}, p.E[r]};
     in += p.E[r];
     out += p.K;
   }
@@ -187,7 +206,10 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     nrRemoveStaleFile(kDecFile);
   }
   nrPrintf("\n");
+  lastReport.tbOk = result;
   // The next configuration section read clears the UE records again.
   gnrUeConfig.sysInitDone = 0;
   return result;
 }
+
+const NrDlschDecReport* nrDlschDecLastReport() { return &lastReport; }

@@ -5,7 +5,31 @@
 
 #include <cstdint>
 
+#include "phy/coding/ldpc_params.h"
+
 constexpr int32_t kFillerLlr = 1000;  // a filler bit is a certain 0
+
+// The verdict on one code block of the last decoded transport block.
+struct NrDlschCbVerdict {
+  uint8_t crcOk;     // 1 when the code block's CRC checked
+  uint8_t iterUsed;  // LDPC iterations run; 0 when the block never reached the decoder
+  int32_t E;         // rate-matched soft bits of the block
+};
+
+// What the last nrDlschDecode call decided, for displays and probes; written only by
+// nrDlschDecode (reset at every call), read through nrDlschDecLastReport.
+struct NrDlschDecReport {
+  uint32_t A;    // transport block size
+  uint32_t G;    // soft bits handed over
+  uint8_t tbOk;  // the call's result: 1 when every code block passed
+  uint8_t bg;    // base graph of the code blocks (0 when the request was refused)
+  int32_t Zc;    // lifting size
+  int32_t cbN;   // code blocks decoded; 0 when the request was refused
+  NrDlschCbVerdict cb[kMaxCodeBlocks];
+};
+
+// The report of the last nrDlschDecode call of the process (all zero before the first).
+const NrDlschDecReport* nrDlschDecLastReport();
 
 // Decodes one PDSCH codeword. A: transport block size; G: number of soft bits; R: code rate as a
 // fraction; cInit: scrambling initialiser (RNTI * 2^15 + n_ID); Qm; rv 0..3; softBits: G soft

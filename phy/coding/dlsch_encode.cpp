@@ -87,7 +87,10 @@ int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, in
       std::memcpy(cb, tb + s, sizeof(int32_t) * p->Kp);
     }
     std::memset(cb + p->Kp, 0, sizeof(int32_t) * p->F);
-    if (!nrLdpcEncode(cb, cw, p) || !nrLdpcRateMatch(cw, out + o, r, p)) return 0;
+    // Parity is computed only as far as this block's selection reads the circular buffer.
+    if (!nrLdpcEncodeParity(cb, cw, p, nrLdpcRateMatchParityCols(r, p)) ||
+        !nrLdpcRateMatch(cw, out + o, r, p))
+      return 0;
     s += p->Kp - p->L;
     o += p->E[r];
   }

@@ -1,10 +1,17 @@
 // Layered normalised min-sum decoder modelled on a pipelined hardware decoder: fixed bit widths,
 // check-node messages kept as (min1, min2, index of min1) per check node plus one sign per edge,
-// column blocks of the a posteriori memory stored rotated and addressed by relative shifts, and
-// the write-back of a layer overlapping the reads of the next one.
+// column blocks of the a posteriori memory stored rotated and addressed by relative shifts.
+//
+// The hardware overlaps the write-back of a layer with the reads of the next one, at points set
+// by the update indicators; every column that the next layer shares with the previous one is read
+// only after that write-back, so the result is that of writing each layer back before the next
+// one reads. This decoder does exactly that, one layer at a time, in two passes over the Zc check
+// nodes in steps of one vector register: the reads (variable-to-check values and the three minima,
+// kept in registers across the edges of the layer) and the write-back.
 //
 // Data layout: every per-check-node quantity is a contiguous array over the Zc check nodes of a
-// layer (structure of arrays), so that each step is one loop over Zc int16 lanes.
+// layer, read and written a register of int16 lanes at a time (8 with SSE2, 16 with AVX2, 32 with
+// AVX-512); lanes beyond Zc are computed and ignored.
 #include "phy/coding/ldpc_decode.h"
 
 #include <algorithm>
@@ -18,51 +25,52 @@
 
 NrLdpcDecPara nrLdpcDecPara;
 
-// The lane loops are written once (always inlined) and instantiated for the baseline instruction
-// set and, on x86-64, for AVX2 and AVX-512BW; the widest one the CPU has is used.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define VELTRA_HAVE_WIDE_LANES 1
-#define VELTRA_AVX2 __attribute__((target("avx2")))
-#define VELTRA_AVX512 __attribute__((target("avx512bw,avx512vl,avx2")))
-#endif
-
 namespace {
 
 constexpr int kZ = kLdpcDecMaxZc;
 constexpr int kW = kLdpcDecMaxRowWeight;
+constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-512 register
+static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
-// Check-node state of one layer in flight (one of two ping-pong slots).
-struct LayerSlot {
-  alignas(64) int16_t v[kW][kZ];  // variable-to-check value per edge
-  alignas(64) int16_t min1[kZ];
-  alignas(64) int16_t min2[kZ];
-  alignas(64) int16_t min3[kZ];
-  alignas(64) int16_t idx[kZ];  // edge of min1
-  alignas(64) int16_t sgnProd[kZ];
-  uint8_t col[kW];  // column of each edge
-  int layer;
-  int edge0;  // position of the layer's first edge in the edge list
-  int weight;
+// The vectors of one instruction set: L int16 lanes (one register). Edge signs are stored as
+// bytes where the set widens and narrows them in one instruction (AVX-512BW), else as int16
+// lanes, which need no conversion.
+template <int L>
+struct Lanes {
+  static constexpr int kL = L;
+  typedef int16_t V __attribute__((vector_size(2 * L)));
+  typedef uint16_t U __attribute__((vector_size(2 * L)));
+  typedef int8_t V8 __attribute__((vector_size(L)));
+  static constexpr bool kByteSigns = L == kMaxLanes;
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
-// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. Each block is
-// stored twice in a row (appMem[c][Zc + j] = appMem[c][j]), so that a block read at any relative
-// shift r is the contiguous run appMem[c] + r.
+// by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. The first values
+// of a block are repeated after it (appMem[c][Zc + j] = appMem[c][j] for j below the relative
+// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r.
 alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
-// check node; edge signs: 1 where the check-to-variable message of an edge is negative.
+// check node; edge signs: -1 where the check-to-variable message of an edge is negative, else 0.
+// Neither is cleared between calls: the first iteration does not read them (all messages 0).
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int8_t edgeSign[kLdpcDecMaxEdges][kZ];
-LayerSlot slots[2];
+alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // bytes in the first half with AVX-512
+// The layer being decoded: variable-to-check value per edge and check node, and the sign product
+// (-1 odd, 0 even) per check node.
+alignas(64) int16_t layerV[kW][kZ];
+alignas(64) int16_t layerSgn[kZ];
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
+uint8_t layersRun;
 int lastZc;  // lifting size and columns of the block in the APP memory
 int lastCols;
+// The last decoding, when it skipped layers: its input as loaded, constants and shifts.
+bool lastSkipped;
+int lastDataCols;  // columns that held inputs; the rest were 0
+alignas(64) int16_t savedIn[kLdpcDecMaxCols][kZ];
 
 // Shift values reduced modulo Zc, per base graph, set and lifting size, filled on first use.
 int16_t shiftCache[2][kLiftSetN][kLiftSizeN][kLdpcDecMaxEdges];
@@ -78,10 +86,29 @@ struct DecCfg {
   int thd1, thd2, coef1, coef2;
 };
 
+DecCfg lastCfg;
+const NrLdpcDecSchedule* lastSch;
+const int16_t* lastShifts;
+
+// One layer as the lane loops see it: the columns of its edges and the relative shift at which
+// each column block is read.
+struct LayerJob {
+  int layer;
+  int edge0;  // position of the layer's first edge in the edge list
+  int weight;
+  bool first;  // first iteration: no check-to-variable message yet
+  uint8_t col[kW];
+  int16_t rel[kW];
+  int16_t dup[kW];  // leading values of the column block its next read needs repeated after Zc
+};
+
 template <int Rows, int Cols>
 void buildSchedule(NrLdpcDecSchedule& s, const int32_t (&g)[kLiftSetN][Rows][Cols], bool bg1) {
   s.numLayers = Rows;
   s.numEdges = 0;
+  int colDegree[Cols] = {};
+  for (int row = 0; row < Rows; row++)
+    for (int c = 0; c < Cols; c++) colDegree[c] += g[0][row][c] >= 0;
   for (int l = 0; l < Rows; l++) {
     // Rows 1 and 3 first: their columns overlap least with the rows that follow.
     static constexpr int kHead[4] = {1, 3, 0, 2};
@@ -99,6 +126,9 @@ void buildSchedule(NrLdpcDecSchedule& s, const int32_t (&g)[kLiftSetN][Rows][Col
         if (g[0][row][c] >= 0) order[n++] = c;
     s.rowWeight[l] = static_cast<uint8_t>(n);
     s.updateInd[l] = l == 0 ? 0 : l <= 4 ? 1 : l <= 20 ? (bg1 ? 2 : 1) : 3;
+    s.degOneCol[l] = -1;
+    for (int c = 0; c < Cols; c++)
+      if (g[0][row][c] >= 0 && colDegree[c] == 1) s.degOneCol[l] = static_cast<int8_t>(c);
     for (int m = 0; m < n; m++) {
       NrLdpcDecEdge& e = s.edge[s.numEdges++];
       e.col = static_cast<uint8_t>(order[m]);
@@ -117,11 +147,6 @@ const int16_t* reducedShifts(const NrLdpcDecSchedule& sch, int bg, int iLS, int 
   return t;
 }
 
-inline int16_t mask(bool b) { return static_cast<int16_t>(-static_cast<int16_t>(b)); }
-inline int16_t sel(int16_t m, int16_t a, int16_t b) {
-  return static_cast<int16_t>((a & m) | (b & ~m));
-}
-
 // Correction term of the min* operator, in signed 8-bit arithmetic.
 inline int8_t minStarTerm(int8_t x, const DecCfg& c) {
   if (x > c.thd1) return 0;
@@ -135,188 +160,292 @@ inline int8_t minStar(int8_t a, int8_t b, const DecCfg& c) {
   return static_cast<int8_t>(std::min(a, b) + minStarTerm(sum, c) - minStarTerm(diff, c));
 }
 
-void startSlot(LayerSlot& s, int layer, int edge0, int weight) {
-  s.layer = layer;
-  s.edge0 = edge0;
-  s.weight = weight;
+// Unaligned vector loads and stores.
+template <typename V>
+[[gnu::always_inline]] inline void load(V& v, const void* p) {
+  std::memcpy(&v, p, sizeof v);
 }
-
-// Variable-to-check values of edge m for all check nodes: remove the check-to-variable message of
-// the previous iteration from the APP values x and fold the result into the three minima. The
-// first edge of a layer starts the minima from their reset value msgMax (min1 = a, index 0);
-// min3 is only kept when the min* correction needs it.
-template <bool kFirst, bool kMin3>
-[[gnu::always_inline]] inline void checkNodeRead(LayerSlot& s, int m, const int16_t* __restrict x,
-                                                 int e, const DecCfg& c) {
-  const int16_t* __restrict m1 = rowMin1[s.layer];
-  const int16_t* __restrict m2 = rowMin2[s.layer];
-  const int16_t* __restrict ri = rowIdx[s.layer];
-  const int8_t* __restrict sg = edgeSign[e];
-  int16_t* __restrict v = s.v[m];
-  int16_t* __restrict min1 = s.min1;
-  int16_t* __restrict min2 = s.min2;
-  int16_t* __restrict min3 = s.min3;
-  int16_t* __restrict idx = s.idx;
-  int16_t* __restrict sp = s.sgnProd;
-  const int16_t mm = static_cast<int16_t>(m);
-  const int16_t cap = c.msgMax;
-  // Branch-free lane arithmetic (masks 0 / -1) so that the loop vectorises.
-#pragma GCC ivdep
-  for (int z = 0; z < c.Zc; z++) {
-    const int16_t old = sel(mask(ri[z] == mm), m2[z], m1[z]);
-    const int16_t oldNeg = static_cast<int16_t>(-sg[z]);
-    // v = x + |old| for a negative old message, x - |old| otherwise.
-    const int16_t vz = static_cast<int16_t>(x[z] - ((old ^ oldNeg) - oldNeg));
-    v[z] = vz;
-    const int16_t neg = mask(vz < 0);
-    const int16_t a = std::min(static_cast<int16_t>((vz ^ neg) - neg), cap);
-    if constexpr (kFirst) {
-      sp[z] = static_cast<int16_t>(neg & 1);
-      min1[z] = a;
-      min2[z] = cap;
-      if constexpr (kMin3) min3[z] = cap;
-      idx[z] = 0;
-    } else {
-      sp[z] = static_cast<int16_t>(sp[z] ^ (neg & 1));
-      // Three smallest magnitudes, strict comparisons: the first of equal minima keeps the index.
-      const int16_t o1 = min1[z];
-      const int16_t o2 = min2[z];
-      const int16_t lt1 = mask(a < o1);
-      if constexpr (kMin3) min3[z] = sel(mask(a < o2), o2, std::min(a, min3[z]));
-      min2[z] = sel(lt1, o1, std::min(a, o2));
-      min1[z] = std::min(a, o1);
-      idx[z] = sel(lt1, mm, idx[z]);
-    }
+template <typename V>
+[[gnu::always_inline]] inline void store(void* p, const V& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+template <typename Ln>
+[[gnu::always_inline]] inline void splat(typename Ln::V& v, int16_t x) {
+  alignas(64) int16_t t[Ln::kL];
+  for (int z = 0; z < Ln::kL; z++) t[z] = x;
+  load(v, t);
+}
+// Values kept as signed 8-bit: truncated to 8 bits and sign-extended again.
+template <typename Ln>
+[[gnu::always_inline]] inline void wrap8(typename Ln::V& v) {
+  v = reinterpret_cast<typename Ln::V>(reinterpret_cast<typename Ln::U>(v) << 8) >> 8;
+}
+// Edge signs (0 or -1) of one step.
+template <typename Ln>
+[[gnu::always_inline]] inline void loadSigns(typename Ln::V& v, const int16_t* row, int z0) {
+  if constexpr (Ln::kByteSigns) {
+    typename Ln::V8 b;
+    load(b, reinterpret_cast<const int8_t*>(row) + z0);
+    v = __builtin_convertvector(b, typename Ln::V);
+  } else {
+    load(v, row + z0);
+  }
+}
+template <typename Ln>
+[[gnu::always_inline]] inline void storeSigns(int16_t* row, int z0, const typename Ln::V& v) {
+  if constexpr (Ln::kByteSigns) {
+    store(reinterpret_cast<int8_t*>(row) + z0, __builtin_convertvector(v, typename Ln::V8));
+  } else {
+    store(row + z0, v);
   }
 }
 
-// Write-back of a layer: store its normalised minima as the row words, its check-to-variable
-// signs as the edge signs, and the updated APP values into the column blocks, which stay rotated
-// by the shift of this layer's edge.
-[[gnu::always_inline]] inline void writeBackLanes(LayerSlot& s, const DecCfg& c) {
-  const int Zc = c.Zc;
-  int16_t* __restrict r1 = rowMin1[s.layer];
-  int16_t* __restrict r2 = rowMin2[s.layer];
-  int16_t* __restrict ri = rowIdx[s.layer];
-  if (c.minStar) {
-    for (int z = 0; z < Zc; z++) {
-      const int8_t m2 = minStar(static_cast<int8_t>(s.min2[z]), static_cast<int8_t>(s.min3[z]), c);
-      const int8_t m1 = minStar(static_cast<int8_t>(s.min1[z]), m2, c);
-      s.min2[z] = m2;
-      s.min1[z] = m1;
+// Where the lane loops of one layer read and write: per edge the column block at the edge's
+// relative shift, the column block itself and the edge's signs. Held in locals, which the byte
+// stores of the signs cannot alias, so that nothing is reloaded inside the loops.
+struct LayerPtrs {
+  const int16_t* x[kW];
+  int16_t* app[kW];
+  int16_t* sign[kW];
+  int dup[kW];
+  int weight;
+  int layer;
+  int Zc;
+  int chunks;  // lane steps covering Zc
+};
+
+// The read pass of a layer: for every edge m and check node, remove the check-to-variable message
+// of the previous iteration from the APP value x read at the edge's relative shift, and fold the
+// result v into the three smallest magnitudes (strict comparisons: the first of equal minima
+// keeps the index); then normalise the minima into the layer's row words. min3 is kept only for
+// the min* correction.
+template <typename Ln, bool kFirst, bool kMin3>
+[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c) {
+  using V16 = typename Ln::V;
+  constexpr int kLanes = Ln::kL;
+  int16_t* r1 = rowMin1[q.layer];
+  int16_t* r2 = rowMin2[q.layer];
+  int16_t* ri = rowIdx[q.layer];
+  V16 cap, nf;
+  splat<Ln>(cap, c.msgMax);
+  splat<Ln>(nf, static_cast<int16_t>(c.normFactor));
+  for (int k = 0; k < q.chunks; k++) {
+    const int z0 = k * kLanes;
+    V16 old1{}, old2{}, oldIdx{};
+    if constexpr (!kFirst) {
+      load(old1, r1 + z0);
+      load(old2, r2 + z0);
+      load(oldIdx, ri + z0);
     }
-  }
-  const int nf = c.normFactor;
-#pragma GCC ivdep
-  for (int z = 0; z < Zc; z++) {
+    V16 min1 = cap, min2 = cap, min3 = cap, idx{}, sgn{}, edge{};
+    for (int m = 0; m < q.weight; m++, edge += 1) {
+      V16 v;
+      load(v, q.x[m] + z0);
+      if constexpr (!kFirst) {
+        V16 oldNeg;
+        loadSigns<Ln>(oldNeg, q.sign[m], z0);
+        const V16 old = oldIdx == edge ? old2 : old1;
+        // v = x + |old| for a negative old message, x - |old| otherwise.
+        v -= (old ^ oldNeg) - oldNeg;
+      }
+      store(layerV[m] + z0, v);
+      const V16 neg = v < 0;
+      sgn ^= neg;
+      V16 a = (v ^ neg) - neg;
+      a = a < cap ? a : cap;
+      // Branch-free form of the strict three-minimum update (min1 <= min2 <= min3): a below min1
+      // pushes min1 down to min2, a below min2 pushes min2 down to min3.
+      idx = a < min1 ? edge : idx;
+      if constexpr (kMin3) {
+        const V16 up2 = a > min2 ? a : min2;
+        min3 = up2 < min3 ? up2 : min3;
+      }
+      const V16 up1 = a > min1 ? a : min1;
+      min2 = up1 < min2 ? up1 : min2;
+      min1 = a < min1 ? a : min1;
+    }
+    if constexpr (kMin3) {
+      if (c.minStar) {
+        alignas(64) int16_t t1[kLanes], t2[kLanes], t3[kLanes];
+        store(t1, min1);
+        store(t2, min2);
+        store(t3, min3);
+        for (int z = 0; z < kLanes; z++) {
+          const int8_t m2 = minStar(static_cast<int8_t>(t2[z]), static_cast<int8_t>(t3[z]), c);
+          t1[z] = minStar(static_cast<int8_t>(t1[z]), m2, c);
+          t2[z] = m2;
+        }
+        load(min1, t1);
+        load(min2, t2);
+      }
+    }
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
-    r1[z] = static_cast<int8_t>((s.min1[z] * nf) >> 5);
-    r2[z] = static_cast<int8_t>((s.min2[z] * nf) >> 5);
-    ri[z] = s.idx[z];
+    V16 n1 = (min1 * nf) >> 5;
+    V16 n2 = (min2 * nf) >> 5;
+    wrap8<Ln>(n1);
+    wrap8<Ln>(n2);
+    store(r1 + z0, n1);
+    store(r2 + z0, n2);
+    store(ri + z0, idx);
+    store(layerSgn + z0, sgn);
   }
-  const int16_t lo = c.appMin;
-  const int16_t hi = c.appMax;
-  const int16_t* __restrict sp = s.sgnProd;
-  for (int i = 0; i < s.weight; i++) {
-    const int16_t* __restrict v = s.v[i];
-    int8_t* __restrict sg = edgeSign[s.edge0 + i];
-    int16_t* __restrict dst = appMem[s.col[i]];
-    int16_t* __restrict dup = appMem[s.col[i]] + Zc;
-    const int16_t ii = static_cast<int16_t>(i);
-#pragma GCC ivdep
-    for (int z = 0; z < Zc; z++) {
-      const int16_t sign = static_cast<int16_t>(sp[z] ^ (v[z] < 0));
-      sg[z] = static_cast<int8_t>(sign);
-      const int16_t neg = static_cast<int16_t>(-sign);
-      const int16_t mag = sel(mask(ri[z] == ii), r2[z], r1[z]);
-      const int16_t a = static_cast<int16_t>(v[z] + ((mag ^ neg) - neg));
-      const int16_t app = std::min(std::max(a, lo), hi);
-      dst[z] = app;
-      dup[z] = app;
+}
+
+// The write-back of a layer: the check-to-variable signs become the edge signs, and the updated
+// APP values go into the column blocks, which stay rotated by the shift of this layer's edge.
+// Only the leading values that the column's next read wraps around to are stored a second time,
+// after Zc. The lane steps run from the last to the first, so that the copy of the first step is
+// stored after the lanes beyond Zc of the last one, which overlap it.
+template <typename Ln>
+[[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c) {
+  using V16 = typename Ln::V;
+  constexpr int kLanes = Ln::kL;
+  const int16_t* r1 = rowMin1[q.layer];
+  const int16_t* r2 = rowMin2[q.layer];
+  const int16_t* ri = rowIdx[q.layer];
+  V16 lo, hi;
+  splat<Ln>(lo, c.appMin);
+  splat<Ln>(hi, c.appMax);
+  for (int k = q.chunks - 1; k >= 0; k--) {
+    const int z0 = k * kLanes;
+    V16 sp, n1, n2, idx, edge{};
+    load(sp, layerSgn + z0);
+    load(n1, r1 + z0);
+    load(n2, r2 + z0);
+    load(idx, ri + z0);
+    for (int m = 0; m < q.weight; m++, edge += 1) {
+      V16 v;
+      load(v, layerV[m] + z0);
+      const V16 neg = sp ^ (v < 0);
+      storeSigns<Ln>(q.sign[m], z0, neg);
+      const V16 mag = idx == edge ? n2 : n1;
+      V16 app = v + ((mag ^ neg) - neg);
+      app = app < lo ? lo : app;
+      app = app > hi ? hi : app;
+      store(q.app[m] + z0, app);
+      if (z0 < q.dup[m]) store(q.app[m] + q.Zc + z0, app);
     }
   }
 }
 
-uint8_t lanes = kLdpcLanesBaseline;
-bool lanesChosen = false;
-
-uint8_t widestLanes() {
-#ifdef VELTRA_HAVE_WIDE_LANES
-  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
-    return kLdpcLanesAvx512;
-  if (__builtin_cpu_supports("avx2")) return kLdpcLanesAvx2;
-#endif
-  return kLdpcLanesBaseline;
+// Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice.
+[[gnu::always_inline]] inline void loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
+                                             int fracBits) {
+  if (fracBits >= 2) {
+    const int up = fracBits - 2;
+    for (int z = 0; z < n; z++)
+      dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) * (1 << up));
+  } else {
+    const int down = 2 - fracBits;
+    for (int z = 0; z < n; z++)
+      dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) >> down);
+  }
+  for (int z = n; z < Zc; z++) dst[z] = 0;
+  for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
 }
 
-// Edges m0 ... m1 - 1 of the layer in slot s: each column block is read at the relative shift
-// between its stored rotation and the edge's shift, which becomes the block's rotation.
-template <bool kMin3>
-[[gnu::always_inline]] inline void readEdgesLanes(LayerSlot& s, int m0, int m1,
-                                                  const NrLdpcDecEdge* edges, const int16_t* shifts,
-                                                  const DecCfg& c) {
-  for (int m = m0; m < m1; m++) {
-    const int e = s.edge0 + m;
-    const int col = edges[e].col;
-    int r = shifts[e] - colRot[col];
-    if (r < 0) r += c.Zc;
-    colRot[col] = shifts[e];
-    s.col[m] = static_cast<uint8_t>(col);
-    const int16_t* x = appMem[col] + r;
-    if (m == 0)
-      checkNodeRead<true, kMin3>(s, m, x, e, c);
+template <typename Ln, bool kFirst, bool kMin3>
+[[gnu::always_inline]] inline void layerLanes(const LayerJob& j, const DecCfg& c) {
+  LayerPtrs q;
+  q.weight = j.weight;
+  q.layer = j.layer;
+  q.Zc = c.Zc;
+  q.chunks = (c.Zc + Ln::kL - 1) / Ln::kL;
+  for (int m = 0; m < j.weight; m++) {
+    q.app[m] = appMem[j.col[m]];
+    q.x[m] = q.app[m] + j.rel[m];
+    q.sign[m] = edgeSign[j.edge0 + m];
+    q.dup[m] = j.dup[m];
+  }
+  readLanes<Ln, kFirst, kMin3>(q, c);
+  writeLanes<Ln>(q, c);
+}
+
+template <int L>
+[[gnu::always_inline]] inline void layerAny(const LayerJob& j, const DecCfg& c) {
+  using Ln = Lanes<L>;
+  if (c.minStar) {
+    if (j.first)
+      layerLanes<Ln, true, true>(j, c);
     else
-      checkNodeRead<false, kMin3>(s, m, x, e, c);
+      layerLanes<Ln, false, true>(j, c);
+  } else {
+    if (j.first)
+      layerLanes<Ln, true, false>(j, c);
+    else
+      layerLanes<Ln, false, false>(j, c);
   }
 }
 
-template <bool kMin3>
-void readEdgesPlain(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
-                    const DecCfg& c) {
-  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
-}
-void writeBackPlain(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
+// The lane loops for each instruction set, from the one source above.
+using LayerFn = void (*)(const LayerJob&, const DecCfg&);
+using LoadFn = void (*)(int16_t*, const int32_t*, int, int, int);
 
-#ifdef VELTRA_HAVE_WIDE_LANES
-template <bool kMin3>
-VELTRA_AVX2 void readEdgesAvx2(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges,
-                               const int16_t* shifts, const DecCfg& c) {
-  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
+// Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
+void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
+void loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) { loadLanes(d, s, n, Zc, f); }
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
+VELTRA_TARGET_AVX2 void loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  loadLanes(d, s, n, Zc, f);
 }
-VELTRA_AVX2 void writeBackAvx2(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
-template <bool kMin3>
-VELTRA_AVX512 void readEdgesAvx512(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges,
-                                   const int16_t* shifts, const DecCfg& c) {
-  readEdgesLanes<kMin3>(s, m0, m1, edges, shifts, c);
+VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) { layerAny<32>(j, c); }
+VELTRA_TARGET_AVX512 void loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  loadLanes(d, s, n, Zc, f);
 }
-VELTRA_AVX512 void writeBackAvx512(LayerSlot& s, const DecCfg& c) { writeBackLanes(s, c); }
+constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
+constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
+#else
+constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, nullptr, nullptr};
+constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, nullptr, nullptr};
 #endif
 
-template <bool kMin3>
-void readEdgesOf(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
-                 const DecCfg& c) {
-#ifdef VELTRA_HAVE_WIDE_LANES
-  if (lanes == kLdpcLanesAvx512) return readEdgesAvx512<kMin3>(s, m0, m1, edges, shifts, c);
-  if (lanes == kLdpcLanesAvx2) return readEdgesAvx2<kMin3>(s, m0, m1, edges, shifts, c);
-#endif
-  readEdgesPlain<kMin3>(s, m0, m1, edges, shifts, c);
+// For every edge of the layers marked in `run`: the relative shift at which the next edge that
+// reads the same column (in the next iteration for a column's last edge) reads it.
+void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* run, int Zc,
+               int16_t* nextRel) {
+  int16_t first[kLdpcDecMaxCols], last[kLdpcDecMaxCols];
+  std::fill(first, first + kLdpcDecMaxCols, -1);
+  std::fill(last, last + kLdpcDecMaxCols, -1);
+  for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
+    if (!run[l]) continue;
+    for (int m = 0; m < sch.rowWeight[l]; m++) {
+      const int c = sch.edge[e + m].col;
+      if (last[c] >= 0)
+        nextRel[last[c]] = static_cast<int16_t>((shifts[e + m] - shifts[last[c]] + Zc) % Zc);
+      else
+        first[c] = static_cast<int16_t>(e + m);
+      last[c] = static_cast<int16_t>(e + m);
+    }
+  }
+  for (int c = 0; c < kLdpcDecMaxCols; c++)
+    if (last[c] >= 0)
+      nextRel[last[c]] = static_cast<int16_t>((shifts[first[c]] - shifts[last[c]] + Zc) % Zc);
 }
 
-void readEdges(LayerSlot& s, int m0, int m1, const NrLdpcDecEdge* edges, const int16_t* shifts,
-               const DecCfg& c) {
-  if (m0 >= m1) return;
-  if (c.minStar)
-    readEdgesOf<true>(s, m0, m1, edges, shifts, c);
-  else
-    readEdgesOf<false>(s, m0, m1, edges, shifts, c);
-}
-
-void writeBack(LayerSlot& s, const DecCfg& c) {
-#ifdef VELTRA_HAVE_WIDE_LANES
-  if (lanes == kLdpcLanesAvx512) return writeBackAvx512(s, c);
-  if (lanes == kLdpcLanesAvx2) return writeBackAvx2(s, c);
-#endif
-  writeBackPlain(s, c);
+// One iteration: every layer marked in `run`, in layer order.
+void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
+                  const bool* run, bool first, LayerFn layerFn, const DecCfg& c) {
+  LayerJob j;
+  j.first = first;
+  for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
+    if (!run[l]) continue;
+    j.layer = l;
+    j.edge0 = e;
+    j.weight = sch.rowWeight[l];
+    for (int m = 0; m < j.weight; m++) {
+      // The column block is read at the relative shift between its stored rotation and the
+      // edge's shift, which becomes its rotation.
+      const int col = sch.edge[e + m].col;
+      int r = shifts[e + m] - colRot[col];
+      if (r < 0) r += c.Zc;
+      colRot[col] = shifts[e + m];
+      j.col[m] = static_cast<uint8_t>(col);
+      j.rel[m] = static_cast<int16_t>(r);
+      j.dup[m] = nextRel[e + m];
+    }
+    layerFn(j, c);
+  }
 }
 
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
@@ -327,12 +456,20 @@ void writeBack(LayerSlot& s, const DecCfg& c) {
 bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   int16_t undecided = 0;
   for (int k = 0, c = 0; k < Kp; c++) {
-    // Codeword bit b of the block sits at (b - rotation) mod Zc.
-    const int16_t* x = appMem[c] + (Zc - colRot[c]) % Zc;
+    // Codeword bit b of the block sits at (b - rotation) mod Zc: the stored block from there to
+    // its end, then from its start.
+    const int start = (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
-    for (int b = 0; b < n; b++) {
+    const int head = std::min(n, Zc - start);
+    const int16_t* x = appMem[c] + start;
+    for (int b = 0; b < head; b++) {
       hardBits[k + b] = x[b] < 0;
       undecided |= static_cast<int16_t>(x[b] == 0);
+    }
+    x = appMem[c];
+    for (int b = head; b < n; b++) {
+      hardBits[k + b] = x[b - head] < 0;
+      undecided |= static_cast<int16_t>(x[b - head] == 0);
     }
     k += n;
   }
@@ -369,14 +506,32 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
 
 uint8_t nrLdpcDecIterUsed() { return iterUsed; }
 
-uint8_t nrLdpcDecSetLanes(uint8_t widest) {
-  lanes = std::min(widest, widestLanes());
-  lanesChosen = true;
-  return lanes;
-}
+uint8_t nrLdpcDecLayersRun() { return layersRun; }
+
+uint8_t nrLdpcDecSetLanes(uint8_t widest) { return nrCpuSetLevelCap(widest); }
 
 int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
   const int Zc = lastZc;
+  if (lastSkipped) {
+    // The columns of skipped layers were not maintained: decode the saved input again with every
+    // layer, for as many iterations as the decoding used.
+    bool all[kLdpcDecMaxLayers];
+    std::fill(all, all + kLdpcDecMaxLayers, true);
+    std::memset(colRot, 0, sizeof(colRot));
+    for (int col = 0; col < lastCols; col++) {
+      if (col < lastDataCols)
+        std::memcpy(appMem[col], savedIn[col], sizeof(int16_t) * Zc);
+      else
+        std::memset(appMem[col], 0, sizeof(int16_t) * Zc);
+      std::memcpy(appMem[col] + Zc, appMem[col], sizeof(int16_t) * Zc);
+    }
+    const LayerFn layerFn = nrCpuPick(kLayerFns);
+    int16_t nextRel[kLdpcDecMaxEdges];
+    nextReads(*lastSch, lastShifts, all, Zc, nextRel);
+    for (int it = 0; it < iterUsed; it++)
+      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn, lastCfg);
+    lastSkipped = false;
+  }
   const int32_t n = std::min(count, lastCols * Zc);
   for (int32_t k = 0; k < n; k++) {
     const int c = k / Zc;
@@ -395,6 +550,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
       Kp > kb * Zc || !llr || !out) {
     nrDiag("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
     iterUsed = 0;
+    layersRun = 0;
     return 0;
   }
   lastZc = Zc;
@@ -427,69 +583,64 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   c.coef2 = kCoef2[fracBits];
 
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
-  if (!lanesChosen) nrLdpcDecSetLanes(kLdpcLanesAvx512);
+  const LayerFn layerFn = nrCpuPick(kLayerFns);
+  const LoadFn loadFn = nrCpuPick(kLoadFns);
   iterUsed = p.maxIter;
-  for (int l = 0; l < sch->numLayers; l++) {
-    std::memset(rowMin1[l], 0, sizeof(int16_t) * Zc);
-    std::memset(rowMin2[l], 0, sizeof(int16_t) * Zc);
-    std::memset(rowIdx[l], 0, sizeof(int16_t) * Zc);
-  }
   std::memset(colRot, 0, sizeof(colRot));
+  lastSkipped = false;
 
-  // The first 2*Zc systematic bits are punctured (LLR 0); inputs are 6-bit with two fractional
-  // bits, rescaled to fracBits.
-  std::memset(appMem, 0, sizeof(appMem[0]) * cols);
-  for (int col = 2; col < cols && (col - 2) * Zc < N; col++) {
-    const int32_t* src = llr + (col - 2) * Zc;
-    const int n = std::min(Zc, N - (col - 2) * Zc);
-    int16_t* dst = appMem[col];
-    for (int z = 0; z < n; z++) {
-      const int x = std::clamp<int32_t>(src[z], -32, 31);
-      dst[z] =
-          static_cast<int16_t>(fracBits >= 2 ? x * (1 << (fracBits - 2)) : x >> (2 - fracBits));
+  // A layer whose degree-one parity column holds only zeros computes v = 0 on that edge in every
+  // iteration: min1 = 0, so its messages to all other columns have magnitude 0 and their APP
+  // values pass through unchanged (the column's own APP takes a message of at most 128 in
+  // magnitude and gives it back next time, exact while appWidth >= 9 keeps it unsaturated; with
+  // the min* correction min*(0, x) = 0 for every x the msgWidth allows but 127). Such a layer is
+  // skipped; its column's APP memory is then no longer maintained.
+  const bool skipping = p.skipSilentLayers == 1 && appWidth >= 9 && !(c.minStar && msgWidth >= 8);
+  // Columns with inputs; the first 2*Zc systematic bits are punctured (LLR 0), as are columns
+  // beyond the N inputs. A degree-one column beyond them is not even loaded when its layer is
+  // skipped: nothing else reads it.
+  const int dataCols = std::min(cols, 2 + (N + Zc - 1) / Zc);
+  bool loaded[kLdpcDecMaxCols];
+  std::fill(loaded, loaded + cols, true);
+  if (skipping)
+    for (int l = 0; l < sch->numLayers; l++)
+      if (sch->degOneCol[l] >= dataCols) loaded[sch->degOneCol[l]] = false;
+  for (int col = 0; col < cols; col++) {
+    if (!loaded[col]) continue;
+    const int first = (col - 2) * Zc;
+    const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
+    loadFn(appMem[col], llr + (n > 0 ? first : 0), n, Zc, fracBits);
+  }
+  bool run[kLdpcDecMaxLayers];
+  layersRun = 0;
+  for (int l = 0; l < sch->numLayers; l++) {
+    run[l] = true;
+    const int dc = sch->degOneCol[l];
+    if (skipping && dc >= 0) {
+      int16_t any = 0;
+      if (loaded[dc])
+        for (int z = 0; z < Zc; z++) any |= appMem[dc][z];
+      run[l] = any != 0;
     }
-    std::memcpy(dst + Zc, dst, sizeof(int16_t) * Zc);
+    layersRun = static_cast<uint8_t>(layersRun + run[l]);
   }
 
+  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them.
+  lastSkipped = layersRun < sch->numLayers;
+  if (lastSkipped) {
+    lastDataCols = dataCols;
+    for (int col = 0; col < lastDataCols; col++)
+      std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+    lastCfg = c;
+    lastSch = sch;
+    lastShifts = shifts;
+  }
+
+  int16_t nextRel[kLdpcDecMaxEdges];
+  nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    int e = 0;
-    LayerSlot* prev = nullptr;  // layer read but not yet written back
-    for (int l = 0; l < sch->numLayers; l++) {
-      LayerSlot& s = slots[l & 1];
-      const int w = sch->rowWeight[l];
-      const int u = sch->updateInd[l];
-      startSlot(s, l, e, w);
-      if (u == 1 && prev) {
-        writeBack(*prev, c);
-        prev = nullptr;
-      }
-      // A layer marked 2 shares only columns 0 and 1 with the previous one and reads them last:
-      // the previous layer is written back just before the first of them is read.
-      int split = w;
-      if (u == 2 && prev)
-        for (int m = 0; m < w; m++)
-          if (sch->edge[e + m].col < 2) {
-            split = m;
-            break;
-          }
-      readEdges(s, 0, split, sch->edge, shifts, c);
-      if (split < w) {
-        writeBack(*prev, c);
-        prev = nullptr;
-        readEdges(s, split, w, sch->edge, shifts, c);
-      }
-      e += w;
-      if (u == 3 && prev) {
-        writeBack(*prev, c);
-        prev = nullptr;
-      }
-      // Never reached with the standard base graphs (every layer marked 2 holds column 0 or 1);
-      // keeps a pending layer from being overwritten in its ping-pong slot.
-      if (prev) writeBack(*prev, c);
-      prev = &s;
-    }
-    writeBack(*prev, c);
+    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, c);
     if (p.etEnable == 1 && it >= p.minIter && hardDecisionCrc(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "phy/common/cpu_features.h"
+
 constexpr int kLdpcDecMaxLayers = 46;     // BG1 rows
 constexpr int kLdpcDecMaxEdges = 316;     // non-empty BG1 blocks
 constexpr int kLdpcDecMaxRowWeight = 19;  // heaviest base-graph row
@@ -28,6 +30,11 @@ struct NrLdpcDecPara {
   uint8_t msgWidth = 7;       // variable-to-check magnitudes, 2..8 bits
   uint8_t fracBits = 3;       // fractional bits of internal LLRs (inputs carry 2), 0..3
   uint8_t crcType = 0;        // nrCrcType of the code block
+  // 1: layers whose degree-one parity column received nothing (all its LLRs 0) are not run. Such
+  // a layer sends messages of magnitude 0 to every other column, so skipping it changes no
+  // result; it is done only where the settings keep that exact (appWidth >= 9, and no min*
+  // correction with msgWidth 8). 0: every layer runs (the full sweep).
+  uint8_t skipSilentLayers = 1;
 };
 
 // The decoder's parameter set; written by callers (settings) and by nrLdpcDecode, read by it.
@@ -44,6 +51,7 @@ struct NrLdpcDecSchedule {
   uint8_t layerRow[kLdpcDecMaxLayers];   // base-graph row of each layer: 1, 3, 0, 2, 4, 5, ...
   uint8_t rowWeight[kLdpcDecMaxLayers];  // edges per layer
   uint8_t updateInd[kLdpcDecMaxLayers];  // when the previous layer is written back (0 ... 3)
+  int8_t degOneCol[kLdpcDecMaxLayers];   // the layer's parity column of degree one, -1 if none
   NrLdpcDecEdge edge[kLdpcDecMaxEdges];  // grouped by layer, in layer order
 };
 
@@ -61,15 +69,24 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
 
-// Instruction sets of the check-node lane loops, narrowest first.
-constexpr uint8_t kLdpcLanesBaseline = 0;
-constexpr uint8_t kLdpcLanesAvx2 = 1;
-constexpr uint8_t kLdpcLanesAvx512 = 2;  // AVX-512BW
+// Instruction sets of the check-node lane loops, narrowest first (the levels of
+// phy/common/cpu_features.h).
+constexpr uint8_t kLdpcLanesBaseline = kNrCpuBaseline;
+constexpr uint8_t kLdpcLanesAvx2 = kNrCpuAvx2;
+constexpr uint8_t kLdpcLanesAvx512 = kNrCpuAvx512;
 // The lane loops run with the widest instruction set the CPU has. For tests and benchmarks:
-// limits them to at most `widest`; returns the set now in use.
+// limits them to at most `widest` (through nrCpuSetLevelCap, so the cap holds for every block
+// with variants); returns the set now in use.
 uint8_t nrLdpcDecSetLanes(uint8_t widest);
 
 // For probes and tests: the a posteriori LLRs (fracBits fractional bits) of codeword bits
 // 0 ... count-1 as the last nrLdpcDecode call left them, in codeword order. Returns the number
 // written: count, at most the codeword length with its punctured bits (68 or 52 times Zc).
+// A decoding that skipped layers (see skipSilentLayers) does not maintain the APP memory of their
+// degree-one columns (it keeps the input 0 there); every other column is exact. For those columns
+// to read as the full sweep leaves them, this call first decodes the saved input of such a
+// decoding again with every layer, for the iterations it used (a slow path, for probes only).
 int32_t nrLdpcDecApp(int16_t* app, int32_t count);
+
+// Layers the last nrLdpcDecode call ran per iteration (numLayers unless layers were skipped).
+uint8_t nrLdpcDecLayersRun();

@@ -11,3 +11,18 @@
 // codeword. Parameters that describe no lifted base graph are reported, leave both arrays untouched
 // and give false.
 bool nrLdpcEncode(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* params);
+
+// Parity column blocks of Zc bits in the codeword: the four core ones, then one per extension row
+// (42 for BG1, 38 for BG2).
+int32_t nrLdpcParityCols(const NrLdpcParams* params);
+
+// nrLdpcEncode computing only the first parityCols parity column blocks (the core ones first, then
+// the extension rows in order; clamped to 0 ... nrLdpcParityCols): codeword elements 0 ...
+// K - 2*Zc + parityCols*Zc - 1 are written exactly as nrLdpcEncode writes them, the rest are left
+// untouched. nrLdpcRateMatchParityCols tells how many the rate matcher reads.
+bool nrLdpcEncodeParity(int32_t* codeBlock, int32_t* codeword, const NrLdpcParams* params,
+                        int32_t parityCols);
+
+// The same on byte lanes: one bit per int8_t element in and out, fillers marked -1 in both.
+bool nrLdpcEncodeBytes(int8_t* codeBlock, int8_t* codeword, const NrLdpcParams* params,
+                       int32_t parityCols);

@@ -139,3 +139,28 @@ bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
   interleaveAny(e, out, n, qm);
   return true;
 }
+
+int32_t nrLdpcRateMatchParityCols(int32_t r, const NrLdpcParams* params) {
+  const int64_t ncb = params->Ncb;
+  const int64_t zc = params->Zc;
+  const int32_t qm = params->Qm;
+  if (r < 0 || r >= kMaxCodeBlocks || qm < 1 || ncb < 1 || zc < 1 || params->E[r] < 0) return 0;
+  const int64_t total = static_cast<int64_t>(params->E[r] / qm) * qm;
+  // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
+  const int64_t sysEnd = params->K - 2 * zc;
+  const int64_t fillStart = std::clamp<int64_t>(params->Kp - 2 * zc, 0, ncb);
+  const int64_t fillEnd = std::clamp<int64_t>(sysEnd, fillStart, ncb);
+  int64_t k0 = params->k0 % ncb;
+  if (k0 < 0) k0 += ncb;
+  // End of the selection read from k0 without wrapping, past the fillers it steps over.
+  int64_t end;
+  if (k0 >= fillEnd)
+    end = k0 + total;
+  else if (k0 >= fillStart)
+    end = fillEnd + total;
+  else
+    end = k0 + total <= fillStart ? k0 + total : fillEnd + (total - (fillStart - k0));
+  if (end > ncb) end = ncb;  // the selection wraps: the whole buffer is read
+  const int64_t parityCols = (params->N - sysEnd) / zc;
+  return static_cast<int32_t>(std::clamp<int64_t>((end - sysEnd + zc - 1) / zc, 0, parityCols));
+}

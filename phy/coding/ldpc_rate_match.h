@@ -12,3 +12,10 @@
 // be rate-matched (r outside the E array, Qm < 1, Ncb < 1, or a buffer with no bit but fillers) is
 // reported, nothing is written and the result is false.
 bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params);
+
+// Parity column blocks of Zc bits (counted from the first core parity block, as
+// nrLdpcEncodeParity counts them) that hold every codeword position the selection of code block
+// r reads: from k0 to its E[r]-th non-filler position, or the whole circular buffer when the
+// selection wraps around it. Uses K, Kp, Zc, N, Ncb, k0, Qm and E[r] of params; 0 for a block
+// nrLdpcRateMatch would refuse.
+int32_t nrLdpcRateMatchParityCols(int32_t r, const NrLdpcParams* params);

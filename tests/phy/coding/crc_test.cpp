@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#include "phy/common/cpu_features.h"
+
 namespace {
 
 // TS 38.212 5.1 register, one bit at a time: the reference for every engine.
@@ -237,4 +239,31 @@ TEST(Crc, Sse2BitPackingMatchesThePlainLoop) {
 #else
   GTEST_SKIP() << "no SSE2 on this target";
 #endif
+}
+
+// The AVX2 packing, picked at run time where the CPU has it, agrees with the plain loop, and
+// nrCrcCalc gives the same register at every level.
+TEST(Crc, Avx2BitPackingAndEveryLevelMatchThePlainLoop) {
+  std::mt19937 rng(17);
+  std::vector<int32_t> block(8448 + 13);
+  for (int32_t& b : block) b = static_cast<int32_t>(rng());
+  const uint32_t ref = [&] {
+    nrCpuSetLevelCap(kNrCpuBaseline);
+    return nrCrcCalc(block.data(), kCrc24A, static_cast<int32_t>(block.size()));
+  }();
+  for (uint8_t level = kNrCpuBaseline; level <= nrCpuLevelDetected(); level++) {
+    nrCpuSetLevelCap(level);
+    EXPECT_EQ(nrCrcCalc(block.data(), kCrc24A, static_cast<int32_t>(block.size())), ref);
+  }
+  nrCpuSetLevelCap(kNrCpuAvx512);
+  if (nrCpuLevelDetected() < kNrCpuAvx2 || !crc_detail::packBitsAvx2)
+    GTEST_SKIP() << "no AVX2 on this CPU";
+  int32_t bits[32];
+  for (int trial = 0; trial < 2000; trial++) {
+    for (int32_t& b : bits) b = static_cast<int32_t>(rng());
+    if (trial < 32) {
+      for (int i = 0; i < 32; i++) bits[i] = i == trial ? 1 : 0;
+    }
+    ASSERT_EQ(crc_detail::packBitsAvx2(bits), crc_detail::packBitsPlain(bits)) << trial;
+  }
 }

@@ -340,6 +340,49 @@ TEST(DlschDecode, BlocksWithoutSoftInformationFail) {
   EXPECT_EQ(std::count(out.begin(), out.end(), 7), t.p.K);
 }
 
+// The report a display reads after a decode: one entry per code block with its verdict (the
+// same as printed), the iterations the decoder ran and the block's soft-bit count; a block that
+// never reached the decoder shows 0 iterations, a block that never checks the full 20. A request
+// that is refused leaves no verdict of an earlier call behind.
+TEST(DlschDecode, ReportHoldsEveryBlocksVerdictAndIterations) {
+  ScopedTempDir dir;
+  const int64_t A = 19992, G = 30000;
+  const TxBlock t = transmit(A, G, 700, 2, 0, 1, 4);
+  ASSERT_EQ(t.p.C, 3);
+  std::vector<int16_t> soft = pdschSoftBits(t, G, kCInit, 9);
+  // Block 1 noise (fails after every iteration), block 2 silent (never decoded).
+  std::mt19937 rng(3);
+  const int64_t start1 = t.p.E[0], start2 = start1 + t.p.E[1];
+  for (int64_t i = start1; i < start2; i++)
+    soft[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+  std::fill(soft.begin() + start2, soft.begin() + start2 + t.p.E[2], int16_t{0});
+  uint8_t r = 9;
+  const std::string text = captureStdout(
+      [&] { r = nrDlschDecode(A, G, float(A) / G, kCInit, 2, 0, soft.data(), 1, 1400); });
+  ASSERT_EQ(text, expectedReport({true, false, false}));
+
+  const NrDlschDecReport& rep = *nrDlschDecLastReport();
+  EXPECT_EQ(rep.A, A);
+  EXPECT_EQ(rep.G, G);
+  EXPECT_EQ(rep.tbOk, r);
+  EXPECT_EQ(rep.bg, t.p.bg);
+  EXPECT_EQ(rep.Zc, t.p.Zc);
+  ASSERT_EQ(rep.cbN, 3);
+  EXPECT_EQ(rep.cb[0].crcOk, 1);
+  EXPECT_GE(rep.cb[0].iterUsed, 1);
+  EXPECT_LT(rep.cb[0].iterUsed, 20);
+  EXPECT_EQ(rep.cb[1].crcOk, 0);
+  EXPECT_EQ(rep.cb[1].iterUsed, 20);
+  EXPECT_EQ(rep.cb[2].crcOk, 0);
+  EXPECT_EQ(rep.cb[2].iterUsed, 0);
+  for (int c = 0; c < 3; c++) EXPECT_EQ(rep.cb[c].E, t.p.E[c]) << c;
+
+  captureDiag([&] { nrDlschDecode(20000, 0, 0.5f, kCInit, 2, 0, soft.data(), 1, 1024); });
+  EXPECT_EQ(rep.cbN, 0);
+  EXPECT_EQ(rep.tbOk, 0);
+  EXPECT_EQ(rep.G, 0u);
+}
+
 TEST(DlschDecode, VerdictsAreReportedWhenTheDumpCannotBeWritten) {
   ScopedTempDir dir;
   ASSERT_EQ(mkdir("DecBuff.txt", 0700), 0);  // a directory where the file should go

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "phy/coding/crc.h"
+#include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
+#include "phy/coding/ldpc_rate_match.h"
 #include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
@@ -191,4 +193,38 @@ TEST(DlschEncode, CrcDumpHoldsOnlyTheLatestTransportBlock) {
   const std::vector<int32_t> bits = readBits("EncCrcBuff.txt");
   ASSERT_EQ(bits.size(), A + 16);
   EXPECT_EQ(nrCrcCalc(bits.data(), kCrc16, static_cast<int32_t>(bits.size())), 0u);
+}
+
+// The encoder computes parity only as far as each block's selection reads it; its bits are those
+// of full codewords rate-matched block by block, at every redundancy version and for high and low
+// rates, also after a larger transport block left other contents in its buffers.
+TEST(DlschEncode, BitsAreThoseOfFullCodewordsAtEveryRedundancyVersion) {
+  ScopedTempDir dir;
+  const Alloc allocs[] = {{27, 1, 150, 100}, {4, 1, 144, 20}, {20, 2, 132, 51}, {27, 1, 12, 3}};
+  for (const Alloc& a : allocs)
+    for (uint8_t rv = 0; rv < 4; rv++) {
+      int64_t n = 0;
+      const std::vector<int32_t> out = encode(a, rv, &n);
+      const std::vector<int32_t> tb = readBits("EncCrcBuff.txt");
+      NrLdpcParams p = nrLdpcParams;
+      ASSERT_GT(p.C, 0);
+      std::vector<int32_t> expect;
+      int64_t s = 0;
+      for (int r = 0; r < p.C; r++) {
+        std::vector<int32_t> cb(p.K, 0), cw(p.N), f(p.E[r]);
+        const int32_t data = p.Kp - p.L;
+        std::copy_n(tb.begin() + s, data, cb.begin());
+        if (p.L) {
+          const uint32_t reg = nrCrcCalc(cb.data(), kCrc24B, data);
+          for (int i = 0; i < 24; i++) cb[data + i] = static_cast<int32_t>((reg >> i) & 1);
+        }
+        ASSERT_TRUE(nrLdpcEncode(cb.data(), cw.data(), &p));
+        ASSERT_TRUE(nrLdpcRateMatch(cw.data(), f.data(), r, &p));
+        expect.insert(expect.end(), f.begin(), f.end());
+        s += data;
+      }
+      ASSERT_EQ(n, static_cast<int64_t>(expect.size()));
+      EXPECT_TRUE(std::equal(expect.begin(), expect.end(), out.begin()))
+          << "MCS " << a.mcs << " rv " << +rv;
+    }
 }

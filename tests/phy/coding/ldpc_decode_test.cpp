@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "phy/coding/crc.h"
+#include "phy/coding/dlsch_decode.h"
+#include "phy/coding/ldpc_encode.h"
+#include "phy/coding/ldpc_rate_match.h"
 #include "phy/coding/ldpc_tables.h"
 #include "tests/test_util.h"
 
@@ -500,4 +504,174 @@ TEST_F(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
         EXPECT_EQ(app[set], app[0]) << "set " << +set << " bg " << +b.bg << " Zc " << b.Zc;
       }
     }
+}
+
+namespace {
+
+// One transmitted code block at a given rate and redundancy version: the circular-buffer LLRs the
+// receiver de-rate-matches from E soft bits (TS 38.212 5.4.2 inverted), positions never sent 0.
+struct RateCase {
+  uint8_t bg;
+  int Zc;
+  double rate;
+  uint8_t rv;
+};
+
+std::vector<int32_t> transmittedLlr(const RateCase& rc, std::mt19937& rng, double flipProb,
+                                    Block& b) {
+  const int kb = rc.bg == 1 ? 22 : 10;
+  const int nb = rc.bg == 1 ? 66 : 50;
+  b = block(rc.bg, rc.Zc, kb * rc.Zc - rc.Zc - 3);  // some filler bits
+  NrLdpcParams p{};
+  p.bg = rc.bg;
+  p.Zc = rc.Zc;
+  p.iLS = b.iLS;
+  p.K = b.K();
+  p.Kp = b.Kp;
+  p.F = p.K - p.Kp;
+  p.N = b.N();
+  p.Ncb = p.N;
+  p.Qm = 2;
+  // TS 38.212 Table 5.4.2.1-2: starting positions of the redundancy versions.
+  const int num[2][4] = {{0, 17, 33, 56}, {0, 13, 25, 43}};
+  p.k0 = num[rc.bg - 1][rc.rv] * p.Ncb / (nb * rc.Zc) * rc.Zc;
+  p.E[0] = 2 * static_cast<int32_t>(std::lround(p.Kp / rc.rate / 2));
+
+  std::vector<int32_t> cb(p.K, 0), cw(p.N), bits(p.E[0]);
+  for (int k = 0; k < p.Kp - 24; k++) cb[k] = static_cast<int32_t>(rng() & 1);
+  const uint32_t reg = nrCrcCalc(cb.data(), kCrc24B, p.Kp - 24);
+  for (int i = 0; i < 24; i++) cb[p.Kp - 24 + i] = static_cast<int32_t>((reg >> i) & 1);
+  EXPECT_TRUE(nrLdpcEncode(cb.data(), cw.data(), &p));
+  EXPECT_TRUE(nrLdpcRateMatch(cw.data(), bits.data(), 0, &p));
+  std::vector<int32_t> soft(p.E[0]);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < p.E[0]; i++) {
+    const int32_t mag = 1 + static_cast<int32_t>(rng() % 8);
+    const bool flip = u(rng) < flipProb;
+    soft[i] = (bits[i] != 0) != flip ? -mag : mag;
+  }
+  std::vector<int32_t> llr(p.N);
+  dlsch_detail::deRateMatch(soft.data(), p.E[0], p.K, p.Kp, p.Zc, p.Qm, p.k0, p.Ncb, p.N,
+                            llr.data());
+  return llr;
+}
+
+int32_t decodeCrc24b(const Block& b, const std::vector<int32_t>& llr, std::vector<int32_t>& out) {
+  out.resize(b.Kp);
+  return nrLdpcDecode(llr.data(), out.data(), b.Kp, b.Zc, static_cast<int32_t>(llr.size()), b.bg,
+                      b.iLS, kCrc24B);
+}
+
+}  // namespace
+
+// Layers whose degree-one parity column was never sent send messages of magnitude 0 and are
+// skipped: over every rate (from the highest down to repetition) and redundancy version of both
+// base graphs, with clean, noisy and random soft bits, the verdict, the iteration count and the
+// decoded bits are those of the full sweep, and the layers run shrink as the rate rises.
+TEST_F(LdpcDecode, SkippingSilentLayersChangesNoResult) {
+  const double rates[] = {0.95, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 1.0 / 3, 0.25, 0.2, 0.15};
+  std::mt19937 rng(31);
+  int skipped = 0, full = 0, passes = 0, fails = 0;
+  std::set<int> iterSeen;
+  for (uint8_t bg : {uint8_t{1}, uint8_t{2}})
+    for (int Zc : {40, 72})
+      for (double rate : rates)
+        for (uint8_t rv = 0; rv < 4; rv++)
+          for (double flip : {0.0, 0.06, 0.5})
+            for (bool minStar : {false, true}) {
+              const RateCase rc{bg, Zc, rate, rv};
+              Block b;
+              const std::vector<int32_t> llr = transmittedLlr(rc, rng, flip, b);
+              nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+              std::vector<int32_t> outSkip(b.Kp, 4), outFull(b.Kp, 4);
+              nrLdpcDecPara.skipSilentLayers = 1;
+              const int32_t okSkip = decodeCrc24b(b, llr, outSkip);
+              const int itSkip = nrLdpcDecIterUsed();
+              const int layers = nrLdpcDecLayersRun();
+              nrLdpcDecPara.skipSilentLayers = 0;
+              const int32_t okFull = decodeCrc24b(b, llr, outFull);
+              const std::string where = "bg " + std::to_string(bg) + " Zc " + std::to_string(Zc) +
+                                        " rate " + std::to_string(rate) + " rv " +
+                                        std::to_string(rv) + " flip " + std::to_string(flip);
+              ASSERT_EQ(okSkip, okFull) << where;
+              ASSERT_EQ(itSkip, nrLdpcDecIterUsed()) << where;
+              ASSERT_EQ(outSkip, outFull) << where;
+              EXPECT_EQ(nrLdpcDecLayersRun(), bg == 1 ? 46 : 42);
+              skipped += layers < (bg == 1 ? 46 : 42);
+              full += layers == (bg == 1 ? 46 : 42);
+              // Above the mother code rate with rv 0 only the core layers and those of the parity
+              // columns sent remain.
+              if (rv == 0 && rate >= 0.9) {
+                EXPECT_LT(layers, 10) << where;
+              }
+              okSkip ? passes++ : fails++;
+              iterSeen.insert(itSkip);
+            }
+  // The cases cover skipping and the full graph, decoded and failed blocks, short and long runs.
+  EXPECT_GT(skipped, 100);
+  EXPECT_GT(full, 20);
+  EXPECT_GT(passes, 50);
+  EXPECT_GT(fails, 50);
+  EXPECT_GE(iterSeen.size(), 4u);
+}
+
+// Where skipping would not be exact (a saturating APP width, or the min* correction with 8-bit
+// messages, where min*(0, x) is not 0 for every x) every layer runs.
+TEST_F(LdpcDecode, SkipsNoLayerWhereSkippingWouldNotBeExact) {
+  std::mt19937 rng(4);
+  Block b;
+  const std::vector<int32_t> llr = transmittedLlr({1, 72, 0.9, 0}, rng, 0.02, b);
+  std::vector<int32_t> out;
+  decode(b, llr, out);
+  EXPECT_LT(nrLdpcDecLayersRun(), 46);
+  nrLdpcDecPara.appWidth = 8;
+  decode(b, llr, out);
+  EXPECT_EQ(nrLdpcDecLayersRun(), 46);
+  nrLdpcDecPara.appWidth = 9;
+  nrLdpcDecPara.minStarEnable = 1;
+  nrLdpcDecPara.msgWidth = 8;
+  decode(b, llr, out);
+  EXPECT_EQ(nrLdpcDecLayersRun(), 46);
+  nrLdpcDecPara.msgWidth = 7;
+  decode(b, llr, out);
+  EXPECT_LT(nrLdpcDecLayersRun(), 46);
+}
+
+// The a posteriori memory after a decoding that skipped layers reads as the full sweep's, the
+// columns of the skipped layers included.
+TEST_F(LdpcDecode, AppMemoryAfterSkippingReadsAsTheFullSweep) {
+  std::mt19937 rng(9);
+  for (uint8_t bg : {uint8_t{1}, uint8_t{2}}) {
+    Block b;
+    const std::vector<int32_t> llr = transmittedLlr({bg, 40, 0.7, 2}, rng, 0.08, b);
+    const int n = (bg == 1 ? 68 : 52) * b.Zc;
+    std::vector<int32_t> out;
+    std::vector<int16_t> appSkip(n), appFull(n);
+    nrLdpcDecPara.skipSilentLayers = 1;
+    decode(b, llr, out);
+    ASSERT_LT(nrLdpcDecLayersRun(), bg == 1 ? 46 : 42);
+    ASSERT_EQ(nrLdpcDecApp(appSkip.data(), n), n);
+    nrLdpcDecPara.skipSilentLayers = 0;
+    decode(b, llr, out);
+    ASSERT_EQ(nrLdpcDecApp(appFull.data(), n), n);
+    EXPECT_EQ(appSkip, appFull) << "bg " << +bg;
+  }
+}
+
+// The degree-one column of every extension row is its own parity column kb + row, appearing in
+// no other row; the four core rows have none.
+TEST(LdpcDecSchedule, ExtensionLayersNameTheirDegreeOneParityColumn) {
+  for (uint8_t bg = 1; bg <= 2; bg++) {
+    const NrLdpcDecSchedule* s = nrLdpcDecSchedule(bg);
+    const int kb = bg == 1 ? 22 : 10;
+    for (int l = 0; l < s->numLayers; l++) {
+      const int row = s->layerRow[l];
+      EXPECT_EQ(s->degOneCol[l], row < 4 ? -1 : kb + row) << "bg " << +bg << " layer " << l;
+      if (row < 4) continue;
+      for (int other = 0; other < s->numLayers; other++) {
+        const int32_t v = bg == 1 ? gnrLdpcBg1[0][other][kb + row] : gnrLdpcBg2[0][other][kb + row];
+        EXPECT_EQ(v >= 0, other == row) << "bg " << +bg << " row " << other;
+      }
+    }
+  }
 }

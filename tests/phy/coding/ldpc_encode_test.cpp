@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -146,4 +148,72 @@ TEST(LdpcEncode, RejectsParametersWithoutALiftedGraph) {
     EXPECT_EQ(block, good.info);
     for (int32_t v : codeword) ASSERT_EQ(v, 9);
   }
+}
+
+namespace {
+
+struct Capped {
+  explicit Capped(uint8_t level) : level_(nrCpuSetLevelCap(level)) {}
+  ~Capped() { nrCpuSetLevelCap(kNrCpuAvx512); }
+  uint8_t level_;
+};
+
+}  // namespace
+
+// The byte-lane loops of every instruction set come from one source; over every lifting size and
+// both base graphs, with and without fillers, each level gives the baseline's codeword and filler
+// marks, on the int32 and the byte path alike.
+TEST(LdpcEncode, EveryInstructionSetAndTheBytePathGiveTheBaselineCodeword) {
+  const uint8_t widest = nrCpuLevelDetected();
+  for (int bg = 1; bg <= 2; bg++)
+    for (int p = 0; p < kLiftSizeN; p++) {
+      const int zc = gnrLdpcLiftSizes[p];
+      const int K = (bg == 1 ? 22 : 10) * zc;
+      const Block b = makeBlock(bg, p, p % 2 ? K : K - zc - 1, 77 * bg + p);
+      std::vector<int32_t> ref(b.params.N), refBlock = b.info;
+      {
+        Capped cap(kNrCpuBaseline);
+        ASSERT_TRUE(nrLdpcEncode(refBlock.data(), ref.data(), &b.params));
+      }
+      for (uint8_t level = kNrCpuBaseline; level <= widest; level++) {
+        Capped cap(level);
+        ASSERT_EQ(cap.level_, level);
+        std::vector<int32_t> cw(b.params.N + 1, 5), block = b.info;
+        ASSERT_TRUE(nrLdpcEncode(block.data(), cw.data(), &b.params));
+        ASSERT_EQ(cw[b.params.N], 5) << "wrote past N";
+        cw.resize(b.params.N);
+        EXPECT_EQ(cw, ref) << "level " << +level << " bg " << bg << " Zc " << zc;
+        EXPECT_EQ(block, refBlock);
+        std::vector<int8_t> bytes(b.params.N + 1, 5), byteBlock(b.info.begin(), b.info.end());
+        ASSERT_TRUE(nrLdpcEncodeBytes(byteBlock.data(), bytes.data(), &b.params,
+                                      nrLdpcParityCols(&b.params)));
+        ASSERT_EQ(bytes[b.params.N], 5) << "wrote past N";
+        EXPECT_EQ(std::vector<int32_t>(bytes.begin(), bytes.end() - 1), ref)
+            << "bytes, level " << +level << " bg " << bg << " Zc " << zc;
+        EXPECT_EQ(std::vector<int32_t>(byteBlock.begin(), byteBlock.end()), refBlock);
+      }
+    }
+}
+
+// Asked for the first c parity column blocks, the encoder writes exactly the prefix of the full
+// codeword that ends with them and leaves the rest of the array alone.
+TEST(LdpcEncode, PartialParityIsAPrefixOfTheFullCodeword) {
+  for (int bg = 1; bg <= 2; bg++)
+    for (int p : {0, 9, 24, 50}) {
+      const int zc = gnrLdpcLiftSizes[p];
+      const Block b = makeBlock(bg, p, (bg == 1 ? 22 : 10) * zc - 3, 5 + p);
+      std::vector<int32_t> full(b.params.N), block = b.info;
+      nrLdpcEncode(block.data(), full.data(), &b.params);
+      const int rows = nrLdpcParityCols(&b.params);
+      ASSERT_EQ(rows, bg == 1 ? 46 : 42);
+      const int sys = b.params.K - 2 * zc;
+      for (int c : {-3, 0, 1, 3, 4, 5, 17, rows - 1, rows, rows + 9}) {
+        std::vector<int32_t> cw(b.params.N, 9);
+        block = b.info;
+        ASSERT_TRUE(nrLdpcEncodeParity(block.data(), cw.data(), &b.params, c));
+        const int written = sys + std::clamp(c, 0, rows) * zc;
+        for (int k = 0; k < b.params.N; k++)
+          ASSERT_EQ(cw[k], k < written ? full[k] : 9) << "bg " << bg << " Zc " << zc << " c " << c;
+      }
+    }
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
+#include "phy/coding/ldpc_tables.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -157,4 +159,50 @@ TEST(LdpcRateMatch, AgreesWithStepByStepSelectionOverRandomRequests) {
     ASSERT_EQ(out, referenceRateMatch(d, k0, e, qm))
         << "trial " << trial << " Ncb " << ncb << " k0 " << k0 << " E " << e << " Qm " << qm;
   }
+}
+
+// The parity columns the rate matcher states are all it reads: over random blocks, rates and
+// redundancy versions, garbage (filler marks included) beyond them leaves the output unchanged,
+// while a change in the last stated column shows (unless the selection wraps and reads all).
+TEST(LdpcRateMatch, ReadsNoParityBeyondTheColumnsItStates) {
+  std::mt19937 rng(21);
+  int partial = 0;
+  for (int trial = 0; trial < 300; trial++) {
+    NrLdpcParams p{};
+    p.bg = 1 + static_cast<int>(rng() % 2);
+    const int pos = static_cast<int>(rng() % kLiftSizeN);
+    p.Zc = gnrLdpcLiftSizes[pos];
+    p.K = (p.bg == 1 ? 22 : 10) * p.Zc;
+    p.Kp = p.K - static_cast<int32_t>(rng() % (p.K / 3 + 1));
+    p.N = (p.bg == 1 ? 66 : 50) * p.Zc;
+    p.Ncb = p.N;
+    p.Qm = 2 << (rng() % 4);
+    const int num[2][4] = {{0, 17, 33, 56}, {0, 13, 25, 43}};
+    const int rv = static_cast<int>(rng() % 4);
+    p.k0 = num[p.bg - 1][rv] * p.Ncb / p.N * p.Zc;
+    p.E[0] = p.Qm * static_cast<int32_t>(1 + rng() % (2 * p.N / p.Qm));
+    std::vector<int32_t> cw(p.N);
+    for (int32_t& v : cw) v = static_cast<int32_t>(rng() & 1);
+    for (int k = std::max(0, p.Kp - 2 * p.Zc); k < p.K - 2 * p.Zc; k++) cw[k] = -1;
+    std::vector<int32_t> ref(p.E[0]), out(p.E[0]);
+    ASSERT_TRUE(nrLdpcRateMatch(cw.data(), ref.data(), 0, &p));
+    const int cols = nrLdpcRateMatchParityCols(0, &p);
+    const int rows = (p.N - p.K + 2 * p.Zc) / p.Zc;
+    ASSERT_GE(cols, 0);
+    ASSERT_LE(cols, rows);
+    const int firstUnread = p.K - 2 * p.Zc + cols * p.Zc;
+    std::vector<int32_t> junk = cw;
+    for (int k = firstUnread; k < p.N; k++) junk[k] = static_cast<int32_t>(rng() % 3) - 1;
+    ASSERT_TRUE(nrLdpcRateMatch(junk.data(), out.data(), 0, &p));
+    ASSERT_EQ(out, ref) << "trial " << trial << " cols " << cols;
+    if (cols > 0 && cols < rows) {
+      partial++;
+      // The last stated column is read: flipping all of it changes the selection.
+      std::vector<int32_t> flipped = cw;
+      for (int k = firstUnread - p.Zc; k < firstUnread; k++) flipped[k] ^= 1;
+      ASSERT_TRUE(nrLdpcRateMatch(flipped.data(), out.data(), 0, &p));
+      EXPECT_NE(out, ref) << "trial " << trial << " cols " << cols;
+    }
+  }
+  EXPECT_GT(partial, 50);
 }
