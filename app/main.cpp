@@ -13,6 +13,7 @@
 
 #include "app/actions.h"
 #include "app/slot_setup.h"
+#include "app/sweep.h"
 #include "config/console.h"
 
 #ifndef VELTRA_VERSION
@@ -42,6 +43,8 @@ std::string footer() {
   f += "\n'veltra help ACTION' or 'veltra ACTION --help' tells what an action reads, writes and "
        "prints.\n\n";
   f += kExitCodes;
+  f += "\nLink-level sweeps: 'veltra sweep --help' (BLER and throughput against SNR over AWGN and\n"
+       "TDL channels, CSV and plots), 'veltra plot --help' (several CSV files in one plot).\n";
   return f;
 }
 
@@ -84,6 +87,9 @@ int actionHelp(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The link-level modes have command lines of their own.
+  if (argc >= 2 && std::strcmp(argv[1], "sweep") == 0) return nrSweepCommand(argc - 1, argv + 1);
+  if (argc >= 2 && std::strcmp(argv[1], "plot") == 0) return nrPlotCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "help") == 0 && argc == 2) {
     argv[1] = const_cast<char*>("--help");
   }

@@ -156,11 +156,29 @@ void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCell
     std::memcpy(gnrUeRxGrid[l][1], gnrUeRxGrid[l][0], sizeof(gnrUeRxGrid[l][0]));
 }
 
+// The noise-aware variant's soft bits of the reN REs listed in gnrUeDchDemapIn and its verdict.
+bool finishNoiseAware(NrDchMwItf* dchItf, uint32_t reN, uint32_t dataN, float llrScale,
+                      bool dumps) {
+  const NrPdschCfg& pdsch = dchItf->pdschCfg;
+  dchItf->codedBitN = nrDemodSoftNa(gnrUeDchDemapIn, reN, pdsch.layerN,
+                                    static_cast<uint16_t>(pdsch.Qm), llrScale, ueLlrBuf);
+  if (dumps)
+    writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
+  dchItf->rxDone = 1;
+  gnrUeConfig.sysInitDone = 0;
+  const bool valid = dataN > 0 && dchItf->codedBitN > 0 && std::isfinite(gnrUeDchNoiseVarNa);
+  dchItf->dataValid = valid ? 1 : 0;
+  nrPrintf(valid ? "==>DCH process done! output LLR>>>\n" : "==>no valid data input!!!!\n");
+  return valid;
+}
+
 }  // namespace
 
 bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dchItf,
-                   int16_t carrierNrb, int16_t gridNrb, uint16_t slot) {
+                   int16_t carrierNrb, int16_t gridNrb, uint16_t slot, const NrDchRxOpts* opts) {
   const NrCellCfg& cell = dchItf->cellCfg;
+  const bool dumps = !opts || opts->dumps;
+  const bool na = opts && opts->noiseAware;
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   if (!slotFits(dchItf, carrierNrb, gridNrb)) return rejectSlot(dchItf);
   warnIfClipped(rxSample, cell);
@@ -207,19 +225,29 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
     dchItf->dataRePerSym[l] = static_cast<uint16_t>(dataN);
   }
 
-  writeIntFile("debugRe0.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
-  writeIntFile("debugIm0.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+  if (dumps) {
+    writeIntFile("debugRe0.txt", dataN,
+                 [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
+    writeIntFile("debugIm0.txt", dataN,
+                 [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+  }
 
   if (dmrsN / (pdsch.dmrsAddPosN + 1u) > static_cast<uint32_t>(kDmrsRePerSymCap)) {
     nrDiag("nrUeDchRxProc: %u DMRS REs over %u DMRS symbols exceed %d per symbol\n", dmrsN,
            pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
     return rejectSlot(dchItf);
   }
-  if (!nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN), dchItf,
-                      slot))
+  if (na ? !nrUeDchChEstEqNa(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN),
+                             dchItf, slot, opts->mmse)
+         : !nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN),
+                           dchItf, slot))
     return rejectSlot(dchItf);
-  writeIntFile("debugRe.txt", dataN, [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
-  writeIntFile("debugIm.txt", dataN, [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+  if (dumps && !na) {
+    writeIntFile("debugRe.txt", dataN,
+                 [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
+    writeIntFile("debugIm.txt", dataN,
+                 [](uint32_t i) { return nrCpxIm(gnrUeDchDataRe[i].ant[0]); });
+  }
 
   gnrWeakLlrCnt = 0;
 
@@ -231,6 +259,11 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
     if (idx >= static_cast<uint32_t>(kUeDchReCap) ||
         pairN + L > static_cast<uint32_t>(kUeDchDemapInCap)) {
       overflow = true;
+      return;
+    }
+    if (na) {
+      // The noise-aware soft bits are formed from the equalised symbols of the listed REs.
+      gnrUeDchDemapIn[pairN++] = static_cast<int32_t>(idx);
       return;
     }
     const NrRxRe& re = gnrUeDchDataRe[idx];
@@ -270,7 +303,8 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
            kUeDchDemapInCap, kUeDchReCap);
     return rejectSlot(dchItf);
   }
-  if (L == 1) {
+  if (na) return finishNoiseAware(dchItf, pairN, dataN, opts->llrScale, dumps);
+  if (L == 1 && dumps) {
     writeIntFile("debugdchEQRe.txt", pairN, [](uint32_t i) { return nrCpxRe(gnrUeDchDemapIn[i]); });
     writeIntFile("debugdchEQIm.txt", pairN, [](uint32_t i) { return nrCpxIm(gnrUeDchDemapIn[i]); });
   }
@@ -278,7 +312,8 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   nrDemodSoft(gnrUeDchDemapIn, ueLlrBuf, static_cast<int32_t>(pairN),
               static_cast<uint16_t>(pdsch.Qm));
   dchItf->codedBitN = pairN * pdsch.Qm;
-  writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
+  if (dumps)
+    writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
 
   dchItf->rxDone = 1;
   gnrUeConfig.sysInitDone = 0;

@@ -7,6 +7,7 @@
 #include "config/nr_config.h"
 #include "phy/ofdm/ofdm_demod.h"
 #include "phy/rx/pdsch_chest.h"
+#include "phy/rx/pdsch_rx_na.h"
 
 // Capacities of the largest slot the receiver accepts: N = 2048 gives at most 2048 REs per
 // symbol, so 14 x 2048 data REs (and as many DMRS REs); two layers double the demapper inputs and
@@ -24,13 +25,24 @@ extern NrRxRe gnrUeDchDmrsRe[kUeDchReCap];
 // Soft-demapper input (layers interleaved RE by RE); written and read by the front end.
 extern int32_t gnrUeDchDemapIn[kUeDchDemapInCap];
 
+// Options of nrUeDchRxProc beyond the default receiver (nullptr: the default in every respect).
+struct NrDchRxOpts {
+  bool noiseAware = false;       // the noise-aware variant of phy/rx/pdsch_rx_na.h
+  bool mmse = false;             // noise-aware, two layers: MMSE rather than ZF
+  bool dumps = true;             // write the debug files
+  float llrScale = kNaLlrScale;  // noise-aware soft bits per LLR unit
+};
+
 // Receives the PDSCH of one slot from rxSample (laid out as ueRxSample) into ueLlrBuf and sets
 // dataRePerSym, codedBitN, rxDone and dataValid of dchItf. carrierNrb places carrier subcarrier 0
 // at FFT bin N/2 - 6 carrierNrb; gridNrb RBs of rbMap are scanned; slot is n_s of the DMRS.
 // Returns true when the slot held valid data. A configuration beyond the receiver's capacities is
-// rejected with a console line and dataValid 0.
+// rejected with a console line and dataValid 0. opts selects the noise-aware variant (the same
+// RE extraction and layer order, its own estimation, equalisation and soft bits; the slot is
+// valid when it held data REs) and whether the debug files are written.
 bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dchItf,
-                   int16_t carrierNrb, int16_t gridNrb, uint16_t slot);
+                   int16_t carrierNrb, int16_t gridNrb, uint16_t slot,
+                   const NrDchRxOpts* opts = nullptr);
 
 // Effective code rate of the received slot: codeRate = tbSize / codedBitN in single precision
 // (0 without coded bits), and codeRateRef of its PDSCH = codeRate x 2048 rounded to nearest.
