@@ -39,7 +39,22 @@ struct Fmt {
 };
 
 bool badFmt(const char* who, const char* fmt, const char* why) {
-  nrDiag("%s(): format \"%.64s\" %s, nothing written!\n", who, fmt ? fmt : "(null)", why);
+  // The format as C source would spell it, on one line.
+  char shown[2 * kFmtMax + 1] = "(null)";
+  if (fmt) {
+    std::size_t n = 0;
+    for (const char* c = fmt; *c && n + 2 < sizeof(shown); c++) {
+      const unsigned char ch = static_cast<unsigned char>(*c);
+      if (ch == '\n' || ch == '\t') {
+        shown[n++] = '\\';
+        shown[n++] = ch == '\n' ? 'n' : 't';
+      } else {
+        shown[n++] = ch < 0x20 || ch == 0x7F ? '?' : static_cast<char>(ch);
+      }
+    }
+    shown[n] = '\0';
+  }
+  nrDiag("%s(): format \"%s\" %s, nothing written!\n", who, shown, why);
   return false;
 }
 
@@ -269,6 +284,14 @@ bool openIn(const char* who, const char* path, int64_t offset) {
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   gIn.fd = fd;
+  return true;
+}
+
+// Moves the reader to byte offset of the open file.
+bool seekIn(int64_t offset) {
+  if (lseek(gIn.fd, offset, SEEK_SET) != offset) return false;
+  gIn.base = offset;
+  gIn.pos = gIn.len = 0;
   return true;
 }
 
@@ -653,7 +676,10 @@ int64_t nrHwRefTaggedRead(const char* path, uint32_t id, int32_t* out, uint32_t 
   uint64_t count = 0;
   uint64_t st = 1;
   bool ended = false;
+  int64_t dataStart = 0;
   for (;;) {
+    skipSpace();
+    dataStart = gIn.offset();
     const Tok t = tagTok(&tag, &v);
     if (t != Tok::kOk) return fault(t, "header lines", 1, 2);
     if (tag == 0) break;
@@ -675,20 +701,27 @@ int64_t nrHwRefTaggedRead(const char* path, uint32_t id, int32_t* out, uint32_t 
     return -1;
   }
   const uint64_t lines = (count + 63) / 64;
-  if (ended && lines > 0) return fault(Tok::kBad, "data lines", 0, lines);
-  for (uint64_t l = 0; l < lines; l++) {
-    if (l > 0) {
+  if (ended) {
+    if (lines > 0) return fault(Tok::kBad, "data lines", 0, lines);
+  } else {
+    // First the block's shape: its data lines and its end line, before anything is stored.
+    for (uint64_t l = 1; l < lines; l++) {
       const Tok t = tagTok(&tag, &v);
       if (t != Tok::kOk || tag != 0)
         return fault(t == Tok::kOk ? Tok::kBad : t, "data lines", l, lines);
     }
-    for (uint64_t k = 0; k < 64 && 64 * l + k < count; k++)
-      out[(64 * l + k) * st] = static_cast<int32_t>((v >> k) & 1);
-  }
-  if (!ended) {
-    const Tok t = tagTok(&tag, &v);
+    const Tok t = lines == 0 ? Tok::kBad : tagTok(&tag, &v);
     if (t != Tok::kOk || tag != kHwRefEndTag || v != kHwRefEndWord)
       return fault(t == Tok::kOk ? Tok::kBad : t, "data lines and the end line", lines, lines + 1);
+    // Then the data lines again, into out.
+    if (!seekIn(dataStart)) return fault(Tok::kBad, "data lines", 0, lines);
+    for (uint64_t l = 0; l < lines; l++) {
+      const Tok d = tagTok(&tag, &v);
+      if (d != Tok::kOk || tag != 0)
+        return fault(d == Tok::kOk ? Tok::kBad : d, "data lines", l, lines);
+      for (uint64_t k = 0; k < 64 && 64 * l + k < count; k++)
+        out[(64 * l + k) * st] = static_cast<int32_t>((v >> k) & 1);
+    }
   }
   closeIn();
   *stride = static_cast<uint32_t>(st);
