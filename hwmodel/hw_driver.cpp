@@ -37,11 +37,9 @@ struct RunMem {
 };
 RunMem gRun;
 
+// The memories and the rate matcher's readers as a run finds them: zero, at block 0.
 void clearRun() {
   std::memset(&gRun, 0, sizeof(gRun));
-  std::memset(LdpcCbBufCellFlg, 0, sizeof(LdpcCbBufCellFlg));
-  std::memset(RmFinishFlag, 0, sizeof(RmFinishFlag));
-  std::memset(headInfo, 0, sizeof(headInfo));
   nrHwRateMatchReset();
 }
 
@@ -109,6 +107,9 @@ bool nrHwPdschRefRun(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int
   static const char* const kWho = "nrHwPdschRefRun";
   const uint32_t lostBefore = nrOutFileFailures();
   clearRun();
+  std::memset(LdpcCbBufCellFlg, 0, sizeof(LdpcCbBufCellFlg));
+  std::memset(RmFinishFlag, 0, sizeof(RmFinishFlag));
+  std::memset(headInfo, 0, sizeof(headInfo));
   const uint64_t tbs = nrHwTxPrepare(mcsIndex, numLayers, nRePerPrb, nPrb, gRun.regs, gRun.payload);
   if (tbs == 0) {
     nrDiag("%s(): MCS %d, %d layers, %d REs x %d PRBs refused, no reference files written\n", kWho,

@@ -531,8 +531,9 @@ bool nrHwCbEncDump(const char* path, bool append, const int32_t* cell, int32_t r
   static const char* const kWho = "nrHwCbEncDump";
   if (bitLen < 1 || bitLen > 48) return refuse(kWho, "bitLen", bitLen, "is outside 1 .. 48");
   if (rows < 0) return refuse(kWho, "rows", rows, "is negative");
+  if (!fitsLines(kWho, uint64_t{static_cast<uint32_t>(rows)} * bitLen + kHeadTags + 1))
+    return false;
   const uint32_t bits = static_cast<uint32_t>(rows) * static_cast<uint32_t>(bitLen);
-  if (!fitsLines(kWho, uint64_t{bits} + kHeadTags + 1)) return false;
   return nrWriteTextLines(path, append, bits + kHeadTags + 1, [&](uint32_t i, char* p) {
     if (i < kHeadTags) return putTagLine(p, i + 1, headInfo[i]);
     if (i == bits + kHeadTags) return putEndLine(p);
@@ -548,6 +549,7 @@ bool nrHwCirBufDump(const char* path, bool append, const int32_t* cell, int32_t 
   static const char* const kWho = "nrHwCirBufDump";
   if (bitLen < 1 || bitLen > 48) return refuse(kWho, "bitLen", bitLen, "is outside 1 .. 48");
   if (rows < 0) return refuse(kWho, "rows", rows, "is negative");
+  if (!fitsLines(kWho, uint64_t{static_cast<uint32_t>(rows)} * bitLen)) return false;
   const uint32_t bits = static_cast<uint32_t>(rows) * static_cast<uint32_t>(bitLen);
   return nrWriteTextLines(path, append, bits, [&](uint32_t k, char* p) {
     *p++ = static_cast<char>('0' + (cell[static_cast<int64_t>(k / bitLen) * 48 + k % bitLen] & 1));
