@@ -26,6 +26,16 @@ NrLdpcDecPara nrLdpcDecPara;
 #define VELTRA_AVX512 __attribute__((target("avx512bw,avx512vl,avx2")))
 #endif
 
+// The lane loops carry no dependence between iterations (their arrays never overlap): the
+// vectoriser may skip its run-time alias checks. Spelt per compiler; others simply vectorise less.
+#if defined(__clang__)
+#define VELTRA_NO_LOOP_ALIAS _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define VELTRA_NO_LOOP_ALIAS _Pragma("GCC ivdep")
+#else
+#define VELTRA_NO_LOOP_ALIAS
+#endif
+
 namespace {
 
 constexpr int kZ = kLdpcDecMaxZc;
@@ -161,7 +171,7 @@ template <bool kFirst, bool kMin3>
   const int16_t mm = static_cast<int16_t>(m);
   const int16_t cap = c.msgMax;
   // Branch-free lane arithmetic (masks 0 / -1) so that the loop vectorises.
-#pragma GCC ivdep
+  VELTRA_NO_LOOP_ALIAS
   for (int z = 0; z < c.Zc; z++) {
     const int16_t old = sel(mask(ri[z] == mm), m2[z], m1[z]);
     const int16_t oldNeg = static_cast<int16_t>(-sg[z]);
@@ -207,7 +217,7 @@ template <bool kFirst, bool kMin3>
     }
   }
   const int nf = c.normFactor;
-#pragma GCC ivdep
+  VELTRA_NO_LOOP_ALIAS
   for (int z = 0; z < Zc; z++) {
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
     r1[z] = static_cast<int8_t>((s.min1[z] * nf) >> 5);
@@ -223,7 +233,7 @@ template <bool kFirst, bool kMin3>
     int16_t* __restrict dst = appMem[s.col[i]];
     int16_t* __restrict dup = appMem[s.col[i]] + Zc;
     const int16_t ii = static_cast<int16_t>(i);
-#pragma GCC ivdep
+    VELTRA_NO_LOOP_ALIAS
     for (int z = 0; z < Zc; z++) {
       const int16_t sign = static_cast<int16_t>(sp[z] ^ (v[z] < 0));
       sg[z] = static_cast<int8_t>(sign);
