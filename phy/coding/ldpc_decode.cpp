@@ -27,8 +27,11 @@ NrLdpcDecPara nrLdpcDecPara;
 #endif
 
 // The lane loops carry no dependence between iterations (their arrays never overlap): the
-// vectoriser may skip its run-time alias checks. Spelt per compiler; others simply vectorise less.
+// vectoriser may skip its run-time alias checks (with clang, the hint makes the decoder over ten
+// times faster). Spelt per compiler; others simply vectorise less. Sanitizer instrumentation
+// keeps clang from vectorising at all, which it would report as a failed request.
 #if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpass-failed"
 #define VELTRA_NO_LOOP_ALIAS _Pragma("clang loop vectorize(assume_safety)")
 #elif defined(__GNUC__)
 #define VELTRA_NO_LOOP_ALIAS _Pragma("GCC ivdep")
