@@ -11,10 +11,18 @@
 // Near modes: the rest are 6-byte records (symbol index modulo the slot's symbols as uint16, I, Q;
 // little-endian, Q10) overwriting the reference's equalised symbols, which are then demapped and
 // decoded with the reference's request.
-// Free modes: a request, then data (little-endian):
+// Free modes: a request, decoder settings, then data (little-endian):
 //   A (3 bytes), G (3 bytes), Qm, rv, layers (1 byte each), target rate x 2048 (2 bytes; 0 uses
-//   A / G), c_init (4 bytes); then int8 soft bits (mode 0) or int16 I/Q symbols demapped with Qm
-//   (mode 1), repeated over the G soft bits (none: zeros).
+//   A / G), c_init (4 bytes);
+//   settings of nrLdpcDecPara: flags (bit 0 early termination, bit 1 min* correction), minIter
+//   (modulo 5), maxIter (1 + byte modulo 4), normFactor, appWidth, msgWidth, fracBits (1 byte
+//   each); the near modes decode with the defaults;
+//   then int8 soft bits (mode 0) or int16 I/Q symbols demapped with Qm (mode 1), repeated over
+//   the G soft bits (none: zeros).
+// A decode of random soft bits runs every iteration of every code block, about 30 ms per block
+// and iteration under the sanitizers: free requests are held to 4 iterations, and requests the
+// parameter calculation accepts with more than 12 code blocks are skipped (refusals above 100
+// code blocks still run), so that the campaign keeps its pace.
 // Checked for every input:
 //  - the verdict is 0 or 1, and "DecBuff.txt" exists exactly when it is 1 (none after a
 //    failure, whatever an earlier input left);
@@ -32,6 +40,8 @@
 #include "config/nr_config.h"
 #include "fuzz/fuzz_slot.h"
 #include "fuzz/fuzz_util.h"
+#include "phy/coding/ldpc_decode.h"
+#include "phy/coding/ldpc_params.h"
 #include "phy/rx/demod_soft.h"
 #include "tests/test_util.h"
 
@@ -39,6 +49,9 @@ namespace {
 
 constexpr size_t kRecordBytes = 6;
 constexpr uint16_t kTwoBlockRbs = 8;
+constexpr int kMaxFreeBlocks = 12;
+constexpr int kMaxFreeIter = 4;
+constexpr int kMinIterChoices = 5;
 
 struct Reference {
   fuzz_slot::DecodeRequest request;
@@ -105,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t records = 0;
   if (ref) {
     q = ref->request;
+    nrLdpcDecPara = NrLdpcDecPara{};
     std::copy(ref->symbols.begin(), ref->symbols.end(), symbols);
     const uint32_t n = static_cast<uint32_t>(ref->symbols.size());
     for (; in.restSize() >= kRecordBytes; records++) {
@@ -123,6 +137,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     q.rateX2048 = static_cast<uint16_t>(in.le(2));
     q.cInit = static_cast<int32_t>(in.le(4));
     q.R = q.G != 0 ? static_cast<float>(q.A) / static_cast<float>(q.G) : 0.0f;
+    NrLdpcDecPara& dec = nrLdpcDecPara;
+    const uint8_t flags = in.u8();
+    dec.etEnable = flags & 1;
+    dec.minStarEnable = (flags >> 1) & 1;
+    dec.minIter = static_cast<uint8_t>(in.u8() % kMinIterChoices);
+    dec.maxIter = static_cast<uint8_t>(1 + in.u8() % kMaxFreeIter);
+    dec.normFactor = in.u8();
+    dec.appWidth = in.u8();
+    dec.msgWidth = in.u8();
+    dec.fracBits = in.u8();
+    // The same base-graph choice as the decoding chain, only to learn the number of code blocks.
+    NrLdpcParams blocks{};
+    const float rateX1024 = q.rateX2048 != 0 ? q.rateX2048 / 2.0f : q.R * 1024.0f;
+    if (nrLdpcParamCalc(q.A, q.G, rateX1024, static_cast<int32_t>(q.Qm), q.rv, q.layers, &blocks) &&
+        blocks.C > kMaxFreeBlocks)
+      return 0;
     const uint32_t fill = std::min<uint32_t>(q.G, kUeLlrCap);
     std::fill(softBits, softBits + fill, 0);
     const uint8_t* d = in.rest();

@@ -83,16 +83,17 @@ def main():
     flip = b"".join(struct.pack("<Hhh", 500 + 7 * k, -1024, 1024) for k in range(32))
     write(out, "dlsch_decode", "near_two_blocks_flipped", bytes([3]) + flip)
 
-    def request(mode, A, G, qm, rv, layers, rate, cinit):
+    def request(mode, A, G, qm, rv, layers, rate, cinit, settings=(1, 3, 3, 25, 9, 7, 3)):
+        # settings: flags (early termination, min*), minIter, maxIter - 1, normFactor, widths
         return (bytes([mode]) + struct.pack("<I", A)[:3] + struct.pack("<I", G)[:3]
-                + bytes([qm, rv, layers]) + struct.pack("<HI", rate, cinit))
+                + bytes([qm, rv, layers]) + struct.pack("<HI", rate, cinit) + bytes(settings))
 
     write(out, "dlsch_decode", "free_small",
           request(0, 24, 120, 2, 0, 1, 0, 0x1234) + bytes([20, 236, 20, 20, 236]))
     write(out, "dlsch_decode", "free_bg2_rv2",
           request(0, 1000, 2400, 4, 2, 1, 400, 0x5A5A5) + bytes(range(0, 256, 3)))
     write(out, "dlsch_decode", "free_two_layers",
-          request(0, 9000, 12000, 6, 1, 2, 1500, 77) + bytes([31, 225]))
+          request(0, 9000, 12000, 6, 1, 2, 1500, 77, (2, 0, 1, 32, 15, 8, 0)) + bytes([31, 225]))
     write(out, "dlsch_decode", "free_symbols_16qam",
           request(1, 3000, 6000, 4, 0, 1, 1000, 99) + pairs([(324, -972), (-324, 324)]))
     write(out, "dlsch_decode", "free_symbols_256qam",
