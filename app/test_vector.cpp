@@ -2,16 +2,19 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "config/config_files.h"
 #include "config/console.h"
 #include "config/input_file.h"
 #include "config/mcs_table.h"
 #include "config/slot_config_gen.h"
+#include "phy/common/dmrs.h"
 #include "phy/common/sequence.h"
 #include "phy/common/text_lines.h"
 #include "phy/common/tv_files.h"
@@ -190,7 +193,7 @@ void buildNbConfig(const NrTvSlotDesc& t, NrNbConfig* cfg) {
   d.dmrsFirstSym = t.dmrsSym[0];
   d.dmrsAddPosN = static_cast<uint8_t>(t.dmrsN - 1);
   for (int k = 0; k + 1 < t.dmrsN; k++) d.dmrsAddPos[k] = t.dmrsSym[k + 1];
-  for (int v = 0; v < 4; v++) d.dmrsPorts[v] = static_cast<uint16_t>(1000 + v);
+  for (int v = 0; v < 4; v++) d.dmrsPorts[v] = static_cast<uint16_t>(kDmrsPortBase + v);
   c.cfgDone = 1;
 }
 
@@ -319,10 +322,10 @@ bool writeSections(const char* dir, const NrTvSlotDesc& t, const NrTvSlotSent& s
                            {0, "unused"},
                            {s.qm, "Qm"},
                            {0, "reserved"},
-                           {1000, "dmrsPort0"},
-                           {1001, "dmrsPort1"},
-                           {1002, "dmrsPort2"},
-                           {1003, "dmrsPort3"},
+                           {kDmrsPortBase, "dmrsPort0"},
+                           {kDmrsPortBase + 1, "dmrsPort1"},
+                           {kDmrsPortBase + 2, "dmrsPort2"},
+                           {kDmrsPortBase + 3, "dmrsPort3"},
                            {0, "noPdcch"},
                            {t.mcs, "mcsIndex"}};
   std::snprintf(file, sizeof(file), "NRPhy_configuration_dch%c.txt", t.digit);
@@ -333,43 +336,109 @@ bool writeSections(const char* dir, const NrTvSlotDesc& t, const NrTvSlotSent& s
 
 // "NRPhy_configuration.txt": the full parameter list, describing the first slot (CORESET 0, its
 // DCI and PDSCH 0), without a second CORESET or PDSCH.
+// The parameter of each line of "NRPhy_configuration.txt" (indices 2, 7, 13 .. 15, 41 and 62
+// are read by nobody). In the older layout the value at index 10 lacks, and the reader finds
+// "PDSCHRBOffset" after index 9; here the name follows index 10, which that rule leaves alone.
+const char* const kMainRegName[kMainRegN] = {"carrierNrb",
+                                             "bwpRbOffset",
+                                             "bwpNrb",
+                                             "coresetFirstRb",
+                                             "coresetEndRb",
+                                             "coresetDuration",
+                                             "ssStartSymbol",
+                                             "dciAggrL",
+                                             "dciPayloadSize",
+                                             "dciUeSpecific",
+                                             "PDSCHRBOffset",
+                                             "pdschRbN",
+                                             "ssMonSlot",
+                                             "unused",
+                                             "unused",
+                                             "unused",
+                                             "pdschFirstSym",
+                                             "pdschLastSym",
+                                             "dmrsSymN",
+                                             "dmrsSym0",
+                                             "dmrsSym1",
+                                             "dmrsSym2",
+                                             "dmrsSym3",
+                                             "cdmGrpNoData",
+                                             "layerN",
+                                             "rnti",
+                                             "tbSize",
+                                             "rvIdx",
+                                             "Qm",
+                                             "reserved",
+                                             "dmrsPort0",
+                                             "dmrsPort1",
+                                             "dmrsPort2",
+                                             "dmrsPort3",
+                                             "coresetIntvEn",
+                                             "coresetLreg",
+                                             "coresetIntvR",
+                                             "coresetNshift",
+                                             "secondCoreset",
+                                             "coreset1Duration",
+                                             "dci1StartSymbol",
+                                             "unused",
+                                             "dci1PayloadSize",
+                                             "coreset1FirstRb",
+                                             "coreset1EndRb",
+                                             "dci1UeSpecific",
+                                             "coreset1IntvEn",
+                                             "coreset1Lreg",
+                                             "coreset1IntvR",
+                                             "coreset1Nshift",
+                                             "secondPdsch",
+                                             "pdsch1FirstSym",
+                                             "pdsch1LastSym",
+                                             "pdsch1DmrsSymN",
+                                             "pdsch1DmrsSym0",
+                                             "pdsch1DmrsSym1",
+                                             "pdsch1DmrsSym2",
+                                             "pdsch1DmrsSym3",
+                                             "pdsch1CdmGrpNoData",
+                                             "pdsch1LayerN",
+                                             "pdsch1Rnti",
+                                             "pdsch1TbSize",
+                                             "unused",
+                                             "pdsch1Qm",
+                                             "pdsch1Reserved",
+                                             "pdsch1DmrsPort0",
+                                             "pdsch1DmrsPort1",
+                                             "pdsch1DmrsPort2",
+                                             "pdsch1DmrsPort3"};
+
+// "NRPhy_configuration.txt": the full parameter list, describing the first slot (CORESET 0, its
+// DCI and PDSCH 0), without a second CORESET or PDSCH (their values 0).
 bool writeMainFile(const char* dir, const NrTvSlotDesc& t, const NrTvSlotSent& s) {
-  NrRegLine r[kMainRegN] = {};
-  auto set = [&](int i, int32_t v, const char* name) { r[i] = NrRegLine{v, name}; };
-  for (int i = 0; i < kMainRegN; i++) set(i, 0, "unused");
-  set(0, t.carrierNrb, "carrierNrb");
-  set(1, t.bwpRbOffset, "bwpRbOffset");
-  set(2, t.bwpNrb, "bwpNrb");
-  set(3, t.csFirstRb, "coresetFirstRb");
-  set(4, t.csEndRb, "coresetEndRb");
-  set(5, t.duration, "coresetDuration");
-  set(6, t.startSymbol, "ssStartSymbol");
-  set(7, t.aggrL, "dciAggrL");
-  set(8, t.payloadSize, "dciPayloadSize");
-  set(9, t.ueSpecific, "dciUeSpecific");
-  // The name the reader looks for after index 9 in files of the older layout; here it follows
-  // index 10, where the current layout keeps the PDSCH's first RB.
-  set(10, t.pdschFirstRb, "PDSCHRBOffset");
-  set(11, t.pdschRbN, "pdschRbN");
-  set(12, t.slot, "ssMonSlot");
-  set(16, t.firstSym, "pdschFirstSym");
-  set(17, t.lastSym, "pdschLastSym");
-  set(18, t.dmrsN, "dmrsSymN");
-  for (int k = 0; k < 4; k++) set(19 + k, t.dmrsSym[k], "dmrsSym");
-  set(23, t.cdmGrpNoData, "cdmGrpNoData");
-  set(24, t.layerN, "layerN");
-  set(25, t.rnti, "rnti");
-  set(26, static_cast<int32_t>(s.tbSize), "tbSize");
-  set(27, 0, "rvIdx");
-  set(28, s.qm, "Qm");
-  set(29, 0, "reserved");
-  for (int k = 0; k < 4; k++) set(30 + k, 1000 + k, "dmrsPort");
-  set(34, t.intvEn, "coresetIntvEn");
-  set(35, t.Lreg, "coresetLreg");
-  set(36, t.intvR, "coresetIntvR");
-  set(37, t.Nshift, "coresetNshift");
-  set(38, 0, "secondCoreset");
-  set(50, 0, "secondPdsch");
+  int32_t v[kMainRegN] = {};
+  const int32_t first[] = {t.carrierNrb,   t.bwpRbOffset, t.bwpNrb, t.csFirstRb,   t.csEndRb,
+                           t.duration,     t.startSymbol, t.aggrL,  t.payloadSize, t.ueSpecific,
+                           t.pdschFirstRb, t.pdschRbN,    t.slot};
+  std::copy(std::begin(first), std::end(first), v);
+  // PDSCH 0 from index 16, its DMRS ports from 30 (port 1000 + layer), CORESET 0's interleaving
+  // from 34.
+  const int32_t pdsch[] = {t.firstSym,
+                           t.lastSym,
+                           t.dmrsN,
+                           t.dmrsSym[0],
+                           t.dmrsSym[1],
+                           t.dmrsSym[2],
+                           t.dmrsSym[3],
+                           t.cdmGrpNoData,
+                           t.layerN,
+                           t.rnti,
+                           static_cast<int32_t>(s.tbSize),
+                           0,  // rvIdx
+                           s.qm,
+                           0};  // reserved
+  std::copy(std::begin(pdsch), std::end(pdsch), v + 16);
+  for (int k = 0; k < 4; k++) v[30 + k] = kDmrsPortBase + k;
+  const int32_t coreset[] = {t.intvEn, t.Lreg, t.intvR, t.Nshift};
+  std::copy(std::begin(coreset), std::end(coreset), v + 34);
+  NrRegLine r[kMainRegN];
+  for (int i = 0; i < kMainRegN; i++) r[i] = NrRegLine{v[i], kMainRegName[i]};
   char title[kRegTitleCap + 1];
   std::snprintf(title, sizeof(title), "parameters of slot %u", t.slot);
   return writeReg(dir, "NRPhy_configuration.txt", title, r, kMainRegN);
