@@ -223,6 +223,7 @@ int nrGnbTestMain(const char* dir, bool* ok) {
   }
   if (ok) *ok = configured;
   if (!isatty(STDIN_FILENO)) return kNrNoKey;
+  nrDiag("nrGnbTestMain: press a key to end\n");
   return readKey();
 }
 
