@@ -1,8 +1,8 @@
-// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION...` runs the named actions
-// in order, in one process, in the working directory (or DIR), on the default slot, another
-// seed's draw or a slot file. Exit code: 0 every action succeeded, 1 an action ran and
-// failed (the actions after it are not run), 2 usage error.
-// `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and
+// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION... [hwRef OPTIONS]` runs the
+// named actions in order, in one process, in the working directory (or DIR), on the default slot,
+// another seed's draw or a slot file, and then the hardware reference run when hwRef is given.
+// Exit code: 0 everything succeeded, 1 an action ran and failed (what follows it is not run), 2
+// usage error. `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and
 // `veltra writeTestVector DIR ...` have command lines of their own (same exit codes).
 #include <unistd.h>
 
@@ -44,6 +44,8 @@ std::string footer() {
     f += "  " + name + std::string(name.size() < 8 ? 8 - name.size() : 1, ' ') +
          kNrActions[i].summary + "\n";
   }
+  f += "\nCommand with options (after the actions, if any):\n  " + std::string(kNrHwRefHelp.usage) +
+       "\n          " + kNrHwRefHelp.summary + "\n";
   f += "\n'veltra help ACTION' or 'veltra ACTION --help' tells what an action reads, writes and "
        "prints.\n\n";
   f += kExitCodes;
@@ -61,6 +63,18 @@ void printActionHelp(const NrAction& a) {
   std::printf("%s: %s\n\n%s\n", a.name, a.summary, a.details);
 }
 
+void printCommandHelp(const NrCommandHelp& c) {
+  std::printf("%s: %s\n\nUsage: veltra [-C DIR] %s\n\n%s\n", c.name, c.summary, c.usage, c.details);
+}
+
+bool isCommand(const std::string& s) { return s == kNrHwRefHelp.name; }
+
+// Options that take a value, of the program and of hwRef.
+bool takesValue(const std::string& s) {
+  return s == "-C" || s == "--directory" || s == "--slot" || s == "--seed" || s == "--mcs" ||
+         s == "--layers" || s == "--re-per-prb" || s == "--prb";
+}
+
 bool isHelpFlag(const std::string& s) { return s == "--help" || s == "-h"; }
 
 // `veltra help [ACTION...]` and `veltra ACTION... --help`: the actions' own help. Returns -1 when
@@ -72,8 +86,7 @@ int actionHelp(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); i++) {
     if (isHelpFlag(args[i]) || (i == 0 && args[i] == "help")) {
       help = true;
-    } else if (args[i] == "-C" || args[i] == "--directory" || args[i] == "--slot" ||
-               args[i] == "--seed") {
+    } else if (takesValue(args[i])) {
       i++;  // the option's argument
     } else if (args[i].rfind("-", 0) != 0) {
       names.push_back(args[i]);
@@ -81,14 +94,17 @@ int actionHelp(int argc, char** argv) {
   }
   if (!help || names.empty()) return -1;
   for (const std::string& n : names) {
-    if (!nrFindAction(n.c_str())) {
+    if (!nrFindAction(n.c_str()) && !isCommand(n)) {
       std::fprintf(stderr, "veltra: no action '%s'; run 'veltra --help' for the list\n", n.c_str());
       return kExitUsage;
     }
   }
   for (std::size_t i = 0; i < names.size(); i++) {
     if (i) std::printf("\n");
-    printActionHelp(*nrFindAction(names[i].c_str()));
+    if (isCommand(names[i]))
+      printCommandHelp(kNrHwRefHelp);
+    else
+      printActionHelp(*nrFindAction(names[i].c_str()));
   }
   return kExitOk;
 }
@@ -138,13 +154,24 @@ int main(int argc, char** argv) {
       app.add_option("--seed", seed, "generator seed: draw another slot than the default one");
   std::vector<std::string> actions;
   app.add_option("actions", actions, "actions to run, e.g. gNbTx nrUeRx")
-      ->required()
       ->check(CLI::IsMember(names));
+  CLI::App* hw = app.add_subcommand(kNrHwRefHelp.name, kNrHwRefHelp.summary);
+  int32_t mcs = 0, layers = 0, rePerPrb = 0, prb = 0;
+  hw->add_option("--mcs", mcs, "MCS index of table 2")->required()->check(CLI::Range(0, 31));
+  hw->add_option("--layers", layers, "number of layers")->required()->check(CLI::Range(1, 4));
+  hw->add_option("--re-per-prb", rePerPrb, "data REs per PRB")
+      ->required()
+      ->check(CLI::Range(1, 168));
+  hw->add_option("--prb", prb, "number of PRBs")->required()->check(CLI::Range(1, 275));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? kExitOk : kExitUsage;
+  }
+  if (actions.empty() && !hw->parsed()) {
+    std::fprintf(stderr, "veltra: no actions given; run 'veltra --help' for the list\n");
+    return kExitUsage;
   }
 
   if (!dir.empty() && chdir(dir.c_str()) != 0) {
@@ -165,10 +192,19 @@ int main(int argc, char** argv) {
     if (!ok) {
       std::string rest;
       for (std::size_t j = i + 1; j < actions.size(); j++) rest += " " + actions[j];
+      if (hw->parsed()) rest += std::string(" ") + kNrHwRefHelp.name;
       if (rest.empty())
         std::fprintf(stderr, "veltra: %s failed\n", a->name);
       else
         std::fprintf(stderr, "veltra: %s failed; not run:%s\n", a->name, rest.c_str());
+      return kExitFailed;
+    }
+  }
+  if (hw->parsed()) {
+    const bool ok = hwRef(mcs, layers, rePerPrb, prb);
+    nrConsoleFlush();
+    if (!ok) {
+      std::fprintf(stderr, "veltra: %s failed\n", kNrHwRefHelp.name);
       return kExitFailed;
     }
   }
