@@ -45,6 +45,7 @@
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
 #include "phy/common/text_lines.h"
+#include "phy/common/tv_files.h"
 #include "phy/ofdm/fft.h"
 #include "phy/ofdm/ofdm_demod.h"
 #include "phy/ofdm/ofdm_modulate.h"

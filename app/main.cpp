@@ -2,7 +2,8 @@
 // named actions in order, in one process, in the working directory (or DIR), on the default slot,
 // another seed's draw or a slot file, and then the hardware reference run when hwRef is given.
 // Exit code: 0 everything succeeded, 1 an action ran and failed (what follows it is not run), 2
-// usage error.
+// usage error. `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and
+// `veltra writeTestVector DIR ...` have command lines of their own (same exit codes).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,8 @@
 #include "app/actions.h"
 #include "app/slot_setup.h"
 #include "app/sweep.h"
+#include "app/test_flows.h"
+#include "app/test_vector.h"
 #include "config/console.h"
 
 #ifndef VELTRA_VERSION
@@ -48,6 +51,11 @@ std::string footer() {
   f += kExitCodes;
   f += "\nLink-level sweeps: 'veltra sweep --help' (BLER and throughput against SNR over AWGN and\n"
        "TDL channels, CSV and plots), 'veltra plot --help' (several CSV files in one plot).\n";
+  f +=
+      "\nFile-driven test flows: 'veltra nrUeTestMain [DIR]' (PDCCH and PDSCH of slots 2 and 4 of\n"
+      "a test-vector directory), 'veltra nrGnbTestMain [DIR]' (configuration of slot 0),\n"
+      "'veltra writeTestVector DIR' (a test-vector directory from the transmitter, for loopback);\n"
+      "each with --help.\n";
   return f;
 }
 
@@ -101,12 +109,29 @@ int actionHelp(int argc, char** argv) {
   return kExitOk;
 }
 
+bool isTestFlowCommand(const char* name) {
+  return std::strcmp(name, "nrUeTestMain") == 0 || std::strcmp(name, "nrGnbTestMain") == 0 ||
+         std::strcmp(name, "writeTestVector") == 0;
+}
+
+int testFlowCommand(int argc, char** argv) {
+  return std::strcmp(argv[0], "writeTestVector") == 0 ? nrWriteTestVectorCommand(argc, argv)
+                                                      : nrTestMainCommand(argc, argv);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // The link-level modes have command lines of their own.
   if (argc >= 2 && std::strcmp(argv[1], "sweep") == 0) return nrSweepCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "plot") == 0) return nrPlotCommand(argc - 1, argv + 1);
+  // The file-driven test flows and the test-vector writer, each with its own command line;
+  // `veltra help COMMAND` is COMMAND --help.
+  if (argc == 3 && std::strcmp(argv[1], "help") == 0 && isTestFlowCommand(argv[2])) {
+    char* helpArgv[] = {argv[2], const_cast<char*>("--help")};
+    return testFlowCommand(2, helpArgv);
+  }
+  if (argc >= 2 && isTestFlowCommand(argv[1])) return testFlowCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "help") == 0 && argc == 2) {
     argv[1] = const_cast<char*>("--help");
   }
