@@ -17,9 +17,6 @@ char* putText(char* p, const char* text, std::size_t cap) {
   return p + n;
 }
 
-// Byte-swapped copy of a part for a big-endian host (the files are little-endian).
-int16_t swapped[kTvSampleCap];
-
 }  // namespace
 
 bool nrWriteRegFile(const char* path, const char* title, const NrRegLine* regs, uint32_t n) {
@@ -57,6 +54,8 @@ bool nrWriteTvSampleFiles(const char* dir, const int16_t* const parts[2][2], uin
         return false;
       const int16_t* data = parts[a][c];
       if constexpr (std::endian::native == std::endian::big) {
+        // Byte-swapped copy of the part: the files are little-endian.
+        static int16_t swapped[kTvSampleCap];
         for (uint32_t i = 0; i < n; i++) {
           const uint16_t u = static_cast<uint16_t>(data[i]);
           swapped[i] = static_cast<int16_t>(static_cast<uint16_t>(u << 8 | u >> 8));
