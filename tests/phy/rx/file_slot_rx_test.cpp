@@ -105,6 +105,13 @@ void writeTestVectors(const std::string& dir, uint16_t slot) {
   ASSERT_TRUE(nrWriteTvSampleFiles(dir.c_str(), parts, kTvSampleCap));
 }
 
+// A fresh receive's set-up of one slot from a test-vector directory: the four sample files, the
+// three section files of the first slot and the update of the UE configuration.
+bool loadSlotFiles(const char* dir, uint16_t slot) {
+  return nrUeGetFileData(dir) && nrReadSectionCfg(dir, "com1") && nrReadSectionCfg(dir, "cch1") &&
+         nrReadSectionCfg(dir, "dch1") && updateSystemConfiguration(slot);
+}
+
 }  // namespace
 
 // The transmitter's slot travels through the four sample files and the section files of a
@@ -134,11 +141,7 @@ TEST(FileSlotRx, TransmittedSlotDecodesThroughTheTestVectorFiles) {
     nrPhyClearUeRecords();
     uint8_t valid = 0;
     const ConsoleText rx = captureConsole([&] {
-      ASSERT_TRUE(nrUeGetFileData("tv"));
-      ASSERT_TRUE(nrReadSectionCfg("tv", "com1"));
-      ASSERT_TRUE(nrReadSectionCfg("tv", "cch1"));
-      ASSERT_TRUE(nrReadSectionCfg("tv", "dch1"));
-      ASSERT_TRUE(updateSystemConfiguration(slot));
+      ASSERT_TRUE(loadSlotFiles("tv", slot));
       valid = nrPhylibUpdateDecDataForSlot(slot);
     });
     ASSERT_EQ(valid, 1) << t.name << "\n" << rx.out << rx.err;
@@ -179,11 +182,7 @@ TEST(FileSlotRx, LaterSlotsReuseTheValidSoftBits) {
   writeSections(".", 1, describe({"default slot", 0, 0, 0, {}, 0, 0}));
   nrPhyClearUeRecords();
   captureConsole([&] {
-    nrUeGetFileData(".");
-    nrReadSectionCfg(".", "com1");
-    nrReadSectionCfg(".", "cch1");
-    nrReadSectionCfg(".", "dch1");
-    updateSystemConfiguration(slot);
+    ASSERT_TRUE(loadSlotFiles(".", slot));
     ASSERT_EQ(nrPhylibUpdateDecDataForSlot(slot), 1);
   });
   uint8_t valid = 0;
@@ -232,13 +231,7 @@ TEST(FileSlotRx, InvalidSlotIsReceivedOnce) {
   f.Qm = 3;  // no such modulation: the front end refuses the slot
   writeSections(".", 1, f);
   nrPhyClearUeRecords();
-  captureConsole([&] {
-    nrUeGetFileData(".");
-    nrReadSectionCfg(".", "com1");
-    nrReadSectionCfg(".", "cch1");
-    nrReadSectionCfg(".", "dch1");
-    updateSystemConfiguration(slot);
-  });
+  captureConsole([&] { ASSERT_TRUE(loadSlotFiles(".", slot)); });
   uint8_t valid = 9;
   ConsoleText out = captureConsole([&] { valid = nrPhylibUpdateDecDataForSlot(slot); });
   EXPECT_EQ(valid, 0);
