@@ -1,7 +1,9 @@
-// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION...` runs the named actions
-// in order, in one process, in the working directory (or DIR), on the default slot, another
-// seed's draw or a slot file. Exit code: 0 every action succeeded, 1 an action ran and
-// failed (the actions after it are not run), 2 usage error.
+// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION... [hwRef OPTIONS]` runs the
+// named actions in order, in one process, in the working directory (or DIR), on the default slot,
+// another seed's draw or a slot file, and then the hardware reference run when hwRef is given.
+// Exit code: 0 everything succeeded, 1 an action ran and failed (what follows it is not run), 2
+// usage error. `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and
+// `veltra writeTestVector DIR ...` have command lines of their own (same exit codes).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -14,6 +16,8 @@
 #include "app/actions.h"
 #include "app/slot_setup.h"
 #include "app/sweep.h"
+#include "app/test_flows.h"
+#include "app/test_vector.h"
 #include "config/console.h"
 
 #ifndef VELTRA_VERSION
@@ -40,16 +44,35 @@ std::string footer() {
     f += "  " + name + std::string(name.size() < 8 ? 8 - name.size() : 1, ' ') +
          kNrActions[i].summary + "\n";
   }
+  f += "\nCommand with options (after the actions, if any):\n  " + std::string(kNrHwRefHelp.usage) +
+       "\n          " + kNrHwRefHelp.summary + "\n";
   f += "\n'veltra help ACTION' or 'veltra ACTION --help' tells what an action reads, writes and "
        "prints.\n\n";
   f += kExitCodes;
   f += "\nLink-level sweeps: 'veltra sweep --help' (BLER and throughput against SNR over AWGN and\n"
        "TDL channels, CSV and plots), 'veltra plot --help' (several CSV files in one plot).\n";
+  f +=
+      "\nFile-driven test flows: 'veltra nrUeTestMain [DIR]' (PDCCH and PDSCH of slots 2 and 4 of\n"
+      "a test-vector directory), 'veltra nrGnbTestMain [DIR]' (configuration of slot 0),\n"
+      "'veltra writeTestVector DIR' (a test-vector directory from the transmitter, for loopback);\n"
+      "each with --help.\n";
   return f;
 }
 
 void printActionHelp(const NrAction& a) {
   std::printf("%s: %s\n\n%s\n", a.name, a.summary, a.details);
+}
+
+void printCommandHelp(const NrCommandHelp& c) {
+  std::printf("%s: %s\n\nUsage: veltra [-C DIR] %s\n\n%s\n", c.name, c.summary, c.usage, c.details);
+}
+
+bool isCommand(const std::string& s) { return s == kNrHwRefHelp.name; }
+
+// Options that take a value, of the program and of hwRef.
+bool takesValue(const std::string& s) {
+  return s == "-C" || s == "--directory" || s == "--slot" || s == "--seed" || s == "--mcs" ||
+         s == "--layers" || s == "--re-per-prb" || s == "--prb";
 }
 
 bool isHelpFlag(const std::string& s) { return s == "--help" || s == "-h"; }
@@ -63,8 +86,7 @@ int actionHelp(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); i++) {
     if (isHelpFlag(args[i]) || (i == 0 && args[i] == "help")) {
       help = true;
-    } else if (args[i] == "-C" || args[i] == "--directory" || args[i] == "--slot" ||
-               args[i] == "--seed") {
+    } else if (takesValue(args[i])) {
       i++;  // the option's argument
     } else if (args[i].rfind("-", 0) != 0) {
       names.push_back(args[i]);
@@ -72,16 +94,29 @@ int actionHelp(int argc, char** argv) {
   }
   if (!help || names.empty()) return -1;
   for (const std::string& n : names) {
-    if (!nrFindAction(n.c_str())) {
+    if (!nrFindAction(n.c_str()) && !isCommand(n)) {
       std::fprintf(stderr, "veltra: no action '%s'; run 'veltra --help' for the list\n", n.c_str());
       return kExitUsage;
     }
   }
   for (std::size_t i = 0; i < names.size(); i++) {
     if (i) std::printf("\n");
-    printActionHelp(*nrFindAction(names[i].c_str()));
+    if (isCommand(names[i]))
+      printCommandHelp(kNrHwRefHelp);
+    else
+      printActionHelp(*nrFindAction(names[i].c_str()));
   }
   return kExitOk;
+}
+
+bool isTestFlowCommand(const char* name) {
+  return std::strcmp(name, "nrUeTestMain") == 0 || std::strcmp(name, "nrGnbTestMain") == 0 ||
+         std::strcmp(name, "writeTestVector") == 0;
+}
+
+int testFlowCommand(int argc, char** argv) {
+  return std::strcmp(argv[0], "writeTestVector") == 0 ? nrWriteTestVectorCommand(argc, argv)
+                                                      : nrTestMainCommand(argc, argv);
 }
 
 }  // namespace
@@ -90,6 +125,13 @@ int main(int argc, char** argv) {
   // The link-level modes have command lines of their own.
   if (argc >= 2 && std::strcmp(argv[1], "sweep") == 0) return nrSweepCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "plot") == 0) return nrPlotCommand(argc - 1, argv + 1);
+  // The file-driven test flows and the test-vector writer, each with its own command line;
+  // `veltra help COMMAND` is COMMAND --help.
+  if (argc == 3 && std::strcmp(argv[1], "help") == 0 && isTestFlowCommand(argv[2])) {
+    char* helpArgv[] = {argv[2], const_cast<char*>("--help")};
+    return testFlowCommand(2, helpArgv);
+  }
+  if (argc >= 2 && isTestFlowCommand(argv[1])) return testFlowCommand(argc - 1, argv + 1);
   if (argc >= 2 && std::strcmp(argv[1], "help") == 0 && argc == 2) {
     argv[1] = const_cast<char*>("--help");
   }
@@ -116,13 +158,24 @@ int main(int argc, char** argv) {
       app.add_option("--seed", seed, "generator seed: draw another slot than the default one");
   std::vector<std::string> actions;
   app.add_option("actions", actions, "actions to run, e.g. gNbTx nrUeRx")
-      ->required()
       ->check(CLI::IsMember(names));
+  CLI::App* hw = app.add_subcommand(kNrHwRefHelp.name, kNrHwRefHelp.summary);
+  int32_t mcs = 0, layers = 0, rePerPrb = 0, prb = 0;
+  hw->add_option("--mcs", mcs, "MCS index of table 2")->required()->check(CLI::Range(0, 31));
+  hw->add_option("--layers", layers, "number of layers")->required()->check(CLI::Range(1, 4));
+  hw->add_option("--re-per-prb", rePerPrb, "data REs per PRB")
+      ->required()
+      ->check(CLI::Range(1, 168));
+  hw->add_option("--prb", prb, "number of PRBs")->required()->check(CLI::Range(1, 275));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? kExitOk : kExitUsage;
+  }
+  if (actions.empty() && !hw->parsed()) {
+    std::fprintf(stderr, "veltra: no actions given; run 'veltra --help' for the list\n");
+    return kExitUsage;
   }
 
   if (!dir.empty() && chdir(dir.c_str()) != 0) {
@@ -143,10 +196,19 @@ int main(int argc, char** argv) {
     if (!ok) {
       std::string rest;
       for (std::size_t j = i + 1; j < actions.size(); j++) rest += " " + actions[j];
+      if (hw->parsed()) rest += std::string(" ") + kNrHwRefHelp.name;
       if (rest.empty())
         std::fprintf(stderr, "veltra: %s failed\n", a->name);
       else
         std::fprintf(stderr, "veltra: %s failed; not run:%s\n", a->name, rest.c_str());
+      return kExitFailed;
+    }
+  }
+  if (hw->parsed()) {
+    const bool ok = hwRef(mcs, layers, rePerPrb, prb);
+    nrConsoleFlush();
+    if (!ok) {
+      std::fprintf(stderr, "veltra: %s failed\n", kNrHwRefHelp.name);
       return kExitFailed;
     }
   }

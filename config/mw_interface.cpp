@@ -17,8 +17,6 @@ constexpr uint16_t kSsParamC = 4;
 constexpr uint8_t kSsList[2] = {0, 3};
 constexpr uint8_t kDciAggrL = 8;
 constexpr uint32_t kDciAux = 15;
-// Redundancy version per slot mod 4 of the file-driven flows.
-constexpr uint8_t rvIdxLoop[4] = {0, 0, 0, 0};
 
 void fillSearchSpace(NrSearchSpaceCfg& ss, uint8_t startSymbol) {
   ss.startSymbol = startSymbol;

@@ -44,6 +44,9 @@ bool nrUeDchItfFromSys(uint8_t n);
 // ueRxSample. Returns 1, or 0 when the slot cannot be cut (see nrCutTvSlot).
 uint8_t nrPhylibUpdateCchDataForSlot(uint16_t slot);
 
+// Redundancy version of the file-driven flows' PDSCH per slot mod 4.
+constexpr uint8_t rvIdxLoop[4] = {0, 0, 0, 0};
+
 // Results of nrPhylibUpdateDchDataForSlot.
 constexpr uint8_t kSlotDataAlreadyDone = 0;
 constexpr uint8_t kSlotDataPrepared = 1;

@@ -19,3 +19,4 @@ int16_t ueRxSample[2][2][kSlotSampleCap];
 int16_t ueLlrBuf[kUeLlrCap];
 uint16_t cpPatternTbl[15];
 int16_t tvSample[2][2][kTvSampleCap];
+uint32_t tvSampleN[2][2];

@@ -309,6 +309,9 @@ extern uint16_t cpPatternTbl[15];
 // Test-vector store: per port real[307200] then imag[307200]; written by the test-vector
 // sample readers, read by the per-slot sample cutting.
 extern int16_t tvSample[2][2][kTvSampleCap];
+// Samples each test-vector file provided (the rest of its part of tvSample is zero): written by
+// the test-vector sample readers, read by the file-driven flows before they receive a slot.
+extern uint32_t tvSampleN[2][2];
 
 // Loads kCpPattern and its reference FFT size 128 into cpPatternTbl.
 inline void nrLoadCpPatternTbl() {

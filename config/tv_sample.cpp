@@ -12,19 +12,19 @@
 namespace {
 
 struct TvFile {
-  const char* name;
   int port;
   int part;  // 0 real, 1 imaginary
 };
-constexpr TvFile kTvFiles[4] = {{"/vuetxWavePort1Real.dat", 0, 0},
-                                {"/vuetxWavePort1Imag.dat", 0, 1},
-                                {"/vuetxWavePort2Real.dat", 1, 0},
-                                {"/vuetxWavePort2Imag.dat", 1, 1}};
+// The order the files are read in.
+constexpr TvFile kTvFiles[4] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
 
-// Reads one raw int16 file into dst (kTvSampleCap samples) and zeroes what it does not fill.
-bool readSampleFile(const char* who, const char* dir, const TvFile& tv, int16_t* dst) {
+// Reads one raw int16 file into dst (kTvSampleCap samples), zeroes what it does not fill and
+// records in *held how many samples it provided.
+bool readSampleFile(const char* who, const char* dir, const TvFile& tv, int16_t* dst,
+                    uint32_t* held) {
+  *held = 0;
   NrPath path;
-  if (!nrBuildPath(path, who, "%s%s", dir, tv.name)) {
+  if (!nrBuildPath(path, who, "%s%s", dir, kTvSampleFileName[tv.port][tv.part])) {
     std::memset(dst, 0, sizeof(int16_t) * kTvSampleCap);
     return false;
   }
@@ -72,21 +72,28 @@ bool readSampleFile(const char* who, const char* dir, const TvFile& tv, int16_t*
       dst[i] = static_cast<int16_t>(static_cast<uint16_t>(dst[i]) << 8 |
                                     static_cast<uint16_t>(dst[i]) >> 8);
   std::memset(dst + samples, 0, sizeof(int16_t) * (kTvSampleCap - samples));
+  *held = static_cast<uint32_t>(samples);
   return ok;
 }
 
 bool readTvFiles(const char* who, const char* dir) {
   if (dir == nullptr) {
     nrDiag("%s: no directory given\n", who);
+    std::memset(tvSampleN, 0, sizeof(tvSampleN));
     return false;
   }
   bool all = true;
   for (const TvFile& tv : kTvFiles)
-    all = readSampleFile(who, dir, tv, tvSample[tv.port][tv.part]) && all;
+    all = readSampleFile(who, dir, tv, tvSample[tv.port][tv.part], &tvSampleN[tv.port][tv.part]) &&
+          all;
   return all;
 }
 
 }  // namespace
+
+const char* const kTvSampleFileName[2][2] = {
+    {"/vuetxWavePort1Real.dat", "/vuetxWavePort1Imag.dat"},
+    {"/vuetxWavePort2Real.dat", "/vuetxWavePort2Imag.dat"}};
 
 bool nrUeGetFileData(const char* dir) {
   nrPrintf("=== nrUeGetFileData() started ===\n");
@@ -127,5 +134,19 @@ bool nrCutTvSlot(uint16_t slot, const NrCellCfg* cell) {
   for (int a = 0; a < cell->antPortN; a++)
     for (int part = 0; part < 2; part++)
       std::memcpy(ueRxSample[a][part], &tvSample[a][part][first], sizeof(int16_t) * slotLen);
+  return true;
+}
+
+bool nrTvSlotHeld(const char* who, uint16_t slot, const NrCellCfg* cell) {
+  const uint64_t end = 15ull * cell->fftSize * (slot + 1u);
+  const int antennas = cell->antPortN < 2 ? cell->antPortN : 2;
+  for (int a = 0; a < antennas; a++)
+    for (int part = 0; part < 2; part++)
+      if (tvSampleN[a][part] < end) {
+        nrDiag("%s: slot %u ends at sample %llu, %s holds %u samples: slot not received\n", who,
+               slot, static_cast<unsigned long long>(end), kTvSampleFileName[a][part] + 1,
+               tvSampleN[a][part]);
+        return false;
+      }
   return true;
 }

@@ -11,6 +11,9 @@
 
 #include "config/nr_config.h"
 
+// The sample files, appended to the directory path: kTvSampleFileName[antenna][0 real, 1 imag].
+extern const char* const kTvSampleFileName[2][2];
+
 // Loads cpPatternTbl and reads the four sample files of dir into tvSample (antenna 1 real/imag
 // to [0][0]/[0][1], antenna 2 to [1][0]/[1][1]). At most kTvSampleCap samples per file are kept
 // (the rest is reported and dropped); the part of tvSample a file does not fill, or all of it
@@ -21,6 +24,12 @@ bool nrUeGetFileData(const char* dir);
 
 // The same four files into tvSample, announced as the library's data-file loader.
 bool nrPhylibLoadDataFile(const char* dir);
+
+// Whether the files read last hold the whole of slot `slot` (15 x fftSize samples from sample
+// 15 x fftSize x slot) for every antenna below cell->antPortN, real and imaginary parts alike
+// (tvSampleN). A slot they do not hold is not received: its samples would read as zero. Reports
+// the first file that falls short, naming who asks.
+bool nrTvSlotHeld(const char* who, uint16_t slot, const NrCellCfg* cell);
 
 // Copies slot `slot` (15 x fftSize samples from sample 15 x fftSize x slot) of tvSample into
 // ueRxSample for every antenna below cell->antPortN. Refused, with a diagnostic and nothing

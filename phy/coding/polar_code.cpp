@@ -40,6 +40,10 @@ bool validLength(uint32_t N) {
   return N >= kPolarSubblockN && N <= kPolarNmaxLen && std::has_single_bit(N);
 }
 
+const int16_t* sequence() { return kPolarSequence; }
+
+const int16_t* subblockPerm() { return kPolarSubblock; }
+
 const int16_t* subblockTable(uint32_t N) { return kSubblockTables.data() + N - kPolarSubblockN; }
 
 }  // namespace polar_detail

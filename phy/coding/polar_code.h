@@ -62,6 +62,10 @@ bool nrPolarSubblockPattern(uint32_t N, int16_t* J);
 uint32_t nrPolarIlPattern(uint32_t K, int16_t* pi);
 
 namespace polar_detail {
+// TS 38.212 Table 5.3.1.2-1: Q_0^1023, the kPolarNmaxLen indices in ascending reliability.
+const int16_t* sequence();
+// TS 38.212 Table 5.4.1.1-1: the sub-block interleaver pattern P(0 .. 31).
+const int16_t* subblockPerm();
 // J(0 .. N-1) for a valid N (see nrPolarSubblockPattern), computed once per process.
 const int16_t* subblockTable(uint32_t N);
 // True for N a power of two from 32 to 1024.

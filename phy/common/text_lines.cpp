@@ -95,9 +95,9 @@ char* textBuffer() {
 
 uint32_t nrOutFileFailures() { return detail::failures; }
 
-bool nrWriteFileBytes(const char* path, const void* data, std::size_t n) {
+bool nrWriteFileBytes(const char* path, const void* data, std::size_t n, bool append) {
   detail::OutFile f;
-  if (!detail::outOpen(&f, path, false)) return false;
+  if (!detail::outOpen(&f, path, append)) return false;
   detail::outWrite(&f, static_cast<const char*>(data), n);
   return detail::outClose(&f);
 }

@@ -74,8 +74,9 @@ bool nrWriteTextLines(const char* path, bool append, uint32_t count, Line line) 
 // before and after its stages to learn whether a dump or output of theirs was lost.
 uint32_t nrOutFileFailures();
 
-// Replaces the contents of path with the n bytes at data, checked like the text files.
-bool nrWriteFileBytes(const char* path, const void* data, std::size_t n);
+// Replaces the contents of path with the n bytes at data (append: adds them at its end), checked
+// like the text files.
+bool nrWriteFileBytes(const char* path, const void* data, std::size_t n, bool append = false);
 
 // Removes path if it is a regular file (an output of an earlier run that must not be taken for
 // this run's); true when no such file remains.

@@ -11,7 +11,9 @@ uint8_t nrPhylibUpdateDecDataForSlot(uint16_t slot) {
   uint8_t valid = 0;
   if (nrUpdateDchMdwInterf() == kDchItfRefused) {
     nrDiag("nrPhylibUpdateDecDataForSlot: slot %u not received, no data interface\n", slot);
-  } else if (dch->dataValid != 0) {
+  } else if (dch->rxDone != 0) {
+    // The front end has run over the slot since the records were cleared: its verdict stands
+    // (an invalid slot is not received a second time).
     valid = dch->dataValid;
   } else if (nrPhylibUpdateDchDataForSlot(slot) == kSlotDataRefused) {
     nrDiag(

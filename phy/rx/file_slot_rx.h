@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-// Builds the data interface (once), and while no valid soft bits are held (dataValid 0) prepares
-// the slot (once) and runs the PDSCH front end over it; then sets the effective code rate.
-// Returns the front end's verdict (1 valid soft bits in ueLlrBuf, 0 not), or the dataValid already
-// held; 0 also when the interface or the slot's samples are refused (reported).
+// Builds the data interface (once), and unless the PDSCH front end has already run since the
+// records were cleared (rxDone) prepares the slot (once) and runs the front end over it; then
+// sets the effective code rate. Returns the front end's verdict (1 valid soft bits in ueLlrBuf,
+// 0 not), the one it gave before when it has run already (valid or not: a slot is received
+// once); 0 also when the interface or the slot's samples are refused (reported).
 uint8_t nrPhylibUpdateDecDataForSlot(uint16_t slot);

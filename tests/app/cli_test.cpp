@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hwmodel/hw_driver.h"
 #include "tests/app/run_veltra.h"
 #include "tests/test_util.h"
 
@@ -106,4 +107,106 @@ TEST(Cli, DirectoryOptionRunsTheActionsThere) {
   EXPECT_EQ(readWholeFile("work/DecBuff.txt"), readWholeFile("work/EncCrcBuff.txt"));
   EXPECT_FALSE(readWholeFile("work/DecBuff.txt").empty());
   EXPECT_NE(access("nrNbTxData.dat", F_OK), 0);
+}
+
+// hwRef writes the hardware model's reference files in the working directory, the same files the
+// library run writes, and prints the transport block size on a line of its own.
+TEST(Cli, HwRefWritesTheReferenceFiles) {
+  ScopedTempDir dir;
+  ASSERT_EQ(mkdir("cli", 0755), 0);
+  ASSERT_EQ(mkdir("lib", 0755), 0);
+  const std::vector<std::string> args = {"-C", "cli",          "hwRef", "--mcs", "20", "--layers",
+                                         "2",  "--re-per-prb", "120",   "--prb", "40"};
+  const ProgramRun r = runVeltra(args, dir.path());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(chdir("lib"), 0);
+  const ConsoleText lib = captureConsole([] { EXPECT_TRUE(nrHwPdschRefRun(20, 2, 120, 40)); });
+  ASSERT_EQ(chdir(".."), 0);
+  EXPECT_EQ(r.out, lib.out + "\n");
+  EXPECT_TRUE(has(r.out, "TBS is ")) << r.out;
+  for (const char* f :
+       {"ldpc_infobits.txt", "res_hw_cbEnc.txt", "res_hw_fifo_i.txt", "lpdc_encRMout.txt"}) {
+    const std::string cli = readWholeFile(std::string("cli/") + f);
+    EXPECT_FALSE(cli.empty()) << f;
+    EXPECT_TRUE(cli == readWholeFile(std::string("lib/") + f)) << f;
+  }
+  EXPECT_NE(access("cli/nrNbTxData.dat", F_OK), 0) << "hwRef alone runs no action";
+}
+
+TEST(Cli, HwRefOptionsAreCheckedAndFailuresReported) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int code;
+    const char* stderrHas;
+  } cases[] = {
+      {"missing --prb",
+       {"hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "100"},
+       2,
+       "--prb"},
+      {"MCS beyond 31",
+       {"hwRef", "--mcs", "32", "--layers", "1", "--re-per-prb", "100", "--prb", "10"},
+       2,
+       "--mcs"},
+      {"no layers",
+       {"hwRef", "--mcs", "5", "--layers", "0", "--re-per-prb", "100", "--prb", "10"},
+       2,
+       "--layers"},
+      {"not a number",
+       {"hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "many", "--prb", "10"},
+       2,
+       "--re-per-prb"},
+      {"an action after hwRef",
+       {"hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "100", "--prb", "10", "gNbTx"},
+       2,
+       "gNbTx"},
+      {"refused by the model",
+       {"hwRef", "--mcs", "31", "--layers", "4", "--re-per-prb", "168", "--prb", "275"},
+       1,
+       "veltra: hwRef failed"},
+      {"an action fails first",
+       {"nrUeRx", "hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "100", "--prb", "10"},
+       1,
+       "not run: hwRef"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    const ProgramRun r = runVeltra(c.args, dir.path());
+    EXPECT_EQ(r.code, c.code) << c.what << "\n" << r.out << r.err;
+    EXPECT_TRUE(has(r.err, c.stderrHas)) << c.what << ": " << r.err;
+    EXPECT_NE(access("lpdc_encRMout.txt", F_OK), 0) << c.what;
+  }
+
+  // Actions first, then hwRef, in one process; a file that cannot be written fails the run.
+  ScopedTempDir dir;
+  ProgramRun r = runVeltra(
+      {"gNbTx", "hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "100", "--prb", "10"},
+      dir.path());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(access("nrNbTxData.dat", F_OK), 0);
+  EXPECT_EQ(access("lpdc_encRMout.txt", F_OK), 0);
+  ASSERT_EQ(unlink("res_hw_fifo_i.txt"), 0);
+  ASSERT_EQ(symlink("/dev/full", "res_hw_fifo_i.txt"), 0);
+  r = runVeltra({"hwRef", "--mcs", "5", "--layers", "1", "--re-per-prb", "100", "--prb", "10"},
+                dir.path());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(has(r.err, "res_hw_fifo_i.txt: write failed") && has(r.err, "veltra: hwRef failed"))
+      << r.err;
+}
+
+TEST(Cli, HwRefHelpNamesTheFilesItWrites) {
+  ScopedTempDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"hwRef", "--help"}, std::vector<std::string>{"help", "hwRef"},
+        std::vector<std::string>{"hwRef", "--mcs", "5", "--help"}}) {
+    const ProgramRun r = runVeltra(args, dir.path());
+    EXPECT_EQ(r.code, 0) << args[0];
+    for (const char* f : {"ldpc_infobits.txt", "res_hw_cbEnc.txt", "res_hw_fifo_i.txt",
+                          "lpdc_encRMout.txt", "--re-per-prb"})
+      EXPECT_TRUE(has(r.out, f)) << f << "\n" << r.out;
+  }
+  EXPECT_NE(access("lpdc_encRMout.txt", F_OK), 0) << "help ran the command";
+  const ProgramRun r = runVeltra({"--help"}, dir.path());
+  EXPECT_TRUE(has(r.out, "hwRef --mcs M --layers L --re-per-prb N --prb P")) << r.out;
 }

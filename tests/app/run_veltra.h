@@ -32,6 +32,9 @@ inline pid_t startProgram(const std::string& program, const std::vector<std::str
     if (chdir(dir.c_str()) != 0) _exit(126);
     const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    // No terminal on standard input, as in a script: nothing waits for a key.
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
     dup2(o, 1);
     dup2(e, 2);
     if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);

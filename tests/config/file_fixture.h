@@ -2,10 +2,13 @@
 // directory, shared by the configuration tests and the file-driven receive tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "phy/common/tv_files.h"
 #include "tests/test_util.h"
 
 // A register file: a title line, then one "<value> <name>" line per value; the last line ends
@@ -59,12 +62,27 @@ inline std::string sectionPath(const std::string& dir, const std::string& sectio
   return dir + "/NRPhy_configuration_" + section + ".txt";
 }
 
+// Writes a register file with the library's writer: the same text as regFile(values).
+inline void writeRegFile(const std::string& path, const std::vector<long long>& values) {
+  std::vector<std::string> names;
+  std::vector<NrRegLine> regs;
+  for (size_t i = 0; i < values.size(); i++) names.push_back("param" + std::to_string(i));
+  for (size_t i = 0; i < values.size(); i++) {
+    // Values beyond int32 need regFile: the library writes the registers a file can hold.
+    if (values[i] < INT32_MIN || values[i] > INT32_MAX)
+      ADD_FAILURE() << path << ": value " << values[i] << " beyond int32, use regFile";
+    regs.push_back(NrRegLine{static_cast<int32_t>(values[i]), names[i].c_str()});
+  }
+  nrWriteRegFile(path.c_str(), "test vector parameters", regs.data(),
+                 static_cast<uint32_t>(regs.size()));
+}
+
 // Writes "com<digit>", "cch<digit>" and "dch<digit>" of the slot into dir.
 inline void writeSections(const std::string& dir, int digit, const FileSlot& s) {
   const std::string d = std::to_string(digit);
-  writeWholeFile(sectionPath(dir, "com" + d), regFile(s.com()));
-  writeWholeFile(sectionPath(dir, "cch" + d), regFile(s.cch()));
-  writeWholeFile(sectionPath(dir, "dch" + d), regFile(s.dch()));
+  writeRegFile(sectionPath(dir, "com" + d), s.com());
+  writeRegFile(sectionPath(dir, "cch" + d), s.cch());
+  writeRegFile(sectionPath(dir, "dch" + d), s.dch());
 }
 
 // Raw little-endian int16 samples.

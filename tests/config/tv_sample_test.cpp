@@ -173,3 +173,48 @@ TEST(TvSample, SlotCuttingCopiesFifteenSymbolsWorthPerAntenna) {
     EXPECT_NE(err.find(b.diag), std::string::npos) << err;
   }
 }
+
+// A slot counts as held only when every file of the antennas in use reaches its end; a missing
+// file holds nothing, and a later read forgets an earlier directory's lengths.
+TEST(TvSample, SlotIsHeldOnlyWhenEveryFileReachesItsEnd) {
+  ScopedTempDir dir;
+  writeTv(".", 30720 * 5 / 2);  // two and a half slots at N = 2048
+  // Antenna 2's imaginary part stops after one slot.
+  writeWholeFile(std::string("./") + kTvFileNames[3], int16Bytes(samples(3, 30720)));
+  captureConsole([] { nrPhylibLoadDataFile("."); });
+  EXPECT_EQ(tvSampleN[0][0], 76800u);
+  EXPECT_EQ(tvSampleN[1][1], 30720u);
+  NrCellCfg cell{};
+  cell.fftSize = 2048;
+  cell.antPortN = 1;
+  const struct {
+    uint16_t slot;
+    uint8_t ant;
+    uint16_t fft;
+    bool held;
+    const char* diag;
+  } cases[] = {
+      {1, 1, 2048, true, ""},
+      {2, 1, 2048, false, "who: slot 2 ends at sample 92160, vuetxWavePort1Real.dat holds 76800"},
+      {0, 2, 2048, true, ""},
+      {1, 2, 2048, false, "vuetxWavePort2Imag.dat holds 30720 samples: slot not received"},
+      {4, 1, 1024, true, ""},  // slots of 15360 samples: slot 4 ends at 76800
+  };
+  for (const auto& c : cases) {
+    cell.antPortN = c.ant;
+    cell.fftSize = c.fft;
+    bool held = !c.held;
+    const std::string err = captureDiag([&] { held = nrTvSlotHeld("who", c.slot, &cell); });
+    EXPECT_EQ(held, c.held) << c.slot << " " << int{c.ant};
+    EXPECT_NE(err.find(c.diag), std::string::npos) << err;
+    if (c.held) {
+      EXPECT_EQ(err, "");
+    }
+  }
+  mkdir("empty", 0755);
+  captureConsole([] { nrUeGetFileData("empty"); });
+  cell.antPortN = 1;
+  cell.fftSize = 2048;
+  EXPECT_FALSE(captureConsole([&] { EXPECT_FALSE(nrTvSlotHeld("who", 0, &cell)); }).err.empty());
+  EXPECT_EQ(tvSampleN[0][0], 0u);
+}

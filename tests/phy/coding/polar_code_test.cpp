@@ -180,7 +180,9 @@ TEST(PolarCode, ConstructionRefusesCodesItCannotBuild) {
   std::memset(gnrPolarInfoInd, 7, kPolarNmaxLen);
   for (auto [K, E, N] :
        {std::tuple{65u, 64u, 128u}, {0u, 64u, 128u}, {64u, 108u, 100u}, {64u, 108u, 2048u}}) {
-    const std::string err = captureDiag([&] { EXPECT_FALSE(nrPolarConstruct(K, E, N, 9)); });
+    // Copies: clang 14 cannot capture structured bindings in a lambda.
+    const uint32_t k = K, e = E, n = N;
+    const std::string err = captureDiag([&] { EXPECT_FALSE(nrPolarConstruct(k, e, n, 9)); });
     EXPECT_NE(err.find("nrPolarConstruct"), std::string::npos) << K << " " << E << " " << N;
   }
   EXPECT_EQ(gnrPolarInfoInd[0], 7);

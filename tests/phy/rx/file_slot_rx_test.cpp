@@ -16,6 +16,7 @@
 #include "config/tv_sample.h"
 #include "phy/coding/dlsch_decode.h"
 #include "phy/common/sequence.h"
+#include "phy/common/tv_files.h"
 #include "tests/config/file_fixture.h"
 #include "tests/test_util.h"
 
@@ -100,9 +101,8 @@ void writeTestVectors(const std::string& dir, uint16_t slot) {
     re[slot * kSlotSampleCap + i] = nrCpxRe(gnrNbTxBuf.nbTxSample[i]);
     im[slot * kSlotSampleCap + i] = nrCpxIm(gnrNbTxBuf.nbTxSample[i]);
   }
-  const std::string reBytes = int16Bytes(re), imBytes = int16Bytes(im);
-  for (int f = 0; f < 4; f++)
-    writeWholeFile(dir + "/" + kTvFileNames[f], f % 2 ? imBytes : reBytes);
+  const int16_t* const parts[2][2] = {{re.data(), im.data()}, {re.data(), im.data()}};
+  ASSERT_TRUE(nrWriteTvSampleFiles(dir.c_str(), parts, kTvSampleCap));
 }
 
 }  // namespace
@@ -217,4 +217,37 @@ TEST(FileSlotRx, RefusedInterfaceOrSlotGivesNoData) {
   EXPECT_NE(out.err.find("nrCutTvSlot: slot 12"), std::string::npos) << out.err;
   EXPECT_EQ(gnrDchMwItf.dataValid, 0);
   EXPECT_EQ(gnrDchMwItf.codeRate, 0.0f);
+}
+
+// A slot whose soft bits the front end refused is not received a second time: the refusal is
+// printed once and later calls return it.
+TEST(FileSlotRx, InvalidSlotIsReceivedOnce) {
+  ScopedTempDir dir;
+  const TxSlot t = {"default slot", 0, 0, 0, {}, 0, 0};
+  configureTx(t);
+  captureConsole([] { gNbTx(); });
+  const uint16_t slot = gnrNbConfig.slotIdx;
+  writeTestVectors(".", slot);
+  FileSlot f = describe(t);
+  f.Qm = 3;  // no such modulation: the front end refuses the slot
+  writeSections(".", 1, f);
+  nrPhyClearUeRecords();
+  captureConsole([&] {
+    nrUeGetFileData(".");
+    nrReadSectionCfg(".", "com1");
+    nrReadSectionCfg(".", "cch1");
+    nrReadSectionCfg(".", "dch1");
+    updateSystemConfiguration(slot);
+  });
+  uint8_t valid = 9;
+  ConsoleText out = captureConsole([&] { valid = nrPhylibUpdateDecDataForSlot(slot); });
+  EXPECT_EQ(valid, 0);
+  EXPECT_EQ(countOf(out.out, "==>no valid data input!!!!\n"), 1u) << out.out;
+  EXPECT_EQ(countOf(out.err, "modulation order 3 not supported"), 1u) << out.err;
+  out = captureConsole([&] { valid = nrPhylibUpdateDecDataForSlot(slot); });
+  EXPECT_EQ(valid, 0);
+  EXPECT_EQ(out.out,
+            "===>>>> nrPhylibUpdateDecDataForSlot() started ===\n"
+            "=== nrPhylibUpdateDecDataForSlot() exit ===>>>>\n");
+  EXPECT_EQ(out.err, "");
 }

@@ -1,0 +1,128 @@
+// One slot through the library path, no waveform files: transmit (PDSCH chain and OFDM modulation
+// of every antenna port), receive (UE set-up from the samples, PDSCH front end without debug
+// files, decoding chain), and the parts of the receiver on their own. Two slots: the default one
+// (12 RBs, 64QAM, one layer, one antenna) and the full carrier with two layers on two antennas
+// (106 RBs, 14 symbols, MCS 27). Noise-free, so the decoder stops at its first CRC check.
+#include <benchmark/benchmark.h>
+
+#include "app/slot_setup.h"
+#include "config/nr_config.h"
+#include "config/ue_setup.h"
+#include "phy/coding/dlsch_decode.h"
+#include "phy/coding/ldpc_decode.h"
+#include "phy/common/sequence.h"
+#include "phy/ofdm/ofdm_modulate.h"
+#include "phy/rx/pdsch_rx.h"
+#include "phy/tx/pdsch_tx.h"
+#include "tests/test_util.h"
+
+namespace {
+
+enum class Slot { kDefault, kFullCarrier2x2 };
+
+NrNbTxBuf* const kPortBuf[2] = {&gnrNbTxBuf, &gnrNbTxBuf1};
+
+void drawSlot(Slot s) {
+  if (s == Slot::kDefault) {
+    freshDefaultSlot();
+    return;
+  }
+  fullCarrierSlot();
+  gnrNbConfig.cellCfg.antPortN = 2;
+  gnrNbConfig.pdschCfg[0].layerN = 2;
+}
+
+bool transmit() {
+  const int ports = nrSlotAntennaPorts(&gnrNbConfig);
+  bool ok = nrPdschTx(&gnrNbConfig, kPortBuf[0], ports == 2 ? kPortBuf[1] : nullptr);
+  for (int p = 0; p < ports; p++) ok = nrOfdmMod(&gnrNbConfig, kPortBuf[p]) && ok;
+  return ok;
+}
+
+// The UE set-up with the transmitted samples of every antenna, as the receive action does with
+// the files' samples.
+void setUpUe() {
+  const int ports = nrSlotAntennaPorts(&gnrNbConfig);
+  for (int a = 0; a < ports; a++) nrUeSetupFromNb(kPortBuf[a]->nbTxSample, static_cast<uint8_t>(a));
+}
+
+bool frontEnd() {
+  NrDchRxOpts opts;
+  opts.dumps = false;
+  return nrUeDchRxProc(ueRxSample, &gnrDchMwItf, static_cast<int16_t>(gnrUeConfig.carrierCfg.nrb),
+                       static_cast<int16_t>(gnrUeConfig.bwpCfg.nrb), gnrCchMwItf.slotIdx, &opts);
+}
+
+uint8_t decode() {
+  NrDchMwItf* dch = &gnrDchMwItf;
+  nrUeDchSetCodeRate(dch);
+  return nrDlschDecode(dch->tbSize, dch->codedBitN, dch->codeRate,
+                       static_cast<int32_t>(nrPdschDataCinit(dch->rnti, dch->cellCfg.nId)),
+                       dch->pdschCfg.Qm, dch->pdschCfg.rvIdx, ueLlrBuf, dch->pdschCfg.layerN,
+                       dch->pdschCfg.codeRate);
+}
+
+bool receive() {
+  setUpUe();
+  return frontEnd() && decode() == 1;
+}
+
+enum class Part { kSlot, kTransmit, kReceive, kFrontEnd, kDecode };
+
+void run(benchmark::State& state, Slot s, Part part) {
+  ScopedTempDir dir;
+  QuietStdout quiet;
+  drawSlot(s);
+  nrLdpcDecPara = NrLdpcDecPara{};
+  bool ok = transmit() && receive();
+  if (!ok) state.SkipWithError("the slot does not decode");
+  for (auto _ : state) {
+    switch (part) {
+      case Part::kSlot:
+        ok = transmit() && receive();
+        break;
+      case Part::kTransmit:
+        ok = transmit();
+        break;
+      case Part::kReceive:
+        ok = receive();
+        break;
+      case Part::kFrontEnd:
+        ok = frontEnd();
+        break;
+      case Part::kDecode:
+        ok = decode() == 1;
+        break;
+    }
+    benchmark::DoNotOptimize(ok);
+  }
+  if (!ok) state.SkipWithError("the slot does not decode");
+  state.counters["TBS"] = gnrDchMwItf.tbSize;
+  state.counters["lastIter"] = nrLdpcDecIterUsed();
+}
+
+void BM_LibSlotDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kSlot); }
+void BM_LibSlotFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kSlot); }
+void BM_LibTxDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kTransmit); }
+void BM_LibTxFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kTransmit); }
+void BM_LibRxDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kReceive); }
+void BM_LibRxFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kReceive); }
+void BM_LibFrontEndDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kFrontEnd); }
+void BM_LibFrontEndFull2x2(benchmark::State& st) {
+  run(st, Slot::kFullCarrier2x2, Part::kFrontEnd);
+}
+void BM_LibDecodeDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kDecode); }
+void BM_LibDecodeFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kDecode); }
+
+}  // namespace
+
+BENCHMARK(BM_LibSlotDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibSlotFull2x2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibTxDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibTxFull2x2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibRxDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibRxFull2x2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibFrontEndDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibFrontEndFull2x2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibDecodeDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibDecodeFull2x2)->Unit(benchmark::kMicrosecond);
