@@ -48,6 +48,7 @@ ProgramRun runMpi(int ranks, const std::vector<std::string>& veltraArgs, const s
   return runProgram(VELTRA_MPIRUN, mpirun(ranks, veltraArgs), dir);
 }
 
+#ifdef VELTRA_MPI
 // The process of rank r among the children of the launcher, -1 while there is none yet.
 pid_t rankProcess(pid_t launcher, int r) {
   for (pid_t p : childrenOf(launcher)) {
@@ -74,7 +75,8 @@ bool startLongSweep(const std::string& dir, pid_t* launcher, pid_t* rank1) {
   }
   return false;
 }
-#endif
+#endif  // VELTRA_MPI
+#endif  // VELTRA_MPIRUN
 
 }  // namespace
 
