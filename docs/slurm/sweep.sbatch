@@ -21,7 +21,7 @@ set -euo pipefail
 
 VELTRA=${VELTRA:-veltra}
 
-# The sweep: MCS 11 (16QAM) of the default slot on TDL-C 300 ns / 100 Hz with the noise-aware
+# The sweep: MCS 11 (64QAM, R 0.46) of the default slot on TDL-C 300 ns / 100 Hz with the noise-aware
 # receiver, 4 to 24 dB in 1 dB steps, up to 20000 slots per point, a point stopping after 200
 # block errors. Add --slot FILE to sweep a slot description; every rank must read the same file
 # (a shared directory), or the ranks refuse to start.
