@@ -21,10 +21,10 @@ set -euo pipefail
 
 VELTRA=${VELTRA:-veltra}
 
-# The sweep: MCS 11 (64QAM, R 0.46) of the default slot on TDL-C 300 ns / 100 Hz with the noise-aware
-# receiver, 4 to 24 dB in 1 dB steps, up to 20000 slots per point, a point stopping after 200
-# block errors. Add --slot FILE to sweep a slot description; every rank must read the same file
-# (a shared directory), or the ranks refuse to start.
+# The sweep: MCS 11 (64QAM, R 0.46) of the default slot on TDL-C 300 ns / 100 Hz with the
+# noise-aware receiver, 4 to 24 dB in 1 dB steps, up to 20000 slots per point, a point stopping
+# after 200 block errors. Add --slot FILE to sweep a slot description; every rank must read the
+# same file (a shared directory), or the ranks refuse to start.
 SWEEP=(sweep --mcs 11 --channel tdlc --delay-spread 300 --doppler 100
        --receiver noise-aware --snr 4:1:24 --slots 20000 --errors 200
        --seed 1 --out "mcs11-tdlc-${SLURM_JOB_ID}.csv" --plot "mcs11-tdlc-${SLURM_JOB_ID}")
