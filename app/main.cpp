@@ -142,7 +142,11 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Veltra: 5G NR downlink link-level test bench"};
   app.footer(footer());
-  app.set_version_flag("--version", std::string("veltra ") + VELTRA_VERSION);
+  app.set_version_flag("--version", [] {
+    const std::string mpi = nrSweepMpiBuiltWith();
+    return std::string("veltra ") + VELTRA_VERSION + "\nMPI sweeps: " +
+           (mpi.empty() ? "not built (no MPI at configure time)" : "built with " + mpi);
+  });
   std::string dir;
   app.add_option("-C,--directory", dir, "run the actions in DIR instead of the working directory");
   std::string slotFile;

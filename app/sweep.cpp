@@ -190,6 +190,27 @@ bool nrSweepPrepare(const NrSweepCfg* cfg, NrSweepSlotInfo* info) {
   return true;
 }
 
+uint64_t nrSweepSlotDigest() {
+  uint64_t h = kFnv64Offset;
+  for (int rv = 0; rv < 4; rv++)
+    for (int p = 0; p < setup.ports; p++)
+      h = nrFnv1a64(txWave[rv][p], sizeof(NrCpxFloat32) * setup.sampleN, h);
+  h = nrFnv1a64(sentTb, sizeof(int32_t) * sentTbN, h);
+  const NrSweepSlotInfo& s = setup.info;
+  const uint32_t figures[] = {s.tbs,
+                              s.codeBlocks,
+                              s.qm,
+                              s.layers,
+                              s.dataRe,
+                              static_cast<uint32_t>(s.mcs),
+                              s.mcsTable,
+                              static_cast<uint32_t>(setup.ports),
+                              static_cast<uint32_t>(setup.sampleN)};
+  h = nrFnv1a64(figures, sizeof(figures), h);
+  const double values[] = {s.rate, s.es, s.sampleRate};
+  return nrFnv1a64(values, sizeof(values), h);
+}
+
 void nrSweepRunSlots(const NrSweepCfg* cfg, double snrDb, uint64_t first, uint64_t count,
                      NrSweepTally* t) {
   *t = NrSweepTally{};

@@ -4,6 +4,7 @@
 // and written as CSV, with gnuplot plots rendered from it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,6 +71,19 @@ void nrSweepTallyAdd(NrSweepTally* sum, const NrSweepTally& t);
 // up. false, with a diagnostic naming the reason, when the slot cannot be swept.
 bool nrSweepPrepare(const NrSweepCfg* cfg, NrSweepSlotInfo* info);
 
+// 64-bit FNV-1a digest of n bytes, continued from h: how MPI ranks compare what they set up.
+constexpr uint64_t kFnv64Offset = 0xcbf29ce484222325ull;
+inline uint64_t nrFnv1a64(const void* data, std::size_t n, uint64_t h = kFnv64Offset) {
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < n; i++) h = (h ^ p[i]) * 0x100000001b3ull;
+  return h;
+}
+
+// Digest of what nrSweepPrepare set up: the waveform of every redundancy version and port, the
+// transport block and the slot's figures. Two processes that will measure the same slots agree on
+// it; a different slot file, MCS or program gives another.
+uint64_t nrSweepSlotDigest();
+
 // Measures slots first .. first + count - 1 at snrDb into *t: each slot's channel from
 // (seed, slot index), its noise from (seed, SNR, slot index), nothing else.
 void nrSweepRunSlots(const NrSweepCfg* cfg, double snrDb, uint64_t first, uint64_t count,
@@ -110,5 +124,16 @@ bool nrPlotWrite(const std::string& prefix, const std::vector<NrPlotCurve>& curv
 
 // `veltra sweep ...` and `veltra plot ...` (argv[0] is the subcommand): exit code 0 done, 1 the
 // sweep or plot failed or was interrupted, 2 usage.
+constexpr int kSweepExitOk = 0;
+constexpr int kSweepExitFailed = 1;
+constexpr int kSweepExitUsage = 2;
 int nrSweepCommand(int argc, char** argv);
 int nrPlotCommand(int argc, char** argv);
+
+// Whether the environment shows an MPI launcher (mpirun, srun, a PMI or PMIx process manager)
+// that started this process: its rank there and the number of ranks it announced (0 when it does
+// not say). false when the process was started otherwise.
+bool nrSweepLauncher(int* rank, int* size);
+
+// The MPI library the sweep was built with ("Open MPI v4.1.4"), or empty without MPI.
+std::string nrSweepMpiBuiltWith();

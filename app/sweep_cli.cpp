@@ -2,21 +2,27 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/sweep.h"
+#ifdef VELTRA_MPI
+#include "app/sweep_mpi.h"
+#endif
 #include "config/console.h"
 #include "phy/common/text_lines.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitOk = kSweepExitOk;
+constexpr int kExitFailed = kSweepExitFailed;
+constexpr int kExitUsage = kSweepExitUsage;
 constexpr int kMaxPoints = 1000;
 constexpr int64_t kMaxSlotsPerPoint = 100000000;
 constexpr int kJobsPerCore = 4;       // more workers than this only queue for the cores
@@ -40,11 +46,6 @@ void sweepSink(NrConsoleStream stream, const char* text, std::size_t len, void* 
   } else {
     c->diagDropped++;
   }
-}
-
-int usage(const std::string& what) {
-  std::fprintf(stderr, "veltra sweep: %s\n", what.c_str());
-  return kExitUsage;
 }
 
 // "start:step:stop" in dB: a finite range that ends.
@@ -111,9 +112,22 @@ const char* qamName(uint32_t qm) {
   return qm == 2 ? "QPSK" : qm == 4 ? "16QAM" : qm == 6 ? "64QAM" : "256QAM";
 }
 
-}  // namespace
+// The options of one sweep.
+struct SweepArgs {
+  NrSweepCfg cfg;
+  int jobs = 1;
+  bool jobsGiven = false;
+  std::string out = "sweep.csv";
+  std::string plot;
+};
 
-int nrSweepCommand(int argc, char** argv) {
+// Reads the command line into *a: -1 when the sweep is to run, else the exit code (0 after the
+// help, 2 for a usage error, reported unless quiet).
+int parseSweep(int argc, char** argv, bool quiet, SweepArgs* a) {
+  const auto usage = [quiet](const std::string& what) {
+    if (!quiet) std::fprintf(stderr, "veltra sweep: %s\n", what.c_str());
+    return kExitUsage;
+  };
   CLI::App app{
       "Measures BLER and throughput against SNR: the slot is sent once per redundancy version,\n"
       "then every slot of every SNR point goes through the channel, the receiver and the\n"
@@ -129,12 +143,15 @@ int nrSweepCommand(int argc, char** argv) {
       "cb_error_rate, throughput_mbps, throughput_fraction (of one transport block per 1 ms "
       "slot),\n"
       "mean_ldpc_iterations (per decoder run), mean_transmissions (per transport block).\n"
-      "Exit codes: 0 done; 1 a worker died (no CSV), the default slot could not be sent, an\n"
-      "output or plot could not be written, or Ctrl-C (the CSV then holds what was measured);\n"
-      "2 usage (an option out of range, a slot file refused, an MCS the slot cannot carry).");
-  NrSweepCfg cfg;
-  std::string slotFile, snr = "0:1:20", channel = "awgn", receiver = "fixed-noise",
-                        out = "sweep.csv", plot;
+      "On a cluster: mpirun -np K veltra sweep ... (or srun under Slurm) shares every point's\n"
+      "slots among K MPI ranks, each with --jobs worker processes (default 1); rank 0 writes the\n"
+      "CSV, the same as --jobs 1 on one machine. 'veltra --version' tells whether MPI is in.\n"
+      "Exit codes: 0 done; 1 a worker or rank died (no CSV), the default slot could not be sent,\n"
+      "an output or plot could not be written, or Ctrl-C (on one machine the CSV then holds what\n"
+      "was measured); 2 usage (an option out of range, a slot file refused, an MCS the slot\n"
+      "cannot carry, MPI ranks that disagree on the program, options or slot).");
+  NrSweepCfg& cfg = a->cfg;
+  std::string slotFile, snr = "0:1:20", channel = "awgn", receiver = "fixed-noise";
   int mcs = -1;
   int64_t slots = 1000, errors = 100;
   int harq = 1;
@@ -163,14 +180,17 @@ int nrSweepCommand(int argc, char** argv) {
                  "fixed-noise (the default receiver), noise-aware, noise-aware-mmse")
       ->capture_default_str();
   app.add_option("--seed", seed, "seed of the channel and noise")->capture_default_str();
-  app.add_option("-j,--jobs", jobs, "worker processes (default: the cores)")->capture_default_str();
-  app.add_option("-o,--out", out, "output CSV file")->capture_default_str();
-  app.add_option("--plot", plot, "also write PREFIX.png, PREFIX.svg and their script PREFIX.gp");
+  CLI::Option* jobsOpt =
+      app.add_option("-j,--jobs", jobs, "worker processes (default: the cores; per MPI rank: 1)")
+          ->capture_default_str();
+  app.add_option("-o,--out", a->out, "output CSV file")->capture_default_str();
+  app.add_option("--plot", a->plot, "also write PREFIX.png, PREFIX.svg and their script PREFIX.gp");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? kExitOk : kExitUsage;
+    const bool success = e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success);
+    if (!quiet) app.exit(e);
+    return success ? kExitOk : kExitUsage;
   }
 
   std::string why;
@@ -210,7 +230,7 @@ int nrSweepCommand(int argc, char** argv) {
   else
     return usage("--receiver " + receiver +
                  ": expected fixed-noise, noise-aware or noise-aware-mmse");
-  if (out.empty()) return usage("--out: expected a file name");
+  if (a->out.empty()) return usage("--out: expected a file name");
   cfg.slotFile = slotFile;
   cfg.mcs = mcs;
   cfg.slotsPerPoint = slots;
@@ -220,56 +240,230 @@ int nrSweepCommand(int argc, char** argv) {
   cfg.channel.delaySpreadS = delayNs * 1e-9;
   cfg.channel.dopplerHz = dopplerHz;
   cfg.channel.cfoHz = cfoHz;
+  a->jobs = jobs;
+  a->jobsGiven = jobsOpt->count() > 0;
+  return -1;
+}
 
-  // An older CSV must not pass for this run's.
-  nrRemoveStaleFile(out.c_str());
-  nrConsoleSetSink(sweepSink, &sweepConsole);
-  NrSweepSlotInfo info{};
-  if (!nrSweepPrepare(&cfg, &info)) {
-    nrConsoleSetSink(nullptr, nullptr);
-    std::fprintf(stderr, "veltra sweep: the slot cannot be swept; nothing measured\n");
-    return cfg.slotFile.empty() && cfg.mcs < 0 ? kExitFailed : kExitUsage;
-  }
+// The exit code of a slot that cannot be swept: the default one is the bench's fault, a slot
+// file or MCS the user's.
+int unsweepableCode(const NrSweepCfg& cfg) {
+  return cfg.slotFile.empty() && cfg.mcs < 0 ? kExitFailed : kExitUsage;
+}
+
+void printOpening(const SweepArgs& a, const NrSweepSlotInfo& info) {
   std::printf(
       "veltra sweep: MCS %d (table %d, %s, R %.4f), TBS %u bits in %u code block(s) over %u data "
       "REs x %u layer(s): %.3f bit/RE, Shannon bound %.2f dB; %s, %s, %d transmission(s)\n",
       info.mcs, info.mcsTable, qamName(info.qm), info.rate, info.tbs, info.codeBlocks, info.dataRe,
-      info.layers, info.bitsPerRe, info.shannonDb, channelName(cfg).c_str(),
-      receiverName(cfg.receiver), cfg.harqMax);
+      info.layers, info.bitsPerRe, info.shannonDb, channelName(a.cfg).c_str(),
+      receiverName(a.cfg.receiver), a.cfg.harqMax);
+}
 
-  std::vector<NrSweepPoint> points;
-  bool interrupted = false;
-  const int rc = nrSweepRun(&cfg, jobs, &points, &interrupted);
-  nrConsoleSetSink(nullptr, nullptr);
+void reportDroppedDiags() {
   if (sweepConsole.diagDropped > 0)
     std::fprintf(stderr, "veltra sweep: %ld more diagnostics of the receivers not shown\n",
                  sweepConsole.diagDropped);
-  if (rc != 0 && !interrupted) {
-    std::fprintf(stderr, "veltra sweep: failed; %s not written\n", out.c_str());
-    return kExitFailed;
-  }
+}
+
+// Writes the CSV and the plot of the measured points; the exit code.
+int writeOutputs(const SweepArgs& a, const NrSweepSlotInfo& info,
+                 const std::vector<NrSweepPoint>& points, bool interrupted) {
   const std::string csv = nrSweepCsv(points, info);
-  if (!nrWriteFileBytes(out.c_str(), csv.data(), csv.size())) return kExitFailed;
+  if (!nrWriteFileBytes(a.out.c_str(), csv.data(), csv.size())) return kExitFailed;
   uint64_t total = 0;
   for (const NrSweepPoint& p : points) total += p.tally.slots;
-  std::printf("veltra sweep: wrote %s (%zu points, %llu slots)%s\n", out.c_str(), points.size(),
+  std::printf("veltra sweep: wrote %s (%zu points, %llu slots)%s\n", a.out.c_str(), points.size(),
               static_cast<unsigned long long>(total),
               interrupted ? ", interrupted: the points measured so far" : "");
   bool ok = !interrupted;
-  if (!plot.empty() && !points.empty()) {
+  if (!a.plot.empty() && !points.empty()) {
     char title[256];
     std::snprintf(title, sizeof(title), "MCS %d (%s, R %.3f, %.2f bit/RE), %s, %s%s", info.mcs,
-                  qamName(info.qm), info.rate, info.bitsPerRe, channelName(cfg).c_str(),
-                  receiverName(cfg.receiver),
-                  cfg.harqMax > 1 ? (", HARQ x" + std::to_string(cfg.harqMax)).c_str() : "");
-    const bool plotted = nrPlotWrite(plot, {NrPlotCurve{out, title}}, title, info.shannonDb);
+                  qamName(info.qm), info.rate, info.bitsPerRe, channelName(a.cfg).c_str(),
+                  receiverName(a.cfg.receiver),
+                  a.cfg.harqMax > 1 ? (", HARQ x" + std::to_string(a.cfg.harqMax)).c_str() : "");
+    const bool plotted = nrPlotWrite(a.plot, {NrPlotCurve{a.out, title}}, title, info.shannonDb);
     if (plotted)
-      std::printf("veltra sweep: wrote %s.png, %s.svg and %s.gp\n", plot.c_str(), plot.c_str(),
-                  plot.c_str());
+      std::printf("veltra sweep: wrote %s.png, %s.svg and %s.gp\n", a.plot.c_str(), a.plot.c_str(),
+                  a.plot.c_str());
     ok = ok && plotted;
   }
   if (interrupted) std::fprintf(stderr, "veltra sweep: interrupted\n");
   return ok ? kExitOk : kExitFailed;
+}
+
+#ifdef VELTRA_MPI
+// Diagnostics of the set-up kept for the start-up check, which decides who shows them.
+void keepSink(NrConsoleStream stream, const char* text, std::size_t len, void* user) {
+  if (stream == NrConsoleStream::kErr) static_cast<std::string*>(user)->append(text, len);
+}
+
+// One rank of `mpirun ... veltra sweep`: options, slot and workers are set up before MPI starts
+// (no process is forked under MPI), then checked against rank 0's.
+int mpiSweep(int argc, char** argv, int launcherRank, int launcherSize) {
+  SweepArgs a;
+  int code = parseSweep(argc, argv, launcherRank != 0, &a);
+  if (code == kExitOk) return kExitOk;  // the help, shown by rank 0
+  const bool parsed = code < 0;
+  if (!a.jobsGiven) a.jobs = 1;  // the ranks are the parallelism
+  NrSweepSlotInfo info{};
+  NrSweepPool pool;
+  uint64_t slot = 0;
+  std::string why;
+  if (code < 0) {
+    nrConsoleSetSink(keepSink, &why);
+    if (!nrSweepPrepare(&a.cfg, &info)) {
+      why += "veltra sweep: the slot cannot be swept; nothing measured\n";
+      code = unsweepableCode(a.cfg);
+    } else if (!nrSweepPoolStart(&pool, &a.cfg, a.jobs)) {
+      code = kExitFailed;
+    } else {
+      slot = nrSweepSlotDigest();
+    }
+    nrConsoleSetSink(nullptr, nullptr);
+  }
+
+  int rank = 0, size = 1;
+  if (!nrSweepMpiInit(&rank, &size)) {
+    nrSweepPoolStop(&pool, true);
+    return kExitFailed;
+  }
+  // An older CSV must not pass for this run's.
+  if (rank == 0 && parsed) nrRemoveStaleFile(a.out.c_str());
+  NrSweepRankState me{};
+  me.program = nrSweepProgramDigest();
+  me.options = nrSweepOptionsDigest(argc, argv);
+  me.slot = slot;
+  me.code = code;
+  if (gethostname(me.host, sizeof(me.host) - 1) != 0) std::strcpy(me.host, "?");
+  code = nrSweepMpiCheck(me, why, rank, size, launcherSize);
+  if (code >= 0) {
+    nrSweepPoolStop(&pool, true);
+    nrSweepMpiFinalize();
+    return code;
+  }
+  if (rank == 0) {
+    std::fputs(why.c_str(), stderr);  // what the set-up said on the way
+    printOpening(a, info);
+    std::printf("veltra sweep: %d MPI rank(s) of %s, %d worker process(es) each\n", size,
+                nrSweepMpiLibrary().c_str(), a.jobs);
+    std::fflush(stdout);
+  }
+
+  nrSweepMpiOnStop(pool, rank, a.out);
+  nrConsoleSetSink(sweepSink, &sweepConsole);
+  std::vector<NrSweepPoint> points;
+  code = nrSweepRunMpi(&a.cfg, &pool, rank, size, &points);
+  nrConsoleSetSink(nullptr, nullptr);
+  nrSweepPoolStop(&pool, code != 0);
+  if (rank == 0) {
+    reportDroppedDiags();
+    if (code != 0) {
+      std::fprintf(stderr, "veltra sweep: failed; %s not written\n", a.out.c_str());
+    } else {
+      // A stop now would cut the CSV short: it waits until the outputs are written.
+      nrSweepMpiHoldSignals(true);
+      code = writeOutputs(a, info, points, false);
+      std::fflush(stdout);
+      std::fflush(stderr);
+      nrSweepMpiHoldSignals(false);
+    }
+  }
+  code = nrSweepMpiAgree(code);
+  nrSweepMpiFinalize();
+  return code;
+}
+#endif
+
+}  // namespace
+
+bool nrSweepLauncher(int* rank, int* size) {
+  const auto number = [](const char* name, int* v) {
+    const char* s = std::getenv(name);
+    if (!s || !*s) return false;
+    char* end = nullptr;
+    const long n = std::strtol(s, &end, 10);
+    if (*end != '\0' || n < 0 || n > INT32_MAX) return false;
+    *v = static_cast<int>(n);
+    return true;
+  };
+  *rank = 0;
+  *size = 0;
+  // Open MPI's mpirun; MPICH's and Intel's Hydra and Slurm's PMI-2; PMIx (srun --mpi=pmix).
+  if (number("OMPI_COMM_WORLD_SIZE", size)) {
+    number("OMPI_COMM_WORLD_RANK", rank);
+    return true;
+  }
+  if (number("PMI_SIZE", size)) {
+    number("PMI_RANK", rank);
+    return true;
+  }
+  int steps = 0;
+  const bool slurmStep = number("SLURM_STEP_NUM_TASKS", &steps);
+  if (number("PMIX_RANK", rank)) {
+    *size = slurmStep ? steps : 0;
+    return true;
+  }
+  // srun with several tasks but no MPI plugin: the tasks would not know each other.
+  if (slurmStep && steps > 1) {
+    *size = steps;
+    number("SLURM_PROCID", rank);
+    return true;
+  }
+  return false;
+}
+
+std::string nrSweepMpiBuiltWith() {
+#ifdef VELTRA_MPI
+  return nrSweepMpiLibrary();
+#else
+  return "";
+#endif
+}
+
+int nrSweepCommand(int argc, char** argv) {
+  int launcherRank = 0, launcherSize = 0;
+  if (nrSweepLauncher(&launcherRank, &launcherSize)) {
+#ifdef VELTRA_MPI
+    return mpiSweep(argc, argv, launcherRank, launcherSize);
+#else
+    if (launcherSize > 1 || launcherRank > 0) {
+      if (launcherRank == 0)
+        std::fprintf(stderr,
+                     "veltra sweep: started as one of %d ranks by an MPI launcher, but this veltra "
+                     "was built without MPI ('veltra --version'): every rank would run the whole "
+                     "sweep; build it with Open MPI (scripts/install-deps) or run 'veltra sweep "
+                     "--jobs J' without the launcher; nothing measured\n",
+                     launcherSize);
+      return kExitUsage;
+    }
+#endif
+  }
+
+  SweepArgs a;
+  if (const int code = parseSweep(argc, argv, false, &a); code >= 0) return code;
+  // An older CSV must not pass for this run's.
+  nrRemoveStaleFile(a.out.c_str());
+  nrConsoleSetSink(sweepSink, &sweepConsole);
+  NrSweepSlotInfo info{};
+  if (!nrSweepPrepare(&a.cfg, &info)) {
+    nrConsoleSetSink(nullptr, nullptr);
+    std::fprintf(stderr, "veltra sweep: the slot cannot be swept; nothing measured\n");
+    return unsweepableCode(a.cfg);
+  }
+  printOpening(a, info);
+
+  std::vector<NrSweepPoint> points;
+  bool interrupted = false;
+  const int rc = nrSweepRun(&a.cfg, a.jobs, &points, &interrupted);
+  nrConsoleSetSink(nullptr, nullptr);
+  reportDroppedDiags();
+  if (rc != 0 && !interrupted) {
+    std::fprintf(stderr, "veltra sweep: failed; %s not written\n", a.out.c_str());
+    return kExitFailed;
+  }
+  return writeOutputs(a, info, points, interrupted);
 }
 
 int nrPlotCommand(int argc, char** argv) {

@@ -3,7 +3,6 @@
 // options, plots).
 #include "app/sweep.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,7 +10,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,51 +29,6 @@ NrSweepTally measure(const NrSweepCfg& cfg, double snrDb, uint64_t slots) {
   NrSweepTally t{};
   nrSweepRunSlots(&cfg, snrDb, 0, slots, &t);
   return t;
-}
-
-// The child processes of pid (its sweep workers).
-std::vector<pid_t> childrenOf(pid_t pid) {
-  std::vector<pid_t> kids;
-  DIR* d = opendir("/proc");
-  while (dirent* e = d ? readdir(d) : nullptr) {
-    const pid_t p = static_cast<pid_t>(std::atoi(e->d_name));
-    if (p <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int ppid = 0;
-    if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == pid)
-      kids.push_back(p);
-  }
-  if (d) closedir(d);
-  return kids;
-}
-
-// Starts veltra with args in dir without waiting; stdout and stderr go to files there.
-pid_t startVeltra(const std::vector<std::string>& args, const std::string& dir) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    const int o = open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int e = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    dup2(o, 1);
-    dup2(e, 2);
-    std::vector<char*> argv{const_cast<char*>(VELTRA_BIN)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(VELTRA_BIN, argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int waitCode(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace
