@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -270,7 +271,19 @@ void reportDroppedDiags() {
 int writeOutputs(const SweepArgs& a, const NrSweepSlotInfo& info,
                  const std::vector<NrSweepPoint>& points, bool interrupted) {
   const std::string csv = nrSweepCsv(points, info);
-  if (!nrWriteFileBytes(a.out.c_str(), csv.data(), csv.size())) return kExitFailed;
+  // Written beside the target and renamed into place: a process killed while writing (SIGKILL
+  // cannot be held off) leaves at most a ".part" file, never a shortened CSV under the real name.
+  const std::string part = a.out + ".part";
+  if (!nrWriteFileBytes(part.c_str(), csv.data(), csv.size())) {
+    std::remove(part.c_str());
+    return kExitFailed;
+  }
+  if (std::rename(part.c_str(), a.out.c_str()) != 0) {
+    std::fprintf(stderr, "veltra sweep: %s: cannot be written: %s\n", a.out.c_str(),
+                 std::strerror(errno));
+    std::remove(part.c_str());
+    return kExitFailed;
+  }
   uint64_t total = 0;
   for (const NrSweepPoint& p : points) total += p.tally.slots;
   std::printf("veltra sweep: wrote %s (%zu points, %llu slots)%s\n", a.out.c_str(), points.size(),

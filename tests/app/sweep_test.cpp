@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,7 @@ TEST(SweepCli, OneAndTwoJobsGiveIdenticalCsv) {
       csv[j - 1] = readWholeFile("r.csv");
     }
     EXPECT_EQ(csv[0], csv[1]);
+    EXPECT_NE(access("r.csv.part", F_OK), 0) << "the CSV is renamed into place";
     EXPECT_EQ(csv[0].rfind(std::string(kSweepCsvHeader) + "\n", 0), 0u) << csv[0];
   }
   // The stop: at 15 dB every block fails, so the point ends after the batch with the 15th error.
@@ -202,6 +204,24 @@ TEST(SweepCli, WorkerThatDiesFailsTheSweep) {
   EXPECT_TRUE(has(err, "killed by signal 9") && has(err, "no results written")) << err;
   EXPECT_NE(access("r.csv", F_OK), 0);
   EXPECT_TRUE(childrenOf(pid).empty());
+}
+
+// A CSV that cannot be put in place fails the sweep with exit code 1 and leaves neither a CSV nor
+// the partial file it was written to: the parent is not a directory, or the name is a directory.
+TEST(SweepCli, UnwritableCsvFailsAndLeavesNoPartialFile) {
+  ScopedTempDir dir;
+  writeWholeFile("f", "a file\n");
+  mkdir("d", 0755);
+  for (const char* out : {"f/r.csv", "d"}) {
+    const ProgramRun r =
+        runVeltra({"sweep", "--snr", "20:1:20", "--slots", "20", "--out", out}, dir.path());
+    EXPECT_EQ(r.code, 1) << out << "\n" << r.err;
+    EXPECT_TRUE(has(r.err, out)) << r.err;
+    EXPECT_NE(access((std::string(out) + ".part").c_str(), F_OK), 0) << out;
+  }
+  struct stat st;
+  ASSERT_EQ(stat("d", &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 // Ctrl-C writes the points measured so far, each a whole number of batches in slot order.
