@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/actions.h"
+#include "app/exit_codes.h"
 #include "app/slot_setup.h"
 #include "app/sweep.h"
 #include "app/test_flows.h"
@@ -25,10 +26,6 @@
 #endif
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 const char kExitCodes[] =
     "Exit codes:\n"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "phy/channel/channel.h"
 
 enum class NrRxVariant : uint8_t { kFixedNoise, kNoiseAware, kNoiseAwareMmse };
@@ -124,9 +125,6 @@ bool nrPlotWrite(const std::string& prefix, const std::vector<NrPlotCurve>& curv
 
 // `veltra sweep ...` and `veltra plot ...` (argv[0] is the subcommand): exit code 0 done, 1 the
 // sweep or plot failed or was interrupted, 2 usage.
-constexpr int kSweepExitOk = 0;
-constexpr int kSweepExitFailed = 1;
-constexpr int kSweepExitUsage = 2;
 int nrSweepCommand(int argc, char** argv);
 int nrPlotCommand(int argc, char** argv);
 

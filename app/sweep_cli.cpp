@@ -21,9 +21,6 @@
 
 namespace {
 
-constexpr int kExitOk = kSweepExitOk;
-constexpr int kExitFailed = kSweepExitFailed;
-constexpr int kExitUsage = kSweepExitUsage;
 constexpr int kMaxPoints = 1000;
 constexpr int64_t kMaxSlotsPerPoint = 100000000;
 constexpr int kJobsPerCore = 4;       // more workers than this only queue for the cores

@@ -102,7 +102,7 @@ int nrSweepMpiCheck(const NrSweepRankState& mine, const std::string& why, int ra
                  "one: the tasks do not form one MPI job (under Slurm: srun --mpi=pmix, or "
                  "mpirun inside the allocation); nothing measured\n",
                  launcherSize, size);
-    return kSweepExitUsage;
+    return kExitUsage;
   }
   NrSweepRankState root = mine;
   MPI_Bcast(&root, sizeof(root), MPI_BYTE, 0, MPI_COMM_WORLD);
@@ -122,7 +122,7 @@ int nrSweepMpiCheck(const NrSweepRankState& mine, const std::string& why, int ra
                    "veltra with the same options and slot; nothing measured\n",
                    rank, mine.host, what[i], root.host);
     differs = n > 0;
-    if (differs) code = kSweepExitUsage;
+    if (differs) code = kExitUsage;
     // A failure of this rank alone (rank 0 reports its own, which every rank shares).
     if (!differs && mine.code >= 0 && root.code < 0) {
       std::fprintf(stderr, "%sveltra sweep: rank %d on %s cannot take part; nothing measured\n",

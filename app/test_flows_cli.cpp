@@ -6,15 +6,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/exit_codes.h"
 #include "app/test_flows.h"
 #include "app/test_vector.h"
 #include "config/console.h"
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 const char kUeHelp[] =
     "Receives slots 2 and 4 of a test-vector directory: for each slot it loads the four sample\n"

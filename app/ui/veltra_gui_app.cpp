@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/exit_codes.h"
 #include "app/slot_setup.h"
 #include "app/ui/app_icon.h"
 #include "app/ui/veltra_gui_dlg.h"
@@ -16,8 +17,6 @@
 
 namespace {
 constexpr int kOpenDialog = -1;
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
 }  // namespace
 
 int nrGuiStartUp(const QStringList& args) {

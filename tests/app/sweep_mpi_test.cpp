@@ -218,7 +218,9 @@ TEST(MpiSweep, RankWhoseWorkerDiesFailsTheSweepWithoutCsv) {
   kill(childrenOf(rank1).at(0), SIGKILL);
   EXPECT_EQ(waitCode(launcher), 1);
   const std::string err = readWholeFile(".stderr");
-  EXPECT_TRUE(has(err, "rank 1 on ") && has(err, "killed by signal 9 while measuring SNR")) << err;
+  // The worker may die before or after its first batch is handed out (a loaded machine): the
+  // point is named only in the second case.
+  EXPECT_TRUE(has(err, "rank 1 on ") && has(err, "killed by signal 9")) << err;
   EXPECT_TRUE(has(err, "rank 1 of 2 failed") && has(err, "r.csv not written")) << err;
   EXPECT_NE(access("r.csv", F_OK), 0);
   EXPECT_TRUE(childrenOf(launcher).empty());
