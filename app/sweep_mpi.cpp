@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -15,7 +14,6 @@
 
 namespace {
 
-constexpr int kProgressMs = 250;
 constexpr int kMaxStopWorkers = 256;  // workers a stopping rank signals (--jobs is far below)
 constexpr size_t kReadChunk = 1 << 16;
 
@@ -164,9 +162,7 @@ int nrSweepRunMpi(const NrSweepCfg* cfg, NrSweepPool* pool, int rank, int size,
   std::vector<NrSweepResult> got;
   const std::string host = hostName();
 
-  const bool progress = rank == 0 && isatty(2) == 1;
-  const auto start = std::chrono::steady_clock::now();
-  auto lastShown = start - std::chrono::milliseconds(kProgressMs);
+  NrSweepProgress progress = nrSweepProgressStart(rank == 0 && isatty(2) == 1);
   bool failed = false;
   for (;;) {
     // Every rank draws the same round from the same ledger; its share starts at rank x jobs.
@@ -182,7 +178,7 @@ int nrSweepRunMpi(const NrSweepCfg* cfg, NrSweepPool* pool, int rank, int size,
     // A worker that could not take its batch shows on its result pipe below.
     ok = true;
     while (ok && static_cast<int>(got.size()) < mineN)
-      ok = nrSweepPoolCollect(pool, cfg, kProgressMs, &got, &why);
+      ok = nrSweepPoolCollect(pool, cfg, kSweepProgressMs, &got, &why);
     if (!ok)
       nrDiag("veltra sweep: rank %d on %s: %s; no results written\n", rank, host.c_str(),
              why.c_str());
@@ -213,16 +209,9 @@ int nrSweepRunMpi(const NrSweepCfg* cfg, NrSweepPool* pool, int rank, int size,
       }
     }
     if (failed) break;
-    const auto now = std::chrono::steady_clock::now();
-    if (progress && now - lastShown >= std::chrono::milliseconds(kProgressMs)) {
-      lastShown = now;
-      nrSweepShowProgress(ledger, std::chrono::duration<double>(now - start).count());
-    }
+    nrSweepProgressTick(&progress, ledger);
   }
-  if (progress) {
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
-  }
+  nrSweepProgressEnd(progress);
   if (failed) return 1;
   nrSweepLedgerPoints(ledger, points);
   return 0;

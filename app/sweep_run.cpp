@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,8 +15,6 @@ namespace {
 
 volatile sig_atomic_t gInterrupted = 0;
 void onInterrupt(int) { gInterrupted = 1; }
-
-constexpr int kProgressMs = 250;
 
 }  // namespace
 
@@ -37,9 +34,7 @@ int nrSweepRun(const NrSweepCfg* cfg, int jobs, std::vector<NrSweepPoint>* point
   NrSweepPool pool;
   bool failed = !nrSweepPoolStart(&pool, cfg, jobs);
 
-  const bool progress = isatty(2) == 1;
-  const auto start = std::chrono::steady_clock::now();
-  auto lastShown = start - std::chrono::milliseconds(kProgressMs);
+  NrSweepProgress progress = nrSweepProgressStart(isatty(2) == 1);
   std::vector<NrSweepResult> got;
   while (!failed && !gInterrupted) {
     for (size_t w = 0; w < pool.workers.size(); w++) {
@@ -52,22 +47,15 @@ int nrSweepRun(const NrSweepCfg* cfg, int jobs, std::vector<NrSweepPoint>* point
 
     got.clear();
     std::string why;
-    if (!nrSweepPoolCollect(&pool, cfg, kProgressMs, &got, &why)) {
+    if (!nrSweepPoolCollect(&pool, cfg, kSweepProgressMs, &got, &why)) {
       nrDiag("veltra sweep: %s; no results written\n", why.c_str());
       failed = true;
     }
     for (const NrSweepResult& r : got) nrSweepLedgerAdd(&ledger, r);
-    const auto now = std::chrono::steady_clock::now();
-    if (progress && now - lastShown >= std::chrono::milliseconds(kProgressMs)) {
-      lastShown = now;
-      nrSweepShowProgress(ledger, std::chrono::duration<double>(now - start).count());
-    }
+    nrSweepProgressTick(&progress, ledger);
   }
   *interrupted = gInterrupted != 0 && !failed;
-  if (progress) {
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
-  }
+  nrSweepProgressEnd(progress);
 
   // Idle workers end when their command pipe closes; busy ones are stopped.
   nrSweepPoolStop(&pool, failed || *interrupted);

@@ -134,6 +134,25 @@ void nrSweepShowProgress(const NrSweepLedger& l, double seconds) {
   std::fflush(stderr);
 }
 
+NrSweepProgress nrSweepProgressStart(bool shown) {
+  const auto now = std::chrono::steady_clock::now();
+  return NrSweepProgress{shown, now, now - std::chrono::milliseconds(kSweepProgressMs)};
+}
+
+void nrSweepProgressTick(NrSweepProgress* p, const NrSweepLedger& l) {
+  if (!p->shown) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - p->last < std::chrono::milliseconds(kSweepProgressMs)) return;
+  p->last = now;
+  nrSweepShowProgress(l, std::chrono::duration<double>(now - p->start).count());
+}
+
+void nrSweepProgressEnd(const NrSweepProgress& p) {
+  if (!p.shown) return;
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+}
+
 bool nrSweepPoolStart(NrSweepPool* pool, const NrSweepCfg* cfg, int jobs) {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,6 +59,18 @@ void nrSweepLedgerPoints(const NrSweepLedger& l, std::vector<NrSweepPoint>* poin
 // The progress line on standard error (a terminal): the first unsettled point, the rate and the
 // time left at most.
 void nrSweepShowProgress(const NrSweepLedger& l, double seconds);
+
+// How often the progress line is redrawn and the longest a coordinator waits for results.
+constexpr int kSweepProgressMs = 250;
+// The progress line of a sweep: drawn only when `shown` (standard error is a terminal), at most
+// every kSweepProgressMs, and cleared at the end.
+struct NrSweepProgress {
+  bool shown;
+  std::chrono::steady_clock::time_point start, last;
+};
+NrSweepProgress nrSweepProgressStart(bool shown);
+void nrSweepProgressTick(NrSweepProgress* p, const NrSweepLedger& l);
+void nrSweepProgressEnd(const NrSweepProgress& p);
 
 struct NrSweepWorker {
   pid_t pid = -1;
