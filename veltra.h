@@ -43,6 +43,7 @@
 #include "phy/common/pdcch_map.h"
 #include "phy/common/sample_file.h"
 #include "phy/common/sequence.h"
+#include "phy/common/simd_lanes.h"
 #include "phy/common/tbs.h"
 #include "phy/common/text_lines.h"
 #include "phy/common/tv_files.h"

@@ -39,4 +39,10 @@ inline nrCpxF nrCpxMulConjIq(int32_t y, nrCpxF b) {
 
 // Truncation toward zero to int16 that stays defined for every float: NaN becomes 0 and values
 // beyond the int16 range saturate (a singular channel or a zero estimate yields such values).
-int16_t nrFloatToInt16(double v);
+// Inline, so that the per-sample loops of the OFDM demodulator and the equalisers keep no call.
+inline int16_t nrFloatToInt16(double v) {
+  if (v != v) return 0;  // NaN
+  if (v >= 32767.0) return 32767;
+  if (v <= -32768.0) return -32768;
+  return static_cast<int16_t>(v);
+}

@@ -100,9 +100,10 @@ uint32_t qam16Memo[1 << 16];
 uint32_t qam64Memo[1 << 16];
 uint32_t qam256Memo[1 << 16];
 
-uint32_t dimensionSoft(const QamDemap& m, const float* level, uint32_t* memo, int16_t sample) {
-  uint32_t& e = memo[static_cast<uint16_t>(sample)];
-  if (e != 0) return e;
+// A value not met yet: its soft bits computed and kept. Out of line, so that the lookup of a
+// value met before stays a load in the caller's loop.
+[[gnu::noinline]] uint32_t dimensionSoftNew(const QamDemap& m, const float* level, uint32_t& e,
+                                            int16_t sample) {
   LevelTerms t;
   levelTerms(m, level, sample / 1024.0f, &t);
   uint32_t packed = 0;
@@ -114,10 +115,18 @@ uint32_t dimensionSoft(const QamDemap& m, const float* level, uint32_t* memo, in
   return packed;
 }
 
+inline uint32_t dimensionSoft(const QamDemap& m, const float* level, uint32_t* memo,
+                              int16_t sample) {
+  uint32_t& e = memo[static_cast<uint16_t>(sample)];
+  return e != 0 ? e : dimensionSoftNew(m, level, e, sample);
+}
+
 inline int16_t unpackSoft(uint32_t packed, int k) {
   return static_cast<int16_t>(static_cast<int>((packed >> (8 * k)) & 0xFF) - kPackBias);
 }
 
+// kPairN is m.pairN, fixed per order so that the unpacking of each symbol is unrolled.
+template <int kPairN>
 void demodQam(const QamDemap& m, uint32_t* memo, const int32_t* symbols, int16_t* soft,
               int32_t count, uint16_t Qm) {
   float level[8];
@@ -131,7 +140,7 @@ void demodQam(const QamDemap& m, uint32_t* memo, const int32_t* symbols, int16_t
     const uint32_t px = dimensionSoft(m, level, memo, nrCpxRe(symbols[i]));
     const uint32_t py = dimensionSoft(m, level, memo, nrCpxIm(symbols[i]));
     int16_t* out = soft + static_cast<int64_t>(Qm) * i;
-    for (int k = 0; k < m.pairN; k++) {
+    for (int k = 0; k < kPairN; k++) {
       out[2 * k] = unpackSoft(px, k);
       out[2 * k + 1] = unpackSoft(py, k);
       zeroRaw += (out[2 * k] == 0) + (out[2 * k + 1] == 0);
@@ -162,13 +171,13 @@ void nrDemodSoft(const int32_t* symbols, int16_t* soft, int32_t count, uint16_t 
       demodQpsk(symbols, soft, count);
       break;
     case 4:
-      demodQam(kQam16, qam16Memo, symbols, soft, count, Qm);
+      demodQam<2>(kQam16, qam16Memo, symbols, soft, count, Qm);
       break;
     case 6:
-      demodQam(kQam64, qam64Memo, symbols, soft, count, Qm);
+      demodQam<3>(kQam64, qam64Memo, symbols, soft, count, Qm);
       break;
     case 8:
-      demodQam(kQam256, qam256Memo, symbols, soft, count, Qm);
+      demodQam<4>(kQam256, qam256Memo, symbols, soft, count, Qm);
       break;
     default:
       break;

@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
+#include "phy/common/simd_lanes.h"
 
 namespace {
 
@@ -13,11 +15,21 @@ constexpr int kRxAnt = 2;
 constexpr int16_t kNoDmrsSymbol = 15;   // unused entries of NsymbolNumber
 constexpr uint16_t kCopyCode = 0x8000;  // weight 128/128 on one DMRS symbol
 
-// Working storage of one slot, rewritten by every call for the configured sizes.
-nrCpxF genDmrs[kDmrsRePerSymCap];                                     // reference symbols r(n)
-nrCpxF gnrUeDchHls[kRxAnt][kMaxLayers][kDmrsRePerSymCap];             // least-squares estimates
-nrCpxF gnrUeDchHf[kRxAnt][kMaxLayers][kGridScCap];                    // per subcarrier
-nrCpxF gnrUeDchEqW[kMaxDmrsSymbols][kMaxLayers][kRxAnt][kGridScCap];  // W[d][row][col][k]
+// Complex values of one estimate or weight per subcarrier (or per data RE), real and imaginary
+// parts apart.
+struct NrCpxArr {
+  alignas(64) float re[kGridScCap];
+  alignas(64) float im[kGridScCap];
+};
+
+// Working storage of one slot, rewritten by every call for the configured sizes. Estimates and
+// weights per subcarrier keep their real and imaginary parts apart, so that the kernels run over
+// whole vectors of subcarriers.
+nrCpxF genDmrs[kDmrsRePerSymCap];                           // reference symbols r(n)
+nrCpxF gnrUeDchHls[kRxAnt][kMaxLayers][kDmrsRePerSymCap];   // least-squares estimates
+NrCpxArr gnrUeDchHf[kRxAnt][kMaxLayers];                    // per subcarrier
+NrCpxArr gnrUeDchEqW[kMaxDmrsSymbols][kMaxLayers][kRxAnt];  // W[d][row][col], per subcarrier
+NrCpxArr symW[kMaxLayers][kRxAnt];  // the weights of the symbol being equalised, entry by entry
 int16_t NsymbolNumber[kMaxDmrsSymbols];
 uint16_t InterpHcoef[kSymbolsPerSlot];
 
@@ -55,6 +67,11 @@ void leastSquares(const NrRxRe* dmrs, int P, int L, bool oddPort) {
   }
 }
 
+inline void putCpx(NrCpxArr& dst, int k, nrCpxF x) {
+  dst.re[k] = x.re;
+  dst.im[k] = x.im;
+}
+
 // Interpolation of the estimates onto the nSc subcarriers of the allocation; sc lists the K DMRS
 // subcarriers of an RB (ascending), so DMRS RE m sits at subcarrier 12 (m / K) + sc[m % K]. One
 // layer: an estimate per DMRS RE, linear in between (the mean at midway). Two layers: an estimate
@@ -69,73 +86,260 @@ void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
   for (int a = 0; a < kRxAnt; a++)
     for (int v = 0; v < L; v++) {
       const nrCpxF* h = gnrUeDchHls[a][v];
-      nrCpxF* hf = gnrUeDchHf[a][v];
-      int n = 0;  // the first estimate whose span does not end before k
-      for (int k = 0; k < nSc; k++) {
-        while (n + 1 < anchors && k > last(n)) n++;
-        if (k > last(n) || k >= first(n) || n == 0) {
-          hf[k] = h[n];
-          continue;
-        }
+      NrCpxArr& hf = gnrUeDchHf[a][v];
+      // Up to the end of the first estimate's span: the first estimate.
+      int k = 0;
+      for (; k < nSc && k <= last(0); k++) putCpx(hf, k, h[0]);
+      for (int n = 1; n < anchors && k < nSc; n++) {
+        // The gap after estimate n - 1, then the span of estimate n.
         const int from = last(n - 1);
         const int gap = first(n) - from;
-        if (L == 1 && 2 * (k - from) == gap) {
-          hf[k] = nrCpxScale(nrCpxAdd(h[n - 1], h[n]), 0.5f);
-        } else {
-          const float w = static_cast<float>(k - from) / static_cast<float>(gap);
-          hf[k] = nrCpxAdd(h[n - 1], nrCpxScale(nrCpxSub(h[n], h[n - 1]), w));
+        for (; k < nSc && k < first(n); k++) {
+          if (L == 1 && 2 * (k - from) == gap) {
+            putCpx(hf, k, nrCpxScale(nrCpxAdd(h[n - 1], h[n]), 0.5f));
+          } else {
+            const float w = static_cast<float>(k - from) / static_cast<float>(gap);
+            putCpx(hf, k, nrCpxAdd(h[n - 1], nrCpxScale(nrCpxSub(h[n], h[n - 1]), w)));
+          }
         }
+        for (; k < nSc && k <= last(n); k++) putCpx(hf, k, h[n]);
       }
+      for (; k < nSc; k++) putCpx(hf, k, h[anchors - 1]);
     }
 }
 
-// Zero-forcing weights of DMRS symbol d on subcarriers 0 .. nSc - 1.
-void zfWeights(int d, int nSc, int L) {
+// ---- Kernels over whole vectors of subcarriers or REs, with their instruction-set variants ----
+//
+// The plain loops are the reference: the nrCpx* helpers element by element (zfAt, blendAt,
+// equaliseAt). The variants run the same operations in the same order on NrLanes vectors and
+// leave the last elements, fewer than a vector, to the plain step.
+
+inline nrCpxF getCpx(const NrCpxArr& a, int k) { return {a.re[k], a.im[k]}; }
+
+// Zero-forcing weights of DMRS symbol d at subcarrier k.
+inline void zfAt(int d, int k, int L) {
   if (L == 2) {
-    for (int k = 0; k < nSc; k++) {
-      const nrCpxF h00 = gnrUeDchHf[0][0][k], h01 = gnrUeDchHf[0][1][k];
-      const nrCpxF h10 = gnrUeDchHf[1][0][k], h11 = gnrUeDchHf[1][1][k];
-      const nrCpxF det = nrCpxSub(nrCpxMul(h00, h11), nrCpxMul(h01, h10));
-      const nrCpxF negDet = nrCpxScale(det, -1.0f);
-      gnrUeDchEqW[d][0][0][k] = nrCpxDiv(h11, det);
-      gnrUeDchEqW[d][0][1][k] = nrCpxDiv(h01, negDet);
-      gnrUeDchEqW[d][1][0][k] = nrCpxDiv(h10, negDet);
-      gnrUeDchEqW[d][1][1][k] = nrCpxDiv(h00, det);
-    }
+    const nrCpxF h00 = getCpx(gnrUeDchHf[0][0], k), h01 = getCpx(gnrUeDchHf[0][1], k);
+    const nrCpxF h10 = getCpx(gnrUeDchHf[1][0], k), h11 = getCpx(gnrUeDchHf[1][1], k);
+    const nrCpxF det = nrCpxSub(nrCpxMul(h00, h11), nrCpxMul(h01, h10));
+    const nrCpxF negDet = nrCpxScale(det, -1.0f);
+    putCpx(gnrUeDchEqW[d][0][0], k, nrCpxDiv(h11, det));
+    putCpx(gnrUeDchEqW[d][0][1], k, nrCpxDiv(h01, negDet));
+    putCpx(gnrUeDchEqW[d][1][0], k, nrCpxDiv(h10, negDet));
+    putCpx(gnrUeDchEqW[d][1][1], k, nrCpxDiv(h00, det));
     return;
   }
   // The Q10 output scale sits inside the one-layer weight.
   const nrCpxF one = {1024.0f, 0.0f};
-  for (int k = 0; k < nSc; k++)
-    for (int a = 0; a < kRxAnt; a++) gnrUeDchEqW[d][a][0][k] = nrCpxDiv(one, gnrUeDchHf[a][0][k]);
+  for (int a = 0; a < kRxAnt; a++)
+    putCpx(gnrUeDchEqW[d][a][0], k, nrCpxDiv(one, getCpx(gnrUeDchHf[a][0], k)));
 }
 
-// Weight element (row i, column j) at subcarrier k interpolated in time by code c.
-inline nrCpxF timeWeight(uint16_t c, int i, int j, int k) {
-  const int w = c >> 8;
-  const int d1 = (c >> 4) & 15;
-  const int d2 = c & 15;
-  if (w == 128) return gnrUeDchEqW[d2][i][j][k];
-  const nrCpxF a = nrCpxScale(gnrUeDchEqW[d1][i][j][k], static_cast<float>(128 - w) / 128.0f);
-  const nrCpxF b = nrCpxScale(gnrUeDchEqW[d2][i][j][k], static_cast<float>(w) / 128.0f);
-  return nrCpxAdd(a, b);
+// a * b (nrCpxMul) and a / b (nrCpxDiv) on real and imaginary parts.
+template <typename V>
+[[gnu::always_inline]] inline void cMul(V& re, V& im, const V& ar, const V& ai, const V& br,
+                                        const V& bi) {
+  re = ar * br - ai * bi;
+  im = ai * br + ar * bi;
 }
+template <typename V>
+[[gnu::always_inline]] inline void cDiv(V& re, V& im, const V& ar, const V& ai, const V& br,
+                                        const V& bi) {
+  const V m = br * br + bi * bi;
+  re = (ar * br + ai * bi) / m;
+  im = (ai * br - ar * bi) / m;
+}
+
+template <int W>
+[[gnu::always_inline]] inline void zfLanes(int d, int nSc, int L) {
+  using V = typename NrLanes<W>::F;
+  int k = 0;
+  for (; k + W <= nSc; k += W) {
+    const auto ld = [k](V& x, const NrCpxArr& a, V& y) {
+      nrLoad(x, a.re + k);
+      nrLoad(y, a.im + k);
+    };
+    const auto st = [k](NrCpxArr& a, const V& x, const V& y) {
+      nrStore(a.re + k, x);
+      nrStore(a.im + k, y);
+    };
+    V xr, xi;
+    if (L == 2) {
+      V h00r, h00i, h01r, h01i, h10r, h10i, h11r, h11i, ar, ai, br, bi;
+      ld(h00r, gnrUeDchHf[0][0], h00i);
+      ld(h01r, gnrUeDchHf[0][1], h01i);
+      ld(h10r, gnrUeDchHf[1][0], h10i);
+      ld(h11r, gnrUeDchHf[1][1], h11i);
+      cMul(ar, ai, h00r, h00i, h11r, h11i);
+      cMul(br, bi, h01r, h01i, h10r, h10i);
+      const V detR = ar - br, detI = ai - bi;
+      const V negR = detR * -1.0f, negI = detI * -1.0f;
+      cDiv(xr, xi, h11r, h11i, detR, detI);
+      st(gnrUeDchEqW[d][0][0], xr, xi);
+      cDiv(xr, xi, h01r, h01i, negR, negI);
+      st(gnrUeDchEqW[d][0][1], xr, xi);
+      cDiv(xr, xi, h10r, h10i, negR, negI);
+      st(gnrUeDchEqW[d][1][0], xr, xi);
+      cDiv(xr, xi, h00r, h00i, detR, detI);
+      st(gnrUeDchEqW[d][1][1], xr, xi);
+      continue;
+    }
+    const V oneR = V{} + 1024.0f, zero = V{};
+    for (int a = 0; a < kRxAnt; a++) {
+      V hr, hi;
+      ld(hr, gnrUeDchHf[a][0], hi);
+      cDiv(xr, xi, oneR, zero, hr, hi);
+      st(gnrUeDchEqW[d][a][0], xr, xi);
+    }
+  }
+  for (; k < nSc; k++) zfAt(d, k, L);
+}
+
+// The weights of one symbol interpolated in time: dst = W1 x s1 + W2 x s2 element by element
+// (nrCpxScale of each, then nrCpxAdd), for the n first subcarriers of `arrays` weight arrays.
+struct Blend {
+  NrCpxArr* dst[kMaxLayers * kRxAnt];
+  const NrCpxArr* w1[kMaxLayers * kRxAnt];
+  const NrCpxArr* w2[kMaxLayers * kRxAnt];
+  int arrays;
+  float s1, s2;
+};
+
+inline void blendAt(const Blend& b, int x, int k) {
+  const nrCpxF p = nrCpxScale(getCpx(*b.w1[x], k), b.s1);
+  const nrCpxF q = nrCpxScale(getCpx(*b.w2[x], k), b.s2);
+  putCpx(*b.dst[x], k, nrCpxAdd(p, q));
+}
+
+template <int W>
+[[gnu::always_inline]] inline void blendLanes(const Blend& b, int n) {
+  using V = typename NrLanes<W>::F;
+  for (int x = 0; x < b.arrays; x++) {
+    const float* part1[2] = {b.w1[x]->re, b.w1[x]->im};
+    const float* part2[2] = {b.w2[x]->re, b.w2[x]->im};
+    float* out[2] = {b.dst[x]->re, b.dst[x]->im};
+    int k = 0;
+    for (; k + W <= n; k += W)
+      for (int c = 0; c < 2; c++) {
+        V p, q;
+        nrLoad(p, part1[c] + k);
+        nrLoad(q, part2[c] + k);
+        const V r = p * b.s1 + q * b.s2;
+        nrStore(out[c] + k, r);
+      }
+    for (; k < n; k++) blendAt(b, x, k);
+  }
+}
+
+// The n data REs from re on, each with the weights of its own index in w (w[row][col]; one layer
+// reads w[0][0] and w[1][0], the per-antenna weights).
+struct EqRun {
+  NrRxRe* re;
+  const NrCpxArr* w[kMaxLayers][kRxAnt];
+  int n;
+  int L;
+};
 
 inline int32_t packIq(nrCpxF x) { return nrCpxPack(nrFloatToInt16(x.re), nrFloatToInt16(x.im)); }
 
-inline void equalise(NrRxRe& re, int L, const nrCpxF v[2][2]) {
+inline void equaliseAt(const EqRun& q, int t) {
+  NrRxRe& re = q.re[t];
   const int32_t y0 = re.ant[0];
   const int32_t y1 = re.ant[1];
-  if (L == 2) {
-    re.ant[0] =
-        packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v[0][0]), nrCpxMulIq(y1, v[0][1])), 1024.0f));
-    re.ant[1] =
-        packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v[1][0]), nrCpxMulIq(y1, v[1][1])), 1024.0f));
+  if (q.L == 2) {
+    const nrCpxF v00 = getCpx(*q.w[0][0], t), v01 = getCpx(*q.w[0][1], t);
+    const nrCpxF v10 = getCpx(*q.w[1][0], t), v11 = getCpx(*q.w[1][1], t);
+    re.ant[0] = packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v00), nrCpxMulIq(y1, v01)), 1024.0f));
+    re.ant[1] = packIq(nrCpxScale(nrCpxAdd(nrCpxMulIq(y0, v10), nrCpxMulIq(y1, v11)), 1024.0f));
   } else {
-    re.ant[0] = packIq(nrCpxMulIq(y0, v[0][0]));
-    re.ant[1] = packIq(nrCpxMulIq(y1, v[1][0]));
+    re.ant[0] = packIq(nrCpxMulIq(y0, getCpx(*q.w[0][0], t)));
+    re.ant[1] = packIq(nrCpxMulIq(y1, getCpx(*q.w[1][0], t)));
   }
 }
+
+template <int W>
+[[gnu::always_inline]] inline void equaliseLanes(const EqRun& q) {
+  using F = typename NrLanes<W>::F;
+  using I = typename NrLanes<W>::I;
+  int t = 0;
+  for (; t + W <= q.n; t += W) {
+    // W REs: the antenna-0 and antenna-1 words of each, as real and imaginary parts.
+    I a, b, iq0, iq1;
+    nrLoad(a, &q.re[t]);
+    nrLoad(b, &q.re[t + W / 2]);
+    nrDeinterleave<W>(iq0, iq1, a, b);
+    F y0r, y0i, y1r, y1i;
+    nrIqToFloat<W>(y0r, y0i, iq0);
+    nrIqToFloat<W>(y1r, y1i, iq1);
+    const auto ld = [t](F& x, F& y, const NrCpxArr* arr) {
+      nrLoad(x, arr->re + t);
+      nrLoad(y, arr->im + t);
+    };
+    F x0r, x0i, x1r, x1i;
+    if (q.L == 2) {
+      // nrCpxMulIq of each antenna, their sum, times 1024: row 0 gives layer 0, row 1 layer 1.
+      F v0r, v0i, v1r, v1i;
+      ld(v0r, v0i, q.w[0][0]);
+      ld(v1r, v1i, q.w[0][1]);
+      x0r = ((y0r * v0r - y0i * v0i) + (y1r * v1r - y1i * v1i)) * 1024.0f;
+      x0i = ((y0i * v0r + y0r * v0i) + (y1i * v1r + y1r * v1i)) * 1024.0f;
+      ld(v0r, v0i, q.w[1][0]);
+      ld(v1r, v1i, q.w[1][1]);
+      x1r = ((y0r * v0r - y0i * v0i) + (y1r * v1r - y1i * v1i)) * 1024.0f;
+      x1i = ((y0i * v0r + y0r * v0i) + (y1i * v1r + y1r * v1i)) * 1024.0f;
+    } else {
+      F vr, vi;
+      ld(vr, vi, q.w[0][0]);
+      x0r = y0r * vr - y0i * vi;
+      x0i = y0i * vr + y0r * vi;
+      ld(vr, vi, q.w[1][0]);
+      x1r = y1r * vr - y1i * vi;
+      x1i = y1i * vr + y1r * vi;
+    }
+    I i0, q0, i1, q1, o0, o1, lo, hi;
+    nrTruncSat16<W>(i0, x0r);
+    nrTruncSat16<W>(q0, x0i);
+    nrTruncSat16<W>(i1, x1r);
+    nrTruncSat16<W>(q1, x1i);
+    nrPackIq(o0, i0, q0);
+    nrPackIq(o1, i1, q1);
+    nrInterleave<W>(lo, hi, o0, o1);
+    nrStore(&q.re[t], lo);
+    nrStore(&q.re[t + W / 2], hi);
+  }
+  for (; t < q.n; t++) equaliseAt(q, t);
+}
+
+using ZfFn = void (*)(int d, int nSc, int L);
+using BlendFn = void (*)(const Blend& b, int n);
+using EqFn = void (*)(const EqRun& q);
+
+void zfPlain(int d, int nSc, int L) {
+  for (int k = 0; k < nSc; k++) zfAt(d, k, L);
+}
+void blendPlain(const Blend& b, int n) {
+  for (int x = 0; x < b.arrays; x++)
+    for (int k = 0; k < n; k++) blendAt(b, x, k);
+}
+void equalisePlain(const EqRun& q) {
+  for (int t = 0; t < q.n; t++) equaliseAt(q, t);
+}
+
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void zfAvx2(int d, int nSc, int L) { zfLanes<8>(d, nSc, L); }
+VELTRA_TARGET_AVX2 void blendAvx2(const Blend& b, int n) { blendLanes<8>(b, n); }
+VELTRA_TARGET_AVX2 void equaliseAvx2(const EqRun& q) { equaliseLanes<8>(q); }
+VELTRA_TARGET_AVX512 void zfAvx512(int d, int nSc, int L) { zfLanes<16>(d, nSc, L); }
+VELTRA_TARGET_AVX512 void blendAvx512(const Blend& b, int n) { blendLanes<16>(b, n); }
+VELTRA_TARGET_AVX512 void equaliseAvx512(const EqRun& q) { equaliseLanes<16>(q); }
+constexpr ZfFn kZfFns[kNrCpuLevels] = {zfPlain, zfAvx2, zfAvx512};
+constexpr BlendFn kBlendFns[kNrCpuLevels] = {blendPlain, blendAvx2, blendAvx512};
+constexpr EqFn kEqFns[kNrCpuLevels] = {equalisePlain, equaliseAvx2, equaliseAvx512};
+#else
+constexpr ZfFn kZfFns[kNrCpuLevels] = {zfPlain, nullptr, nullptr};
+constexpr BlendFn kBlendFns[kNrCpuLevels] = {blendPlain, nullptr, nullptr};
+constexpr EqFn kEqFns[kNrCpuLevels] = {equalisePlain, nullptr, nullptr};
+#endif
 
 }  // namespace
 
@@ -189,8 +393,12 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
   nrDmrsRxMasks(&pdsch, &groupSc, &noDataSc);
   int sc[kScPerRb];
   int K = 0;
-  for (int k = 0; k < kScPerRb; k++)
+  int dataSc[kScPerRb];
+  int dataPerRb = 0;
+  for (int k = 0; k < kScPerRb; k++) {
     if ((groupSc >> k) & 1) sc[K++] = k;
+    if (((noDataSc >> k) & 1) == 0) dataSc[dataPerRb++] = k;
+  }
   const int rbN = pdsch.rbN;
   const int nSc = kScPerRb * rbN;
 
@@ -198,6 +406,7 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
   for (int i = 1; i < kMaxDmrsSymbols; i++)
     NsymbolNumber[i] = i <= A ? pdsch.dmrsAddPos[i - 1] : kNoDmrsSymbol;
 
+  const ZfFn zf = nrCpuPick(kZfFns);
   for (int d = 0; d <= A; d++) {
     if (!genDmrsSymbol(pdsch, slot, static_cast<uint32_t>(NsymbolNumber[d]), P, K)) {
       nrDiag("nrUeDchChEstEq: DMRS of symbol %d beyond the Gold sequence, not equalised\n",
@@ -206,23 +415,18 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
     }
     leastSquares(&dmrsRe[d * P], P, L, nrDmrsOcc(port) < 0);
     interpolateFreq(P, L, sc, K, nSc);
-    zfWeights(d, nSc, L);
+    zf(d, nSc, L);
   }
 
   nrDchTimeInterpCodes(NsymbolNumber, A, InterpHcoef);
 
+  const BlendFn blend = nrCpuPick(kBlendFns);
+  const EqFn equalise = nrCpuPick(kEqFns);
   const int16_t* N = NsymbolNumber;
   uint32_t e = 0;
   int dd = 0;
-  nrCpxF v[2][2] = {};
-  const auto weightsOf = [&](int w, int k) {
-    v[0][0] = gnrUeDchEqW[w][0][0][k];
-    v[1][0] = gnrUeDchEqW[w][1][0][k];
-    if (L == 2) {
-      v[0][1] = gnrUeDchEqW[w][0][1][k];
-      v[1][1] = gnrUeDchEqW[w][1][1][k];
-    }
-  };
+  // Weight arrays of one set: two layers use all four, one layer the first column.
+  const int cols = L == 2 ? 2 : 1;
   for (int l = 0; l < kSymbolsPerSlot; l++) {
     if (l >= N[0]) dd = 0;
     if (l >= N[1] - 1) dd = 1;
@@ -230,29 +434,55 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
     if (l >= N[3]) dd = 3;
     if (((pdsch.symBitmap >> l) & 1) == 0) continue;
 
+    EqRun run{};
+    run.re = dataRe + e;
+    run.L = L;
     const bool dmrsSymbol = l == N[0] || l == N[1] || l == N[2] || l == N[3];
+    const uint32_t avail = dataReN - e;
     if (dmrsSymbol) {
-      // Data beside the DMRS: the subcarriers outside the CDM groups without data, with this
-      // DMRS symbol's own weights.
-      for (int r = 0; r < rbN; r++)
-        for (int j = 0; j < kScPerRb && e < dataReN; j++) {
-          if ((noDataSc >> j) & 1) continue;
-          weightsOf(dd, kScPerRb * r + j);
-          equalise(dataRe[e++], L, v);
+      // Data beside the DMRS: the subcarriers outside the CDM groups without data, with the
+      // weights of DMRS symbol dd gathered entry by entry.
+      const uint32_t want = static_cast<uint32_t>(dataPerRb * rbN);
+      run.n = static_cast<int>(want < avail ? want : avail);
+      for (int i = 0; i < kMaxLayers; i++)
+        for (int j = 0; j < cols; j++) {
+          const NrCpxArr& from = gnrUeDchEqW[dd][i][j];
+          NrCpxArr& to = symW[i][j];
+          for (int t = 0, r = 0; t < run.n; r++)
+            for (int m = 0; m < dataPerRb && t < run.n; m++, t++) {
+              to.re[t] = from.re[kScPerRb * r + dataSc[m]];
+              to.im[t] = from.im[kScPerRb * r + dataSc[m]];
+            }
+          run.w[i][j] = &to;
         }
-      continue;
+    } else {
+      run.n =
+          static_cast<int>(static_cast<uint32_t>(nSc) < avail ? static_cast<uint32_t>(nSc) : avail);
+      // Weights of subcarrier k interpolated in time: w / 128 of DMRS symbol d2 and the rest of
+      // d1; a code of weight 128 takes d2 unchanged.
+      const uint16_t c = InterpHcoef[l];
+      const int w = c >> 8;
+      const int d1 = (c >> 4) & 15;
+      const int d2 = c & 15;
+      Blend b{};
+      b.s1 = static_cast<float>(128 - w) / 128.0f;
+      b.s2 = static_cast<float>(w) / 128.0f;
+      for (int i = 0; i < kMaxLayers; i++)
+        for (int j = 0; j < cols; j++) {
+          if (w == 128) {
+            run.w[i][j] = &gnrUeDchEqW[d2][i][j];
+            continue;
+          }
+          b.dst[b.arrays] = &symW[i][j];
+          b.w1[b.arrays] = &gnrUeDchEqW[d1][i][j];
+          b.w2[b.arrays] = &gnrUeDchEqW[d2][i][j];
+          b.arrays++;
+          run.w[i][j] = &symW[i][j];
+        }
+      if (b.arrays) blend(b, run.n);
     }
-    const uint16_t c = InterpHcoef[l];
-    for (int k = 0; k < nSc && e < dataReN; k++, e++) {
-      if (L == 2) {
-        for (int i = 0; i < 2; i++)
-          for (int j = 0; j < 2; j++) v[i][j] = timeWeight(c, i, j, k);
-      } else {
-        v[0][0] = timeWeight(c, 0, 0, k);
-        v[1][0] = timeWeight(c, 1, 0, k);
-      }
-      equalise(dataRe[e], L, v);
-    }
+    if (run.n > 0) equalise(run);
+    e += static_cast<uint32_t>(run.n);
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/tx/modulate.h"
 #include "tests/test_util.h"
@@ -483,4 +484,75 @@ TEST(DchChEstEq, EqualisesWithTheInterpolatedWeightsOfEverySubcarrier) {
       }
     }
   }
+}
+
+// Every instruction-set variant of the estimator gives the plain loops' output bit for bit, over
+// random received values of the whole int16 range (saturated outputs), silent DMRS REs (zero
+// estimates, non-finite weights), allocations whose subcarrier counts leave a partial vector,
+// every count of DMRS symbols, both ports of one layer, two layers and shortened data counts.
+TEST(DchChEstEq, EveryInstructionSetVariantMatchesThePlainLoops) {
+  const std::vector<std::vector<uint8_t>> dmrsSets = {{2}, {2, 11}, {2, 7, 11}, {2, 5, 8, 11}};
+  const struct {
+    int layers;
+    uint16_t port;
+  } layouts[] = {{1, 1000}, {1, 1001}, {2, 1000}};
+  const uint8_t detected = nrCpuLevelDetected();
+  uint32_t seed = 777;
+  const auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  // Amplitude classes: full int16 range, small values, silence.
+  const auto value = [&next](int cls) -> int32_t {
+    if (cls == 2) return 0;
+    const int span = cls == 0 ? 65536 : 64;
+    const int i = static_cast<int>(next() % span) - span / 2;
+    const int q = static_cast<int>(next() % span) - span / 2;
+    return nrCpxPack(i, q);
+  };
+  int runs = 0;
+  for (const uint16_t rbN : {1, 3, 5, 52, 106, 273})
+    for (const auto& layout : layouts)
+      for (const std::vector<uint8_t>& syms : dmrsSets) {
+        setPdsch(layout.layers, layout.port, syms, rbN);
+        const int P = 6 * rbN;
+        std::vector<NrRxRe> dmrs(static_cast<size_t>(P) * syms.size());
+        for (NrRxRe& re : dmrs) {
+          const uint32_t pick = next() % 16;
+          const int cls = pick == 0 ? 2 : (pick < 4 ? 0 : 1);
+          re.ant[0] = value(cls);
+          re.ant[1] = value(cls);
+        }
+        size_t dataN = 0;
+        for (int l = 2; l < 14; l++) dataN += (isDmrsSymbol(l) ? 6 : 12) * rbN;
+        std::vector<NrRxRe> data(dataN);
+        for (NrRxRe& re : data) {
+          const int cls = next() % 8 == 0 ? 0 : 1;
+          re.ant[0] = value(cls);
+          re.ant[1] = value(cls);
+        }
+        // The full count and one that stops inside a symbol.
+        for (const size_t count : {dataN, dataN - 12 * rbN - 5}) {
+          nrCpuSetLevelCap(kNrCpuBaseline);
+          std::vector<NrRxRe> plain = data;
+          ASSERT_TRUE(nrUeDchChEstEq(plain.data(), static_cast<uint32_t>(count), dmrs.data(),
+                                     static_cast<uint16_t>(dmrs.size()), &itf, 3));
+          for (uint8_t cap = kNrCpuBaseline + 1; cap <= detected; cap++) {
+            nrCpuSetLevelCap(cap);
+            std::vector<NrRxRe> wide = data;
+            ASSERT_TRUE(nrUeDchChEstEq(wide.data(), static_cast<uint32_t>(count), dmrs.data(),
+                                       static_cast<uint16_t>(dmrs.size()), &itf, 3));
+            for (size_t e = 0; e < dataN; e++)
+              for (int a = 0; a < 2; a++)
+                ASSERT_EQ(wide[e].ant[a], plain[e].ant[a])
+                    << "level " << int(cap) << ", " << layout.layers << " layers, port "
+                    << layout.port << ", " << syms.size() << " DMRS symbols, " << rbN
+                    << " RBs, count " << count << ", RE " << e << " antenna " << a;
+            runs++;
+          }
+        }
+        nrCpuSetLevelCap(0xFF);
+      }
+  if (detected == kNrCpuBaseline) GTEST_SKIP() << "no wider instruction set on this CPU";
+  EXPECT_GT(runs, 0);
 }
