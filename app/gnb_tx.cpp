@@ -3,6 +3,7 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/common/sample_file.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
 #include "phy/ofdm/ofdm_modulate.h"
 #include "phy/tx/pdsch_tx.h"
@@ -18,7 +19,10 @@ const char kSlotFile[] = "nrSlotCfg.yaml";
 
 bool gNbTx() {
   const uint32_t lostBefore = nrOutFileFailures();
-  nrGenDefaultSlotCfg();
+  {
+    NrStageScope generation(NrStage::kGeneration);
+    nrGenDefaultSlotCfg();
+  }
   NrNbConfig* cfg = &gnrNbConfig;
   const int ports = nrSlotAntennaPorts(cfg);
   NrNbTxBuf* buf[2] = {&gnrNbTxBuf, &gnrNbTxBuf1};

@@ -1,9 +1,10 @@
-// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] ACTION... [hwRef OPTIONS]` runs the
-// named actions in order, in one process, in the working directory (or DIR), on the default slot,
-// another seed's draw or a slot file, and then the hardware reference run when hwRef is given.
-// Exit code: 0 everything succeeded, 1 an action ran and failed (what follows it is not run), 2
-// usage error. `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and
-// `veltra writeTestVector DIR ...` have command lines of their own (same exit codes).
+// Console front end: `veltra [-C DIR] [--seed N] [--slot FILE] [--profile] ACTION... [hwRef
+// OPTIONS]` runs the named actions in order, in one process, in the working directory (or DIR), on
+// the default slot, another seed's draw or a slot file, and then the hardware reference run when
+// hwRef is given; --profile prints the time of every stage of the actions on standard error. Exit
+// code: 0 everything succeeded, 1 an action ran and failed (what follows it is not run), 2 usage
+// error. `veltra sweep|plot ...`, `veltra nrUeTestMain|nrGnbTestMain [DIR]` and `veltra
+// writeTestVector DIR ...` have command lines of their own (same exit codes).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -20,6 +21,7 @@
 #include "app/test_flows.h"
 #include "app/test_vector.h"
 #include "config/console.h"
+#include "phy/common/stage_profile.h"
 
 #ifndef VELTRA_VERSION
 #define VELTRA_VERSION "unknown"
@@ -153,6 +155,11 @@ int main(int argc, char** argv) {
   uint32_t seed = 0;
   CLI::Option* seedOpt =
       app.add_option("--seed", seed, "generator seed: draw another slot than the default one");
+  bool profile = false;
+  app.add_flag("--profile", profile,
+               "print the time of every stage of the actions (generation, encoding, mapping, OFDM, "
+               "file I/O, FFT, estimation, equalisation, demapping, de-rate-matching, decoding) "
+               "as a table on standard error");
   std::vector<std::string> actions;
   app.add_option("actions", actions, "actions to run, e.g. gNbTx nrUeRx")
       ->check(CLI::IsMember(names));
@@ -186,10 +193,16 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (profile) nrProfileEnable(true);
   for (std::size_t i = 0; i < actions.size(); i++) {
     const NrAction* a = nrFindAction(actions[i].c_str());
     const bool ok = a->run();
     nrConsoleFlush();
+    // The table covers the actions that ran, the failed one included.
+    if (profile && (!ok || i + 1 == actions.size())) {
+      nrProfilePrint();
+      nrConsoleFlush();
+    }
     if (!ok) {
       std::string rest;
       for (std::size_t j = i + 1; j < actions.size(); j++) rest += " " + actions[j];

@@ -8,6 +8,7 @@
 #include "phy/coding/dlsch_decode.h"
 #include "phy/common/sample_file.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
 #include "phy/rx/pdsch_rx.h"
 
@@ -30,7 +31,10 @@ bool nrUeRx() {
     ok = ok && got >= 0;
 
     // The UE knows the cell from the gNB's own record, not from a received DCI.
-    nrUeSetupFromNb(ueFileSample, static_cast<uint8_t>(a));
+    {
+      NrStageScope setUp(NrStage::kUeSetUp);
+      nrUeSetupFromNb(ueFileSample, static_cast<uint8_t>(a));
+    }
     uint32_t slotN = 15u * gnrCchMwItf.cellCfg.fftSize;
     if (slotN > static_cast<uint32_t>(kSlotSampleCap)) slotN = kSlotSampleCap;
     if (got >= 0 && static_cast<uint64_t>(got) < slotN)

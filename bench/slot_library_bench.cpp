@@ -2,7 +2,9 @@
 // of every antenna port), receive (UE set-up from the samples, PDSCH front end without debug
 // files, decoding chain), and the parts of the receiver on their own. Two slots: the default one
 // (12 RBs, 64QAM, one layer, one antenna) and the full carrier with two layers on two antennas
-// (106 RBs, 14 symbols, MCS 27). Noise-free, so the decoder stops at its first CRC check.
+// (106 RBs, 14 symbols, MCS 27). Noise-free, so the decoder stops at its first CRC check. The
+// diagnostic files of encoder and decoding chain are off. BM_LibStages* time the whole slot with
+// the per-stage profile on and report each stage's time per slot (us) as a counter.
 #include <benchmark/benchmark.h>
 
 #include "app/slot_setup.h"
@@ -11,6 +13,7 @@
 #include "phy/coding/dlsch_decode.h"
 #include "phy/coding/ldpc_decode.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 #include "phy/ofdm/ofdm_modulate.h"
 #include "phy/rx/pdsch_rx.h"
 #include "phy/tx/pdsch_tx.h"
@@ -67,18 +70,21 @@ bool receive() {
   return frontEnd() && decode() == 1;
 }
 
-enum class Part { kSlot, kTransmit, kReceive, kFrontEnd, kDecode };
+enum class Part { kSlot, kTransmit, kReceive, kFrontEnd, kDecode, kStages };
 
 void run(benchmark::State& state, Slot s, Part part) {
   ScopedTempDir dir;
   QuietStdout quiet;
+  gnrDiagFilesOn = false;
   drawSlot(s);
   nrLdpcDecPara = NrLdpcDecPara{};
   bool ok = transmit() && receive();
   if (!ok) state.SkipWithError("the slot does not decode");
+  if (part == Part::kStages) nrProfileEnable(true);
   for (auto _ : state) {
     switch (part) {
       case Part::kSlot:
+      case Part::kStages:
         ok = transmit() && receive();
         break;
       case Part::kTransmit:
@@ -97,6 +103,15 @@ void run(benchmark::State& state, Slot s, Part part) {
     benchmark::DoNotOptimize(ok);
   }
   if (!ok) state.SkipWithError("the slot does not decode");
+  if (part == Part::kStages) {
+    nrProfileEnable(false);
+    const NrStageTime* t = nrProfileStages();
+    for (int i = 0; i < static_cast<int>(NrStage::kStageCount); i++)
+      if (t[i].calls > 0)
+        state.counters[nrStageName(static_cast<NrStage>(i))] = benchmark::Counter(
+            static_cast<double>(t[i].ns) / 1e3, benchmark::Counter::kAvgIterations);
+  }
+  gnrDiagFilesOn = true;
   state.counters["TBS"] = gnrDchMwItf.tbSize;
   state.counters["lastIter"] = nrLdpcDecIterUsed();
 }
@@ -113,6 +128,8 @@ void BM_LibFrontEndFull2x2(benchmark::State& st) {
 }
 void BM_LibDecodeDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kDecode); }
 void BM_LibDecodeFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kDecode); }
+void BM_LibStagesDefault(benchmark::State& st) { run(st, Slot::kDefault, Part::kStages); }
+void BM_LibStagesFull2x2(benchmark::State& st) { run(st, Slot::kFullCarrier2x2, Part::kStages); }
 
 }  // namespace
 
@@ -126,3 +143,5 @@ BENCHMARK(BM_LibFrontEndDefault)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibFrontEndFull2x2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibDecodeDefault)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibDecodeFull2x2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibStagesDefault)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibStagesFull2x2)->Unit(benchmark::kMicrosecond);

@@ -17,6 +17,7 @@ NrNbTxBuf gnrNbTxBuf1;
 int32_t ueFileSample[kSlotSampleCap];
 int16_t ueRxSample[2][2][kSlotSampleCap];
 int16_t ueLlrBuf[kUeLlrCap];
+bool gnrDiagFilesOn = true;
 uint16_t cpPatternTbl[15];
 int16_t tvSample[2][2][kTvSampleCap];
 uint32_t tvSampleN[2][2];

@@ -302,6 +302,11 @@ extern int32_t ueFileSample[kSlotSampleCap];
 extern int16_t ueRxSample[2][2][kSlotSampleCap];
 // PDSCH soft bits: written by the PDSCH front end, read by the decoding chain.
 extern int16_t ueLlrBuf[kUeLlrCap];
+// Whether the shared-channel encoder writes "EncCrcBuff.txt" and the decoding chain writes (or
+// removes) "DecBuff.txt": true unless a host that runs the library path alone (benchmarks, the
+// per-stage profile of the library path) clears it; read by nrDlschEncode and nrDlschDecode. The
+// PDSCH front end's debug files have their own switch (NrDchRxOpts::dumps).
+extern bool gnrDiagFilesOn;
 // Cyclic-prefix pattern (14 values in units of N/128) followed by 128: written by the
 // test-vector reader, system initialisation and the per-slot update (nrLoadCpPatternTbl), read
 // by the per-slot update.

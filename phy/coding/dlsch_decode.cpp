@@ -9,6 +9,7 @@
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
 
 namespace {
@@ -136,6 +137,7 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
 
 uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
                       const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048) {
+  NrStageScope deRateMatching(NrStage::kDeRateMatching);
   lastReport.A = A;
   lastReport.G = G;
   lastReport.tbOk = 0;
@@ -145,7 +147,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   if (!softBits || G > static_cast<uint32_t>(kUeLlrCap)) {
     nrDiag("nrDlschDecode(): %u soft bits exceed the soft-bit buffer (%d), not decoded!\n", G,
            kUeLlrCap);
-    nrRemoveStaleFile(kDecFile);
+    if (gnrDiagFilesOn) nrRemoveStaleFile(kDecFile);
     return 0;
   }
   // TS 38.212 7.2.2: the base graph follows the target code rate, as at the transmitter.
@@ -160,14 +162,12 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
         "nrDlschDecode(): A = %u, G = %u, Qm = %u, %u layers: %d code blocks, %lld coded bits "
         "cannot be decoded!\n",
         A, G, Qm, numLayers, p.C, static_cast<long long>(p.sumE));
-    nrRemoveStaleFile(kDecFile);
+    if (gnrDiagFilesOn) nrRemoveStaleFile(kDecFile);
     return 0;
   }
 
   for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
   nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
-  // Bits the decoder never writes (fillers, failed blocks) read as 0 in the dump.
-  std::memset(decodedBits, 0, sizeof(int32_t) * p.C * p.K);
 
   // The transport block is received only when every code block checks: a failed earlier block
   // must not be hidden by a good last one.
@@ -191,9 +191,10 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     out += p.K;
   }
 
-  if (result == 1) {
+  if (result == 1 && gnrDiagFilesOn) {
     // The transport block and its CRC, reassembled from the code blocks without their CRC24B
-    // (TS 38.212 5.2.2); with one code block these are its K' = B bits.
+    // (TS 38.212 5.2.2); with one code block these are its K' = B bits, every one written by the
+    // decoder of its block since all of them passed.
     const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
     nrWriteTextLines(kDecFile, false, static_cast<uint32_t>(p.C * perBlock),
                      [&](uint32_t i, char* s) {
@@ -201,7 +202,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
                        *s++ = '\n';
                        return s;
                      });
-  } else {
+  } else if (gnrDiagFilesOn) {
     // The transport block of an earlier decode must not pass for this one's.
     nrRemoveStaleFile(kDecFile);
   }

@@ -42,7 +42,8 @@ const NrDlschDecReport* nrDlschDecLastReport();
 //
 // Prints one CRC verdict per code block and, when every block passes, writes the transport block
 // with its CRC to "DecBuff.txt"; otherwise removes a "DecBuff.txt" of an earlier decode, so that
-// no stale result stays behind. Returns 1 when every code block passed, else 0.
+// no stale result stays behind (neither when gnrDiagFilesOn is cleared). Returns 1 when every code
+// block passed, else 0.
 // Requests that cannot be decoded (more than 100 code blocks, G beyond the soft-bit buffer
 // capacity kUeLlrCap or below the rate-matched total, a code block without coded bits) are
 // reported and give 0.

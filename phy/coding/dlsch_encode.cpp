@@ -10,6 +10,7 @@
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/tbs.h"
 #include "phy/common/text_lines.h"
 
@@ -41,6 +42,7 @@ T* sized(std::vector<T>& v, int64_t n) {
 
 int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
                       int32_t* out, uint8_t rv, int64_t outCap, uint8_t mcsTable) {
+  NrStageScope encoding(NrStage::kEncoding);
   int32_t Qm = 0;
   int32_t C = 0;
   float rateX1024 = 0;
@@ -64,13 +66,16 @@ int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, in
   // TS 38.212 7.2.1: PN9 payload, restarted for every transport block, then its CRC (CRC16 up to
   // 3824 bits, CRC24A above), parity bit i = register bit i.
   int32_t* tb = sized(gTb, A + 24);
-  nrPnSeqInit(9);
-  nrPnSeqGen(9, tb, static_cast<uint64_t>(A));
-  const nrCrcType tbCrcType = A <= 3824 ? kCrc16 : kCrc24A;
   const int tbCrcLen = A <= 3824 ? kCrc16Len : kCrc24Len;
-  const uint32_t tbCrc = nrCrcCalc(tb, tbCrcType, static_cast<int32_t>(A));
-  for (int i = 0; i < tbCrcLen; i++) tb[A + i] = static_cast<int32_t>((tbCrc >> i) & 1);
-  dumpTransportBlock(tb, A + tbCrcLen);
+  {
+    NrStageScope generation(NrStage::kGeneration);
+    nrPnSeqInit(9);
+    nrPnSeqGen(9, tb, static_cast<uint64_t>(A));
+    const nrCrcType tbCrcType = A <= 3824 ? kCrc16 : kCrc24A;
+    const uint32_t tbCrc = nrCrcCalc(tb, tbCrcType, static_cast<int32_t>(A));
+    for (int i = 0; i < tbCrcLen; i++) tb[A + i] = static_cast<int32_t>((tbCrc >> i) & 1);
+  }
+  if (gnrDiagFilesOn) dumpTransportBlock(tb, A + tbCrcLen);
 
   // TS 38.212 5.2.2: code blocks of K' bits (each with a CRC24B when segmented) plus F fillers.
   int32_t* cb = sized(gCodeBlock, p->K);

@@ -8,6 +8,7 @@
 #include "phy/coding/ldpc_decode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ void nrDlschHarqReset() { harq.active = false; }
 uint8_t nrDlschHarqDecode(uint32_t A, uint32_t G, int32_t cInit, uint32_t Qm, uint8_t rv,
                           const int16_t* softBits, uint8_t numLayers, uint16_t rateX2048,
                           NrHarqStats* st) {
+  NrStageScope deRateMatching(NrStage::kDeRateMatching);
   NrHarqStats local{};
   NrHarqStats& s = st ? *st : local;
   s = NrHarqStats{};

@@ -22,6 +22,7 @@
 #include "config/console.h"
 #include "phy/coding/crc.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/stage_profile.h"
 
 NrLdpcDecPara nrLdpcDecPara;
 
@@ -542,6 +543,7 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
 
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType) {
+  NrStageScope decoding(NrStage::kDecoding);
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);
   const int zcIdx = nrLdpcLiftIndex(Zc);
   const int cols = bg == 1 ? kBg1Cols : kBg2Cols;

@@ -7,6 +7,7 @@
 #include "config/console.h"
 #include "config/input_file.h"
 #include "config/nr_config.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
 
 namespace {
@@ -49,6 +50,7 @@ bool nrSampleFileWrite(const int32_t* samples, uint32_t count, const char* path,
 }
 
 int64_t nrSampleFileRead(int32_t* samples, uint32_t capacity, const char* path) {
+  NrStageScope io(NrStage::kFileIo);
   NrInputFile f;
   if (!nrOpenInputFile(path, &f)) {
     nrPrintf("Fail to open file: %s!\n", path);

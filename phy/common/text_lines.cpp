@@ -96,6 +96,7 @@ char* textBuffer() {
 uint32_t nrOutFileFailures() { return detail::failures; }
 
 bool nrWriteFileBytes(const char* path, const void* data, std::size_t n, bool append) {
+  NrStageScope io(NrStage::kFileIo);
   detail::OutFile f;
   if (!detail::outOpen(&f, path, append)) return false;
   detail::outWrite(&f, static_cast<const char*>(data), n);
@@ -103,6 +104,7 @@ bool nrWriteFileBytes(const char* path, const void* data, std::size_t n, bool ap
 }
 
 bool nrRemoveStaleFile(const char* path) {
+  NrStageScope io(NrStage::kFileIo);
   struct stat st;
   if (lstat(path, &st) != 0) return errno == ENOENT;
   if (!S_ISREG(st.st_mode)) return false;

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "phy/common/stage_profile.h"
+
 // Appends the decimal form of v at p (like "%d") and returns the end.
 inline char* nrPutInt(char* p, int32_t v) {
   char digits[10];
@@ -55,6 +57,7 @@ char* textBuffer();
 // Returns false when the file cannot be opened or written (reported as above).
 template <typename Line>
 bool nrWriteTextLines(const char* path, bool append, uint32_t count, Line line) {
+  NrStageScope io(NrStage::kFileIo);
   detail::OutFile f;
   if (!detail::outOpen(&f, path, append)) return false;
   char* buf = detail::textBuffer();

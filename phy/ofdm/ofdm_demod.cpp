@@ -6,6 +6,7 @@
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
+#include "phy/common/stage_profile.h"
 #include "phy/ofdm/fft.h"
 
 int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
@@ -80,6 +81,7 @@ uint32_t nrOfdmSymbolStart(const NrCellCfg* cell, int l) {
 
 bool nrOfdmDemod(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg* cell, int firstSym,
                  int lastSym, int ant, int32_t (*grid)[2][kMaxFftSize]) {
+  NrStageScope fftStage(NrStage::kFft);
   const uint32_t n = cell->fftSize;
   NrFftPlan* fft = nrFftForward(n);
   if (!fft) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/console.h"
+#include "phy/common/stage_profile.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ inline int16_t roundWrap16(double v) {
 }  // namespace
 
 bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
+  NrStageScope ofdm(NrStage::kOfdm);
   const uint32_t n = config->cellCfg.fftSize;
   const uint32_t nrb = config->carrierCfg.nrb;
   const uint32_t half = 6 * nrb;

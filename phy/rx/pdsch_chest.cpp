@@ -8,6 +8,7 @@
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/simd_lanes.h"
+#include "phy/common/stage_profile.h"
 
 namespace {
 
@@ -368,6 +369,7 @@ void nrDchTimeInterpCodes(const int16_t symNum[kMaxDmrsSymbols], int addPosN,
 
 bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint16_t dmrsReN,
                     const NrDchMwItf* dchItf, uint16_t slot) {
+  NrStageScope estimation(NrStage::kEstimation);
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   const int L = pdsch.layerN;
   const int A = pdsch.dmrsAddPosN;
@@ -418,6 +420,8 @@ bool nrUeDchChEstEq(NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe, uint
     zf(d, nSc, L);
   }
 
+  // From here to the end: weights interpolated in time and applied to the data REs.
+  NrStageScope equalisation(NrStage::kEqualisation);
   nrDchTimeInterpCodes(NsymbolNumber, A, InterpHcoef);
 
   const BlendFn blend = nrCpuPick(kBlendFns);

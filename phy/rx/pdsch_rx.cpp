@@ -7,6 +7,7 @@
 #include "config/console.h"
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
 #include "phy/ofdm/ofdm_demod.h"
 #include "phy/rx/demod_soft.h"
@@ -76,14 +77,14 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
   const int port0 = nrDmrsLayerPort(&pdsch, 0);
   if (port0 >= (pdsch.dmrsType == 1 ? 8 : 12) ||
       (pdsch.layerN == 2 && (port0 % 2 != 0 || nrDmrsLayerPort(&pdsch, 1) != port0 + 1))) {
-    nrDiag("nrUeDchRxProc: DMRS ports %u, %u of %u layers not supported (one port of the type; two "
-           "layers on a port pair 1000/1001, 1002/1003, ...)\n",
-           pdsch.dmrsPorts[0], pdsch.dmrsPorts[1], pdsch.layerN);
+    nrDiag(
+        "nrUeDchRxProc: DMRS ports %u, %u of %u layers not supported (one port of the type; two "
+        "layers on a port pair 1000/1001, 1002/1003, ...)\n",
+        pdsch.dmrsPorts[0], pdsch.dmrsPorts[1], pdsch.layerN);
     return false;
   }
   if (pdsch.layerN == 2 && cell.antPortN != 2) {
-    nrDiag("nrUeDchRxProc: two layers need two receive antennas, the cell has %u\n",
-           cell.antPortN);
+    nrDiag("nrUeDchRxProc: two layers need two receive antennas, the cell has %u\n", cell.antPortN);
     return false;
   }
   if (pdsch.rbN > kMaxRb || gridNrb < 0 || gridNrb > kMaxRb) {
@@ -160,8 +161,11 @@ void demodulateSymbol(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCell
 bool finishNoiseAware(NrDchMwItf* dchItf, uint32_t reN, uint32_t dataN, float llrScale,
                       bool dumps) {
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
-  dchItf->codedBitN = nrDemodSoftNa(gnrUeDchDemapIn, reN, pdsch.layerN,
-                                    static_cast<uint16_t>(pdsch.Qm), llrScale, ueLlrBuf);
+  {
+    NrStageScope demapping(NrStage::kDemapping);
+    dchItf->codedBitN = nrDemodSoftNa(gnrUeDchDemapIn, reN, pdsch.layerN,
+                                      static_cast<uint16_t>(pdsch.Qm), llrScale, ueLlrBuf);
+  }
   if (dumps)
     writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
   dchItf->rxDone = 1;
@@ -176,6 +180,9 @@ bool finishNoiseAware(NrDchMwItf* dchItf, uint32_t reN, uint32_t dataN, float ll
 
 bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dchItf,
                    int16_t carrierNrb, int16_t gridNrb, uint16_t slot, const NrDchRxOpts* opts) {
+  // What the nested stages (FFT, estimation, equalisation, demapping) leave: RE extraction, layer
+  // demapping, rate-matching masks, debug files and the verdict.
+  NrStageScope extraction(NrStage::kExtraction);
   const NrCellCfg& cell = dchItf->cellCfg;
   const bool dumps = !opts || opts->dumps;
   const bool na = opts && opts->noiseAware;
@@ -309,8 +316,11 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
     writeIntFile("debugdchEQIm.txt", pairN, [](uint32_t i) { return nrCpxIm(gnrUeDchDemapIn[i]); });
   }
 
-  nrDemodSoft(gnrUeDchDemapIn, ueLlrBuf, static_cast<int32_t>(pairN),
-              static_cast<uint16_t>(pdsch.Qm));
+  {
+    NrStageScope demapping(NrStage::kDemapping);
+    nrDemodSoft(gnrUeDchDemapIn, ueLlrBuf, static_cast<int32_t>(pairN),
+                static_cast<uint16_t>(pdsch.Qm));
+  }
   dchItf->codedBitN = pairN * pdsch.Qm;
   if (dumps)
     writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });

@@ -5,6 +5,7 @@
 
 #include "config/console.h"
 #include "phy/common/dmrs.h"
+#include "phy/common/stage_profile.h"
 
 nrCpxF gnrUeDchEqNa[kSymbolsPerSlot * kMaxFftSize][kMaxLayers];
 float gnrUeDchNvNa[kSymbolsPerSlot * kMaxFftSize][kMaxLayers];
@@ -88,6 +89,7 @@ int pamLevel(int bits, int m) {
 
 bool nrUeDchChEstEqNa(const NrRxRe* dataRe, uint32_t dataReN, const NrRxRe* dmrsRe,
                       uint16_t dmrsReN, const NrDchMwItf* dchItf, uint16_t slot, bool mmse) {
+  NrStageScope estimation(NrStage::kEstimation);
   const NrPdschCfg& pdsch = dchItf->pdschCfg;
   const int L = pdsch.layerN;
   const int A = pdsch.dmrsAddPosN;

@@ -7,6 +7,7 @@
 #include "phy/coding/dlsch_encode.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/sequence.h"
+#include "phy/common/stage_profile.h"
 #include "phy/common/tbs.h"
 #include "phy/tx/modulate.h"
 
@@ -89,6 +90,7 @@ void nrPdschLayout(const NrPdschCfg* pdsch, NrPdschLayout* layout) {
 }
 
 bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
+  NrStageScope mapping(NrStage::kMapping);
   // Rate-matching patterns and CSI-RS are not built around: no PDSCH is sent with them.
   if (config->rbMapUsed != 0 || config->csiRsN != 0) return true;
   bool allSent = true;
