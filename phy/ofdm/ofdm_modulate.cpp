@@ -5,16 +5,86 @@
 #include <cstring>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/stage_profile.h"
 
 namespace {
 
-// Nearest integer with halves away from zero, keeping the low 16 bits (no saturation).
+// Below this magnitude the truncation fits an int32 with room for the rounding step.
+constexpr double kSmallOutput = 0x1p30;
+
+// Nearest integer with halves away from zero (llround), keeping the low 16 bits (no saturation).
 inline int16_t roundWrap16(double v) {
   return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(std::llround(v))));
 }
 
+// The same for |v| < kSmallOutput without a library call: v - trunc(v) is exact in binary floating
+// point, so the halfway test sees the true fraction.
+[[gnu::always_inline]] inline int16_t roundWrap16Small(double v) {
+  const int32_t t = static_cast<int32_t>(v);
+  const double f = v - static_cast<double>(t);
+  const int32_t r = t + (f >= 0.5 ? 1 : 0) - (f <= -0.5 ? 1 : 0);
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(r)));
+}
+
+// Scaled samples of one symbol (double), kept between the two passes of scaleRound.
+alignas(64) double scaledRe[kMaxFftSize];
+alignas(64) double scaledIm[kMaxFftSize];
+
+// First pass over whole vectors: scale, the float samples, and whether every value is small
+// enough for roundWrap16Small; then the rounded int16 samples, by llround where one is not.
+[[gnu::always_inline]] inline void scaleRoundLanes(const fftw_complex* out, uint32_t n, double gain,
+                                                   double sqrtN, NrCpxFloat32* f, int32_t* s) {
+  int32_t large = 0;
+  for (uint32_t t = 0; t < n; t++) {
+    const double re = gain * (out[t][0] / sqrtN);
+    const double im = -(gain * (out[t][1] / sqrtN));
+    f[t] = NrCpxFloat32{static_cast<float>(re), static_cast<float>(im)};
+    scaledRe[t] = re;
+    scaledIm[t] = im;
+    // A NaN compares false and counts as large.
+    large |= !(std::fabs(re) < kSmallOutput) | !(std::fabs(im) < kSmallOutput);
+  }
+  if (large) {
+    for (uint32_t t = 0; t < n; t++)
+      s[t] = nrCpxPack(roundWrap16(scaledRe[t]), roundWrap16(scaledIm[t]));
+    return;
+  }
+  for (uint32_t t = 0; t < n; t++)
+    s[t] = nrCpxPack(roundWrap16Small(scaledRe[t]), roundWrap16Small(scaledIm[t]));
+}
+
+using ScaleRoundFn = void (*)(const fftw_complex*, uint32_t, double, double, NrCpxFloat32*,
+                              int32_t*);
+void scaleRoundPlain(const fftw_complex* out, uint32_t n, double gain, double sqrtN,
+                     NrCpxFloat32* f, int32_t* s) {
+  scaleRoundLanes(out, n, gain, sqrtN, f, s);
+}
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void scaleRoundAvx2(const fftw_complex* out, uint32_t n, double gain,
+                                       double sqrtN, NrCpxFloat32* f, int32_t* s) {
+  scaleRoundLanes(out, n, gain, sqrtN, f, s);
+}
+VELTRA_TARGET_AVX512 void scaleRoundAvx512(const fftw_complex* out, uint32_t n, double gain,
+                                           double sqrtN, NrCpxFloat32* f, int32_t* s) {
+  scaleRoundLanes(out, n, gain, sqrtN, f, s);
+}
+constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, scaleRoundAvx2,
+                                                       scaleRoundAvx512};
+#else
+constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, nullptr, nullptr};
+#endif
+
 }  // namespace
+
+namespace ofdm_detail {
+
+void scaleRound(const fftw_complex* out, uint32_t n, double gain, double sqrtN, NrCpxFloat32* f,
+                int32_t* s) {
+  nrCpuPick(kScaleRoundFns)(out, n, gain, sqrtN, f, s);
+}
+
+}  // namespace ofdm_detail
 
 bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
   NrStageScope ofdm(NrStage::kOfdm);
@@ -62,12 +132,7 @@ bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
     }
     fftw_execute(fft.plan);
 
-    for (uint32_t t = 0; t < n; t++) {
-      const double re = gain * (fft.out[t][0] / sqrtN);
-      const double im = gain * (fft.out[t][1] / sqrtN);
-      symOutF[t] = NrCpxFloat32{static_cast<float>(re), static_cast<float>(-im)};
-      symOut[t] = nrCpxPack(roundWrap16(re), roundWrap16(-im));
-    }
+    ofdm_detail::scaleRound(fft.out, n, gain, sqrtN, symOutF, symOut);
 
     const uint32_t cp = config->cellCfg.cpLen[l];
     std::memcpy(&buf->nbTxSample[pos], &symOut[n - cp], cp * sizeof(int32_t));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
 
 namespace {
 
@@ -172,4 +173,83 @@ TEST(FftShift, SwapsHalvesInPlaceAndOutOfPlace) {
   for (int i = 0; i < 8; i++) EXPECT_EQ(b[i], expect[i]);
   nrFftShift(a, a, 8);
   for (int i = 0; i < 8; i++) EXPECT_EQ(a[i], expect[i]);
+}
+
+// The output step at every instruction-set level against llround itself: exact halves, the
+// neighbours of halves, values up to the fast path's bound, symbols with values beyond the int32
+// range (wrapped to 16 bits) or a NaN, signed zero, and sqrt(N) a power of two or not.
+TEST(OfdmMod, OutputRoundingMatchesLlroundAtEveryLevel) {
+  constexpr uint32_t kN = 512;
+  static fftw_complex out[kN];
+  uint32_t rng = 12345;
+  auto next = [&rng] { return rng = rng * 1664525u + 1013904223u; };
+  const double special[] = {0.5,
+                            -0.5,
+                            1.5,
+                            -1.5,
+                            2.5,
+                            -32768.5,
+                            32767.5,
+                            65535.5,
+                            -0.0,
+                            0.0,
+                            1073741823.5,
+                            -1073741823.5,
+                            std::nextafter(0.5, 0.0),
+                            std::nextafter(-0.5, 0.0),
+                            std::nextafter(1073741823.5, 0.0),
+                            0x1p31 + 12345.5,
+                            -0x1p40 - 0.5,
+                            0x1p53,
+                            1e300};
+  auto wrap = [](double v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(std::llround(v))));
+  };
+  const struct {
+    const char* what;
+    double gain;
+    double sqrtN;
+    double limit;  // values from here up are replaced (beyond 2^30 the symbol goes to llround)
+    bool nan;
+  } cases[] = {
+      {"unit scale", 1.0, 1.0, 0x1p30, false},
+      {"unit scale, just beyond int32", 1.0, 1.0, 0x1p32, false},
+      {"unit scale, huge values", 1.0, 1.0, HUGE_VAL, false},
+      {"power-of-two sqrt(N)", 1024.0, 32.0, 0x1p30, false},
+      {"N = 2048", 1024.0, std::sqrt(2048.0), 0x1p30, false},
+      {"N = 2048, huge values", 1024.0, std::sqrt(2048.0), HUGE_VAL, false},
+      {"a NaN among the values", 3.0, 7.0, 0x1p30, true},
+  };
+  for (const auto& c : cases) {
+    for (uint32_t t = 0; t < kN; t++)
+      for (int k = 0; k < 2; k++) {
+        const uint32_t r = next();
+        double v = r % 4 == 0 ? special[(r >> 8) % (sizeof special / sizeof special[0])]
+                              : static_cast<double>(static_cast<int32_t>(next())) / 64.0 +
+                                    static_cast<double>(r % 3) * 0.5;
+        if (!(std::fabs(v) < c.limit)) v = -2.5;
+        out[t][k] = v * c.sqrtN / c.gain;
+      }
+    if (c.nan) out[kN / 3][1] = std::nan("");
+    NrCpxFloat32 refF[kN];
+    int32_t refS[kN];
+    for (uint32_t t = 0; t < kN; t++) {
+      const double re = c.gain * (out[t][0] / c.sqrtN);
+      const double im = c.gain * (out[t][1] / c.sqrtN);
+      refF[t] = NrCpxFloat32{static_cast<float>(re), static_cast<float>(-im)};
+      refS[t] = nrCpxPack(wrap(re), wrap(-im));
+    }
+    for (uint8_t cap : {kNrCpuBaseline, kNrCpuAvx2, kNrCpuAvx512}) {
+      if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+      NrCpxFloat32 f[kN];
+      int32_t s[kN];
+      ofdm_detail::scaleRound(out, kN, c.gain, c.sqrtN, f, s);
+      for (uint32_t t = 0; t < kN; t++) {
+        ASSERT_EQ(s[t], refS[t]) << c.what << ", level " << int{cap} << ", sample " << t << ": "
+                                 << out[t][0] << " " << out[t][1];
+        ASSERT_EQ(std::memcmp(&f[t], &refF[t], sizeof f[t]), 0) << c.what << ", sample " << t;
+      }
+    }
+    nrCpuSetLevelCap(0xFF);
+  }
 }
