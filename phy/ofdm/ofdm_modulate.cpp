@@ -109,36 +109,34 @@ bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
   const double sqrtN = std::sqrt(static_cast<double>(n));
 
   NrFftPlan& fft = *nrFftForward(n);
-  static int32_t symIn[kMaxFftSize];
-  static int32_t symOut[kMaxFftSize];
-  static NrCpxFloat32 symOutF[kMaxFftSize];
+  // Grid entry k of the lower half sits at bin lo + k, of the upper half at hi + k; the half swap
+  // then moves the centre to bin 0: bin i lands at i + n/2 below n/2, at i - n/2 above.
+  const uint32_t h = n / 2;
+  auto shifted = [h](uint32_t i) { return i < h ? i + h : i - h; };
 
   uint32_t pos = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) {
     const int32_t* grid = buf->nbTxGrid[l];
-    std::memset(symIn, 0, sizeof(symIn));
-    // Lower half of the carrier just below the centre, upper half from the centre (DC used) or
-    // one above it; the half swap then moves the centre to bin 0.
+    // Inverse DFT as a forward DFT of the conjugate, conjugated back below; bins outside the
+    // carrier are zero.
+    std::memset(fft.in, 0, sizeof(fftw_complex) * n);
+    auto put = [&fft](uint32_t b, int32_t x) {
+      fft.in[b][0] = static_cast<double>(nrCpxRe(x) / 1024.0f);
+      fft.in[b][1] = static_cast<double>(-nrCpxIm(x) / 1024.0f);
+    };
     for (uint32_t k = 0; k < half; k++) {
-      symIn[lo + k] = grid[k];
-      symIn[hi + k] = grid[half + k];
-    }
-    nrFftShift(symIn, symIn, n);
-
-    // Inverse DFT as a forward DFT of the conjugate, conjugated back below.
-    for (uint32_t b = 0; b < n; b++) {
-      fft.in[b][0] = static_cast<double>(nrCpxRe(symIn[b]) / 1024.0f);
-      fft.in[b][1] = static_cast<double>(-nrCpxIm(symIn[b]) / 1024.0f);
+      put(shifted(lo + k), grid[k]);
+      put(shifted(hi + k), grid[half + k]);
     }
     fftw_execute(fft.plan);
 
-    ofdm_detail::scaleRound(fft.out, n, gain, sqrtN, symOutF, symOut);
-
+    // The symbol goes straight to its place after the cyclic prefix, which then repeats its tail.
     const uint32_t cp = config->cellCfg.cpLen[l];
-    std::memcpy(&buf->nbTxSample[pos], &symOut[n - cp], cp * sizeof(int32_t));
-    std::memcpy(&buf->nbTxSample[pos + cp], symOut, n * sizeof(int32_t));
-    std::memcpy(&buf->nbTxSampleF[pos], &symOutF[n - cp], cp * sizeof(NrCpxFloat32));
-    std::memcpy(&buf->nbTxSampleF[pos + cp], symOutF, n * sizeof(NrCpxFloat32));
+    int32_t* body = &buf->nbTxSample[pos + cp];
+    NrCpxFloat32* bodyF = &buf->nbTxSampleF[pos + cp];
+    ofdm_detail::scaleRound(fft.out, n, gain, sqrtN, bodyF, body);
+    std::memcpy(&buf->nbTxSample[pos], body + (n - cp), cp * sizeof(int32_t));
+    std::memcpy(&buf->nbTxSampleF[pos], bodyF + (n - cp), cp * sizeof(NrCpxFloat32));
     pos += cp + n;
   }
   return true;
