@@ -13,9 +13,7 @@
 
 namespace {
 
-// Work buffers, grown to the largest request seen and kept: the circular buffer without its filler
-// bits, and the selected bits when the selection wraps around it.
-std::vector<int32_t> gCompact;
+// The selected bits, before interleaving: grown to the largest request seen and kept.
 std::vector<int32_t> gSelected;
 
 constexpr int kScanBlock = 16;
@@ -40,24 +38,31 @@ inline bool hasFiller(const int32_t* d) {
 }
 #endif
 
-// Copies the non-filler elements of d[0..n) to dst in order and returns their count: one copy per
-// run between fillers, the runs found 16 elements at a time.
-int32_t dropFillers(const int32_t* d, int32_t n, int32_t* dst) {
-  int32_t m = 0;
-  int32_t run = 0;
-  int32_t i = 0;
-  while (i < n) {
-    while (i + kScanBlock <= n && !hasFiller(d + i)) i += kScanBlock;
-    const int32_t end = std::min(i + kScanBlock, n);
-    for (; i < end; i++) {
-      if (d[i] != -1) continue;
-      std::memcpy(dst + m, d + run, sizeof(int32_t) * (i - run));
-      m += i - run;
-      run = i + 1;
+// Copies `want` non-filler elements of the ncb-element buffer d, read cyclically from position
+// `from`, to dst: one copy per run between fillers, the runs found 16 elements at a time, and only
+// as far as the selection reads. Returns false (nothing meaningful in dst) when the buffer holds
+// fillers only.
+bool selectCyclic(const int32_t* d, int32_t ncb, int32_t from, int64_t want, int32_t* dst) {
+  int64_t got = 0;
+  int32_t i = from;
+  int32_t fillersInARow = 0;  // a whole turn of them: nothing to select
+  while (got < want) {
+    const int32_t limit = static_cast<int32_t>(std::min<int64_t>(ncb, i + (want - got)));
+    int32_t j = i;
+    while (j + kScanBlock <= limit && !hasFiller(d + j)) j += kScanBlock;
+    while (j < limit && d[j] != -1) j++;
+    if (j > i) {
+      std::memcpy(dst + got, d + i, sizeof(int32_t) * (j - i));
+      got += j - i;
+      fillersInARow = 0;
     }
+    if (j < limit) {  // a filler
+      if (++fillersInARow >= ncb) return false;
+      j++;
+    }
+    i = j >= ncb ? 0 : j;
   }
-  std::memcpy(dst + m, d + run, sizeof(int32_t) * (n - run));
-  return m + n - run;
+  return true;
 }
 
 // TS 38.212 5.4.2.2 for a fixed Qm: output k*Qm + l is bit k of row l, the rows being the Qm
@@ -107,35 +112,16 @@ bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
   const int64_t total = static_cast<int64_t>(n) * qm;
   if (total == 0) return false;
 
-  // TS 38.212 5.4.2.1: bit selection reads the circular buffer from k0 on and skips the filler
-  // bits, so it is a cyclic read of the buffer with its fillers removed, starting at the first
-  // non-filler position at or after k0 (a k0 beyond the buffer wraps around it).
-  if (gCompact.size() < static_cast<size_t>(ncb)) gCompact.resize(ncb);
+  // TS 38.212 5.4.2.1: bit selection reads the circular buffer from k0 on (a k0 beyond the buffer
+  // wraps around it), skips the filler bits and starts over at the end of the buffer.
+  if (gSelected.size() < static_cast<size_t>(total)) gSelected.resize(total);
   int32_t k0 = params->k0 % ncb;
   if (k0 < 0) k0 += ncb;
-  const int32_t before = dropFillers(d, k0, gCompact.data());
-  const int32_t m = before + dropFillers(d + k0, ncb - k0, gCompact.data() + before);
-  if (m == 0) {
+  if (!selectCyclic(d, ncb, k0, total, gSelected.data())) {
     nrDiag("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
     return false;
   }
-  const int32_t start = before == m ? 0 : before;
-
-  // The selected bits e[0..total): contiguous in the compacted buffer unless E runs past its end,
-  // in which case the buffer repeats in the same order.
-  const int32_t* e = gCompact.data() + start;
-  if (start + total > m) {
-    if (gSelected.size() < static_cast<size_t>(total)) gSelected.resize(total);
-    int64_t j = 0;
-    int32_t from = start;
-    while (j < total) {
-      const int64_t span = std::min<int64_t>(m - from, total - j);
-      std::memcpy(gSelected.data() + j, gCompact.data() + from, sizeof(int32_t) * span);
-      j += span;
-      from = 0;
-    }
-    e = gSelected.data();
-  }
+  const int32_t* e = gSelected.data();
   interleaveAny(e, out, n, qm);
   return true;
 }
