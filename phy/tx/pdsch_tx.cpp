@@ -136,11 +136,11 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     d.tbSize = static_cast<uint32_t>(tbs);
     const uint64_t nBits = coded > 0 ? static_cast<uint64_t>(coded) : 0;
 
-    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j).
-    for (uint64_t i = 0; i < nBits; i++) bits[i] = 1 - 2 * bits[i];
+    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), formed in 16 bits (the
+    // same values as in 32 bits cut to 16: the arithmetic is modular).
+    for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(1 - 2 * bits[i]);
     const uint32_t cInit = nrPdschDataCinit(d.rnti, config->cellCfg.nId);
-    nrScrambleInt(bits, bits, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
-    for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(bits[i]);
+    nrScrambleShort(soft, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
     nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
 
     // TS 38.211 7.3.1.3: layer v carries symbols v, v + L, v + 2L, ... of the codeword. Each

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -120,5 +122,33 @@ TEST(Modulate, EveryOrderIsAGrayLabelledUnitPowerSquareQam) {
     }
     // A side of M levels has M - 1 adjacent pairs per row, M rows, in two directions.
     EXPECT_EQ(neighbourPairs, int(2 * o.sideLevels * (o.sideLevels - 1))) << "Qm " << o.Qm;
+  }
+}
+
+// Every instruction-set level maps like the plain loops, for bipolar values and for any int16
+// values (products that wrap in 16 bits included), at lengths around the vector widths.
+TEST(Modulate, EveryInstructionSetLevelMapsLikeThePlainLoops) {
+  std::mt19937 rng(3);
+  for (int qm : {2, 4, 6, 8}) {
+    for (int32_t symbols : {1, 7, 16, 33, 1000}) {
+      for (bool bipolarOnly : {true, false}) {
+        std::vector<int16_t> in(static_cast<size_t>(symbols) * qm + qm - 1);
+        for (int16_t& v : in)
+          v = bipolarOnly ? static_cast<int16_t>(rng() & 1 ? -1 : 1) : static_cast<int16_t>(rng());
+        std::vector<int32_t> want(symbols + 1, kUntouched);
+        nrCpuSetLevelCap(kNrCpuBaseline);
+        ASSERT_TRUE(nrModulate(want.data(), in.data(), static_cast<int32_t>(in.size()),
+                               static_cast<uint16_t>(qm)));
+        EXPECT_EQ(want[symbols], kUntouched);
+        for (uint8_t cap : {kNrCpuAvx2, kNrCpuAvx512}) {
+          if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+          std::vector<int32_t> got(symbols + 1, kUntouched);
+          nrModulate(got.data(), in.data(), static_cast<int32_t>(in.size()),
+                     static_cast<uint16_t>(qm));
+          EXPECT_EQ(got, want) << "Qm " << qm << ", " << symbols << " symbols, level " << int{cap};
+        }
+        nrCpuSetLevelCap(0xFF);
+      }
+    }
   }
 }
