@@ -89,12 +89,15 @@ void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
       NrCpxArr& hf = gnrUeDchHf[a][v];
       // Up to the end of the first estimate's span: the first estimate.
       int k = 0;
-      for (; k < nSc && k <= last(0); k++) putCpx(hf, k, h[0]);
+      const int firstEnd = last(0);
+      for (; k < nSc && k <= firstEnd; k++) putCpx(hf, k, h[0]);
       for (int n = 1; n < anchors && k < nSc; n++) {
         // The gap after estimate n - 1, then the span of estimate n.
         const int from = last(n - 1);
-        const int gap = first(n) - from;
-        for (; k < nSc && k < first(n); k++) {
+        const int to = first(n);
+        const int end = last(n);
+        const int gap = to - from;
+        for (; k < nSc && k < to; k++) {
           if (L == 1 && 2 * (k - from) == gap) {
             putCpx(hf, k, nrCpxScale(nrCpxAdd(h[n - 1], h[n]), 0.5f));
           } else {
@@ -102,7 +105,7 @@ void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
             putCpx(hf, k, nrCpxAdd(h[n - 1], nrCpxScale(nrCpxSub(h[n], h[n - 1]), w)));
           }
         }
-        for (; k < nSc && k <= last(n); k++) putCpx(hf, k, h[n]);
+        for (; k < nSc && k <= end; k++) putCpx(hf, k, h[n]);
       }
       for (; k < nSc; k++) putCpx(hf, k, h[anchors - 1]);
     }
