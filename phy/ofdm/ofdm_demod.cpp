@@ -6,13 +6,14 @@
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
+#include "phy/common/simd_lanes.h"
 #include "phy/ofdm/fft.h"
 
 int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 
 namespace {
 
-// The n FFT outputs of one symbol divided by sqrtN and truncated to packed int16 I/Q
+// The FFT outputs from..n - 1 of one symbol divided by sqrtN and truncated to packed int16 I/Q
 // (nrFloatToInt16 of each part). The plain loop is the reference; the variants divide whole
 // vectors of parts (the same IEEE division) and leave the last values, fewer than a vector, to it.
 void toIqPlain(const fftw_complex* in, int32_t* out, uint32_t from, uint32_t n, double sqrtN) {
@@ -51,10 +52,45 @@ template <int kW>
   toIqPlain(in, out, i, n, sqrtN);
 }
 
+// The samples from..n - 1 of one symbol (real and imaginary parts apart) as the FFT's complex
+// input. The variants convert and interleave whole vectors and leave the last samples to it.
+void fromSamplesPlain(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t from,
+                      uint32_t n) {
+  for (uint32_t i = from; i < n; i++) {
+    in[i][0] = re[i];
+    in[i][1] = im[i];
+  }
+}
+
+template <int kW>
+[[gnu::always_inline]] inline void fromSamplesLanes(const int16_t* re, const int16_t* im,
+                                                    fftw_complex* in, uint32_t n) {
+  using D = typename PartLanes<kW>::D;
+  using I32 = typename PartLanes<kW>::I32;
+  using I16 = typename PartLanes<kW>::I16;
+  uint32_t i = 0;
+  for (; i + kW <= n; i += kW) {
+    I16 r, q;
+    std::memcpy(&r, re + i, sizeof(r));
+    std::memcpy(&q, im + i, sizeof(q));
+    const D dr = __builtin_convertvector(__builtin_convertvector(r, I32), D);
+    const D dq = __builtin_convertvector(__builtin_convertvector(q, I32), D);
+    D lo, hi;
+    nrInterleave<kW>(lo, hi, dr, dq);
+    std::memcpy(&in[i][0], &lo, sizeof(lo));
+    std::memcpy(&in[i + kW / 2][0], &hi, sizeof(hi));
+  }
+  fromSamplesPlain(re, im, in, i, n);
+}
+
 using ToIqFn = void (*)(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN);
+using FromSamplesFn = void (*)(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t n);
 
 void toIqBaseline(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN) {
   toIqPlain(in, out, 0, n, sqrtN);
+}
+void fromSamplesBaseline(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t n) {
+  fromSamplesPlain(re, im, in, 0, n);
 }
 
 #ifdef VELTRA_X86_VARIANTS
@@ -65,9 +101,20 @@ VELTRA_TARGET_AVX512 void toIqAvx512(const fftw_complex* in, int32_t* out, uint3
                                      double sqrtN) {
   toIqLanes<8>(in, out, n, sqrtN);
 }
+VELTRA_TARGET_AVX2 void fromSamplesAvx2(const int16_t* re, const int16_t* im, fftw_complex* in,
+                                        uint32_t n) {
+  fromSamplesLanes<4>(re, im, in, n);
+}
+VELTRA_TARGET_AVX512 void fromSamplesAvx512(const int16_t* re, const int16_t* im, fftw_complex* in,
+                                            uint32_t n) {
+  fromSamplesLanes<8>(re, im, in, n);
+}
 constexpr ToIqFn kToIqFns[kNrCpuLevels] = {toIqBaseline, toIqAvx2, toIqAvx512};
+constexpr FromSamplesFn kFromSamplesFns[kNrCpuLevels] = {fromSamplesBaseline, fromSamplesAvx2,
+                                                         fromSamplesAvx512};
 #else
 constexpr ToIqFn kToIqFns[kNrCpuLevels] = {toIqBaseline, nullptr, nullptr};
+constexpr FromSamplesFn kFromSamplesFns[kNrCpuLevels] = {fromSamplesBaseline, nullptr, nullptr};
 #endif
 
 }  // namespace
@@ -100,18 +147,16 @@ bool nrOfdmDemod(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg* 
 
   const double sqrtN = std::sqrt(static_cast<double>(n));
   const ToIqFn toIq = nrCpuPick(kToIqFns);
+  const FromSamplesFn fromSamples = nrCpuPick(kFromSamplesFns);
+  // The half swap on the way out: bins N/2 .. N - 1 first (for N = 1 the one bin stays).
+  const uint32_t half = n / 2;
   for (int l = firstSym; l <= lastSym; l++) {
     const uint32_t offset = nrOfdmSymbolStart(cell, l);
-    const int16_t* re = &rxSample[ant][0][offset];
-    const int16_t* im = &rxSample[ant][1][offset];
-    for (uint32_t i = 0; i < n; i++) {
-      fft->in[i][0] = re[i];
-      fft->in[i][1] = im[i];
-    }
+    fromSamples(&rxSample[ant][0][offset], &rxSample[ant][1][offset], fft->in, n);
     fftw_execute(fft->plan);
     int32_t* out = grid[l][ant];
-    toIq(fft->out, out, n, sqrtN);
-    nrFftShift(out, out, n);
+    toIq(fft->out + half, out, n - half, sqrtN);
+    toIq(fft->out, out + (n - half), half, sqrtN);
   }
   return true;
 }
