@@ -4,6 +4,11 @@
 #include <cstring>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
+
+#ifdef VELTRA_X86_VARIANTS
+#include <immintrin.h>
+#endif
 
 uint32_t gnrWeakLlrCnt = 0;
 
@@ -145,24 +150,26 @@ typedef uint64_t Entry2 __attribute__((vector_size(16)));
 // Symbols per block of the weak count: each 16-bit lane counts at most one soft bit per symbol.
 constexpr int32_t kWeakBlock = 1 << 15;
 
-// The soft bits of each symbol and the order's weak count. 16QAM (kQm 4) counts the symbols whose
-// soft bit 3 has |value| <= 1 and adds them to gnrWeakLlrCnt; 64QAM (kQm 6) and 256QAM (kQm 8)
-// count the soft bits equal to 0 (a clipped soft bit is 0 exactly when its raw value is) and
-// replace gnrWeakLlrCnt with the count of this block alone.
+// The soft bits of symbols from..to - 1 of a block of count symbols and their weak count:
+// 16QAM (kQm 4) counts the symbols whose soft bit 3 has |value| <= 1, 64QAM (kQm 6) and 256QAM
+// (kQm 8) the soft bits equal to 0 (a clipped soft bit is 0 exactly when its raw value is). The
+// plain reference of every variant.
 template <int kQm, typename Entry>
-void demodQam(const QamDemap& m, Entry* memo, const float* level, const int32_t* symbols,
-              int16_t* soft, int32_t count) {
+[[gnu::always_inline]] inline uint32_t demodRange(const QamDemap& m, Entry* memo,
+                                                  const float* level, const int32_t* symbols,
+                                                  int16_t* soft, int32_t from, int32_t to,
+                                                  int32_t count) {
   // Lanes that count: soft bit 3 (16QAM) or every soft bit of the symbol. 64QAM: lanes 6 and 7
   // are the next symbol's first soft bits, written over by it (and not written at all for the
-  // last symbol); 16QAM stores four lanes.
+  // last symbol of the block); 16QAM stores four lanes.
   Soft8 counted = Soft8{} - 1;
   if (kQm == 4) counted = Soft8{0, 0, 0, -1, 0, 0, 0, 0};
   if (kQm == 6) counted = Soft8{-1, -1, -1, -1, -1, -1, 0, 0};
   uint32_t weak = 0;
-  for (int32_t from = 0; from < count; from += kWeakBlock) {
-    const int32_t to = count - from < kWeakBlock ? count : from + kWeakBlock;
+  for (int32_t part = from; part < to; part += kWeakBlock) {
+    const int32_t end = to - part < kWeakBlock ? to : part + kWeakBlock;
     Soft8 weakLanes = {};
-    for (int32_t i = from; i < to; i++) {
+    for (int32_t i = part; i < end; i++) {
       const uint64_t px = dimensionSoft(m, level, memo, nrCpxRe(symbols[i]));
       const uint64_t py = dimensionSoft(m, level, memo, nrCpxIm(symbols[i]));
       const Soft8 v = symbolSoft(px, py);
@@ -178,11 +185,115 @@ void demodQam(const QamDemap& m, Entry* memo, const float* level, const int32_t*
     }
     for (int k = 0; k < 8; k++) weak += static_cast<uint16_t>(weakLanes[k]);
   }
-  if (kQm == 4)
-    gnrWeakLlrCnt += weak;
-  else
-    gnrWeakLlrCnt = weak;
+  return weak;
 }
+
+template <int kQm, typename Entry>
+uint32_t demodPlain(const QamDemap& m, Entry* memo, const float* level, const int32_t* symbols,
+                    int16_t* soft, int32_t count) {
+  return demodRange<kQm>(m, memo, level, symbols, soft, 0, count, count);
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// Eight symbols at a time: the kept soft bits of each symbol's I and Q values loaded side by side
+// (one 64-bit word per symbol for 16QAM, one 128-bit lane for 64QAM and 256QAM), one byte shuffle
+// interleaving the I and Q soft bits of every symbol, 64QAM packed to six soft bits per symbol,
+// the weak soft bits counted with one comparison per vector. Eight symbols with a value not met
+// yet go through the plain steps, which compute and keep it.
+template <int kQm, typename Entry>
+VELTRA_TARGET_AVX512 uint32_t demodAvx512(const QamDemap& m, Entry* memo, const float* level,
+                                          const int32_t* symbols, int16_t* soft, int32_t count) {
+  uint32_t weak = 0;
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    int16_t* out = soft + static_cast<int64_t>(kQm) * i;
+    if constexpr (kQm == 4) {
+      // Each symbol's I and Q entries as one 64-bit word, symbols in order.
+      uint64_t e[8];
+      for (int k = 0; k < 8; k++)
+        e[k] = memo[static_cast<uint16_t>(symbols[i + k])] |
+               static_cast<uint64_t>(memo[static_cast<uint32_t>(symbols[i + k]) >> 16]) << 32;
+      const __m512i ea = _mm512_loadu_si512(e);
+      // A word of each half empty: a value not met yet.
+      if (_mm512_testn_epi32_mask(ea, ea)) {
+        weak += demodRange<kQm>(m, memo, level, symbols, soft, i, i + 8, count);
+        continue;
+      }
+      alignas(64) static constexpr uint8_t kInter[64] = {
+          0,  1,  4,  5,  2,  3,  6,  7,  8,  9,  12, 13, 10, 11, 14, 15, 0,  1,  4,  5, 2,  3,
+          6,  7,  8,  9,  12, 13, 10, 11, 14, 15, 0,  1,  4,  5,  2,  3,  6,  7,  8,  9, 12, 13,
+          10, 11, 14, 15, 0,  1,  4,  5,  2,  3,  6,  7,  8,  9,  12, 13, 10, 11, 14, 15};
+      const __m512i a = _mm512_xor_si512(_mm512_shuffle_epi8(ea, _mm512_load_si512(kInter)),
+                                         _mm512_set1_epi16(static_cast<int16_t>(kMetMark)));
+      _mm512_storeu_si512(out, a);
+      // Soft bit 3 of each symbol (every fourth word) with |value| <= 1.
+      weak += static_cast<uint32_t>(__builtin_popcount(_mm512_mask_cmple_epu16_mask(
+          0x88888888u, _mm512_add_epi16(a, _mm512_set1_epi16(1)), _mm512_set1_epi16(2))));
+    } else {
+      // The I and Q entries of each symbol side by side in one 128-bit lane, symbols in order.
+      __m128i e[8];
+      for (int k = 0; k < 8; k++)
+        e[k] = _mm_insert_epi64(
+            _mm_cvtsi64_si128(static_cast<int64_t>(memo[static_cast<uint16_t>(symbols[i + k])])),
+            static_cast<int64_t>(memo[static_cast<uint32_t>(symbols[i + k]) >> 16]), 1);
+      __m512i ea = _mm512_castsi128_si512(e[0]);
+      ea = _mm512_inserti64x2(ea, e[1], 1);
+      ea = _mm512_inserti64x2(ea, e[2], 2);
+      ea = _mm512_inserti64x2(ea, e[3], 3);
+      __m512i eb = _mm512_castsi128_si512(e[4]);
+      eb = _mm512_inserti64x2(eb, e[5], 1);
+      eb = _mm512_inserti64x2(eb, e[6], 2);
+      eb = _mm512_inserti64x2(eb, e[7], 3);
+      if (_mm512_testn_epi64_mask(ea, ea) | _mm512_testn_epi64_mask(eb, eb)) {
+        weak += demodRange<kQm>(m, memo, level, symbols, soft, i, i + 8, count);
+        continue;
+      }
+      alignas(64) static constexpr uint8_t kInter[64] = {
+          0,  1,  8,  9,  2,  3,  10, 11, 4,  5,  12, 13, 6, 7, 14, 15, 0,  1,  8,  9, 2,  3,
+          10, 11, 4,  5,  12, 13, 6,  7,  14, 15, 0,  1,  8, 9, 2,  3,  10, 11, 4,  5, 12, 13,
+          6,  7,  14, 15, 0,  1,  8,  9,  2,  3,  10, 11, 4, 5, 12, 13, 6,  7,  14, 15};
+      const __m512i inter = _mm512_load_si512(kInter);
+      const __m512i mark = _mm512_set1_epi16(static_cast<int16_t>(kMetMark));
+      const __m512i a = _mm512_xor_si512(_mm512_shuffle_epi8(ea, inter), mark);
+      const __m512i b = _mm512_xor_si512(_mm512_shuffle_epi8(eb, inter), mark);
+      const __m512i zero = _mm512_setzero_si512();
+      if constexpr (kQm == 8) {
+        _mm512_storeu_si512(out, a);
+        _mm512_storeu_si512(out + 32, b);
+        weak += static_cast<uint32_t>(__builtin_popcount(_mm512_cmpeq_epi16_mask(a, zero)) +
+                                      __builtin_popcount(_mm512_cmpeq_epi16_mask(b, zero)));
+      } else {
+        // Six of each symbol's eight words: output word j is word 8 (j / 6) + j % 6 of a, b.
+        alignas(64) static constexpr int16_t kPack[64] = {
+            0,  1,  2,  3,  4,  5,  8,  9,  10, 11, 12, 13, 16, 17, 18, 19, 20, 21, 24, 25, 26, 27,
+            28, 29, 32, 33, 34, 35, 36, 37, 40, 41, 42, 43, 44, 45, 48, 49, 50, 51, 52, 53, 56, 57,
+            58, 59, 60, 61, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+        const __m512i p0 = _mm512_permutex2var_epi16(a, _mm512_load_si512(kPack), b);
+        const __m512i p1 = _mm512_permutex2var_epi16(a, _mm512_load_si512(kPack + 32), b);
+        _mm512_storeu_si512(out, p0);
+        _mm512_mask_storeu_epi16(out + 32, 0xFFFF, p1);
+        weak += static_cast<uint32_t>(
+            __builtin_popcount(_mm512_cmpeq_epi16_mask(p0, zero)) +
+            __builtin_popcount(_mm512_mask_cmpeq_epi16_mask(0xFFFF, p1, zero)));
+      }
+    }
+  }
+  return weak + demodRange<kQm>(m, memo, level, symbols, soft, i, count, count);
+}
+#endif
+
+template <typename Entry>
+using DemodFn = uint32_t (*)(const QamDemap& m, Entry* memo, const float* level,
+                             const int32_t* symbols, int16_t* soft, int32_t count);
+#ifdef VELTRA_X86_VARIANTS
+constexpr DemodFn<uint32_t> kDemod16Fns[kNrCpuLevels] = {demodPlain<4>, nullptr, demodAvx512<4>};
+constexpr DemodFn<uint64_t> kDemod64Fns[kNrCpuLevels] = {demodPlain<6>, nullptr, demodAvx512<6>};
+constexpr DemodFn<uint64_t> kDemod256Fns[kNrCpuLevels] = {demodPlain<8>, nullptr, demodAvx512<8>};
+#else
+constexpr DemodFn<uint32_t> kDemod16Fns[kNrCpuLevels] = {demodPlain<4>, nullptr, nullptr};
+constexpr DemodFn<uint64_t> kDemod64Fns[kNrCpuLevels] = {demodPlain<6>, nullptr, nullptr};
+constexpr DemodFn<uint64_t> kDemod256Fns[kNrCpuLevels] = {demodPlain<8>, nullptr, nullptr};
+#endif
 
 void unitLevels(const QamDemap& m, float* level) {
   const float a = static_cast<float>(m.unit);
@@ -211,16 +322,18 @@ void nrDemodSoft(const int32_t* symbols, int16_t* soft, int32_t count, uint16_t 
       demodQpsk(symbols, soft, count);
       break;
     case 4:
+      // 16QAM adds its weak symbols to the count.
       unitLevels(kQam16, level);
-      demodQam<4>(kQam16, qam16Memo, level, symbols, soft, count);
+      gnrWeakLlrCnt += nrCpuPick(kDemod16Fns)(kQam16, qam16Memo, level, symbols, soft, count);
       break;
     case 6:
+      // 64QAM and 256QAM report the weak soft bits of this block alone.
       unitLevels(kQam64, level);
-      demodQam<6>(kQam64, qam64Memo, level, symbols, soft, count);
+      gnrWeakLlrCnt = nrCpuPick(kDemod64Fns)(kQam64, qam64Memo, level, symbols, soft, count);
       break;
     case 8:
       unitLevels(kQam256, level);
-      demodQam<8>(kQam256, qam256Memo, level, symbols, soft, count);
+      gnrWeakLlrCnt = nrCpuPick(kDemod256Fns)(kQam256, qam256Memo, level, symbols, soft, count);
       break;
     default:
       break;

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
 #include "phy/tx/modulate.h"
 
 namespace {
@@ -177,12 +179,15 @@ int16_t referenceSoftBit(int Qm, float u, int bit) {
 }  // namespace
 
 // Every 16-bit sample value on I and, mirrored, on Q, demapped in one block and again in a second
-// block in another order: each soft bit equals the step-by-step reference, whatever was demapped
-// before, and the weak count is that of the reference (16QAM: symbols with |soft bit 3| <= 1;
-// 64QAM and 256QAM: raw zeros of the block), over a block longer than 2^15 symbols.
+// block in another order, at every instruction-set level (the widest first, while the kept soft
+// bits are still being filled): each soft bit equals the step-by-step reference, whatever was
+// demapped before, and the weak count is that of the reference (16QAM: symbols with
+// |soft bit 3| <= 1; 64QAM and 256QAM: raw zeros of the block), over a block longer than 2^15
+// symbols.
 TEST(DemodSoft, EverySampleValueGivesTheExactGaussianLlr) {
   std::vector<int32_t> symbols;
   for (int v = -32768; v <= 32767; v++) symbols.push_back(nrCpxPack(v, -1 - v));
+  const std::vector<int32_t> reversed(symbols.rbegin(), symbols.rend());
   for (uint16_t Qm : {4, 6, 8}) {
     const int pairN = Qm / 2;
     std::vector<int16_t> want(symbols.size() * Qm);
@@ -196,42 +201,52 @@ TEST(DemodSoft, EverySampleValueGivesTheExactGaussianLlr) {
         want[Qm * i + 2 * k] = std::min<int16_t>(31, std::max<int16_t>(-32, rawI));
         want[Qm * i + 2 * k + 1] = std::min<int16_t>(31, std::max<int16_t>(-32, rawQ));
       }
-    // First a few scattered values, so that the full block meets some of them a second time.
-    std::vector<int32_t> few = {symbols[100], symbols[40000], symbols[32768 + 158]};
-    demod(few, Qm);
-    gnrWeakLlrCnt = 0;
-    const std::vector<int16_t> got = demod(symbols, Qm);
-    int bad = 0;
-    for (size_t i = 0; i < got.size(); i++) bad += got[i] != want[i];
-    EXPECT_EQ(bad, 0) << "Qm " << Qm;
     uint32_t weak = zeros;
     if (Qm == 4) {
       weak = 0;
       for (size_t i = 0; i < symbols.size(); i++) weak += std::abs(want[4 * i + 3]) <= 1;
     }
-    EXPECT_EQ(gnrWeakLlrCnt, weak) << "Qm " << Qm;
-    // Reversed order: each symbol still gives its own soft bits.
-    std::vector<int32_t> reversed(symbols.rbegin(), symbols.rend());
-    const std::vector<int16_t> back = demod(reversed, Qm);
-    bad = 0;
-    for (size_t i = 0; i < symbols.size(); i++)
-      for (int b = 0; b < Qm; b++)
-        bad += back[Qm * (symbols.size() - 1 - i) + b] != want[Qm * i + b];
-    EXPECT_EQ(bad, 0) << "Qm " << Qm;
+    for (int level = nrCpuLevelDetected(); level >= kNrCpuBaseline; level--) {
+      SCOPED_TRACE("Qm " + std::to_string(Qm) + ", level " + std::to_string(level));
+      nrCpuSetLevelCap(static_cast<uint8_t>(level));
+      // First a few scattered values, so that the full block meets some of them a second time.
+      std::vector<int32_t> few = {symbols[100], symbols[40000], symbols[32768 + 158]};
+      demod(few, Qm);
+      gnrWeakLlrCnt = 0;
+      const std::vector<int16_t> got = demod(symbols, Qm);
+      int bad = 0;
+      for (size_t i = 0; i < got.size(); i++) bad += got[i] != want[i];
+      EXPECT_EQ(bad, 0);
+      EXPECT_EQ(gnrWeakLlrCnt, weak);
+      // Reversed order: each symbol still gives its own soft bits.
+      const std::vector<int16_t> back = demod(reversed, Qm);
+      bad = 0;
+      for (size_t i = 0; i < symbols.size(); i++)
+        for (int b = 0; b < Qm; b++)
+          bad += back[Qm * (symbols.size() - 1 - i) + b] != want[Qm * i + b];
+      EXPECT_EQ(bad, 0);
+    }
+    nrCpuSetLevelCap(0xFF);
   }
 }
 
-// Each order writes exactly Qm soft bits per symbol, whatever the block length, and nothing
-// beyond the last symbol's.
+// Each order writes exactly Qm soft bits per symbol at every instruction-set level, whatever the
+// block length (below, at and beyond whole groups of eight symbols), and nothing beyond the last
+// symbol's.
 TEST(DemodSoft, WritesExactlyQmSoftBitsPerSymbol) {
-  for (uint16_t Qm : {2, 4, 6, 8})
-    for (int32_t count : {1, 2, 3, 7}) {
-      std::vector<int32_t> symbols;
-      for (int32_t i = 0; i < count; i++) symbols.push_back(nrCpxPack(100 * i - 300, 200 - 90 * i));
-      std::vector<int16_t> soft(static_cast<size_t>(count) * Qm + 8, kUntouched);
-      nrDemodSoft(symbols.data(), soft.data(), count, Qm);
-      for (size_t i = 0; i < soft.size(); i++)
-        EXPECT_EQ(soft[i] == kUntouched, i >= static_cast<size_t>(count) * Qm)
-            << "Qm " << Qm << " count " << count << " entry " << i;
-    }
+  for (int level = kNrCpuBaseline; level <= nrCpuLevelDetected(); level++) {
+    nrCpuSetLevelCap(static_cast<uint8_t>(level));
+    for (uint16_t Qm : {2, 4, 6, 8})
+      for (int32_t count : {1, 2, 3, 7, 8, 9, 16, 17, 31}) {
+        std::vector<int32_t> symbols;
+        for (int32_t i = 0; i < count; i++)
+          symbols.push_back(nrCpxPack(100 * i - 300, 200 - 90 * i));
+        std::vector<int16_t> soft(static_cast<size_t>(count) * Qm + 40, kUntouched);
+        nrDemodSoft(symbols.data(), soft.data(), count, Qm);
+        for (size_t i = 0; i < soft.size(); i++)
+          EXPECT_EQ(soft[i] == kUntouched, i >= static_cast<size_t>(count) * Qm)
+              << "level " << level << " Qm " << Qm << " count " << count << " entry " << i;
+      }
+  }
+  nrCpuSetLevelCap(0xFF);
 }
