@@ -1,5 +1,6 @@
 #include "phy/ofdm/ofdm_demod.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -9,13 +10,18 @@
 #include "phy/common/simd_lanes.h"
 #include "phy/ofdm/fft.h"
 
+#ifdef VELTRA_X86_VARIANTS
+#include <immintrin.h>
+#endif
+
 int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 
 namespace {
 
 // The FFT outputs from..n - 1 of one symbol divided by sqrtN and truncated to packed int16 I/Q
 // (nrFloatToInt16 of each part). The plain loop is the reference; the variants divide whole
-// vectors of parts (the same IEEE division) and leave the last values, fewer than a vector, to it.
+// vectors of parts (the same IEEE division; AVX-512 multiplies where that truncates alike, see
+// toIqAvx512) and leave the last values, fewer than a vector, to it.
 void toIqPlain(const fftw_complex* in, int32_t* out, uint32_t from, uint32_t n, double sqrtN) {
   for (uint32_t i = from; i < n; i++)
     out[i] = nrCpxPack(nrFloatToInt16(in[i][0] / sqrtN), nrFloatToInt16(in[i][1] / sqrtN));
@@ -97,9 +103,36 @@ void fromSamplesBaseline(const int16_t* re, const int16_t* im, fftw_complex* in,
 VELTRA_TARGET_AVX2 void toIqAvx2(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN) {
   toIqLanes<4>(in, out, n, sqrtN);
 }
+// AVX-512: the quotient x / sqrtN replaced by the product y = x * fl(1 / sqrtN) where both
+// truncate alike. They differ by less than 4 units in the last place of y (1 / sqrtN, the product
+// and the quotient each round once): below 2^-35 while |y| < 2^16, so unless y lies within
+// kNearInt of an integer no integer separates them, and from 2^16 on both saturate. A vector with
+// a part near an integer, NaN, infinite or beyond the 32-bit range divides instead.
+constexpr double kNearInt = 0x1p-20;
+
 VELTRA_TARGET_AVX512 void toIqAvx512(const fftw_complex* in, int32_t* out, uint32_t n,
                                      double sqrtN) {
-  toIqLanes<8>(in, out, n, sqrtN);
+  const __m512d inverse = _mm512_set1_pd(1.0 / sqrtN);
+  const __m512d nearInt = _mm512_set1_pd(kNearInt);
+  // Truncation of NaN or of a value beyond the 32-bit range.
+  const __m256i indefinite = _mm256_set1_epi32(INT32_MIN);
+  constexpr int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m512d x = _mm512_loadu_pd(&in[i][0]);
+    const __m512d y = _mm512_mul_pd(x, inverse);
+    const __m512d off = _mm512_sub_pd(y, _mm512_mask_roundscale_pd(y, 0xFF, y, kNearest));
+    const __m256i t = _mm512_mask_cvttpd_epi32(indefinite, 0xFF, y);
+    // Not at least kNearInt from an integer (NaN included), or no 32-bit truncation.
+    if (_mm512_cmp_pd_mask(_mm512_abs_pd(off), nearInt, _CMP_NGE_UQ) |
+        _mm256_cmpeq_epi32_mask(t, indefinite)) {
+      toIqLanes<8>(in + i, out + i, 4, sqrtN);
+      continue;
+    }
+    // Saturation to int16 of the truncated parts: the packed form of four values.
+    _mm256_mask_cvtsepi32_storeu_epi16(&out[i], 0xFF, t);
+  }
+  toIqPlain(in, out, i, n, sqrtN);
 }
 VELTRA_TARGET_AVX2 void fromSamplesAvx2(const int16_t* re, const int16_t* im, fftw_complex* in,
                                         uint32_t n) {
@@ -118,6 +151,10 @@ constexpr FromSamplesFn kFromSamplesFns[kNrCpuLevels] = {fromSamplesBaseline, nu
 #endif
 
 }  // namespace
+
+void detail::ofdmToIq(const double (*in)[2], int32_t* out, uint32_t n, double sqrtN) {
+  nrCpuPick(kToIqFns)(in, out, n, sqrtN);
+}
 
 uint32_t nrOfdmSymbolStart(const NrCellCfg* cell, int l) {
   uint32_t pos = 0;
