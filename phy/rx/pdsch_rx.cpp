@@ -98,14 +98,14 @@ bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
   const int port0 = nrDmrsLayerPort(&pdsch, 0);
   if (port0 >= (pdsch.dmrsType == 1 ? 8 : 12) ||
       (pdsch.layerN == 2 && (port0 % 2 != 0 || nrDmrsLayerPort(&pdsch, 1) != port0 + 1))) {
-    nrDiag(
-        "nrUeDchRxProc: DMRS ports %u, %u of %u layers not supported (one port of the type; two "
-        "layers on a port pair 1000/1001, 1002/1003, ...)\n",
-        pdsch.dmrsPorts[0], pdsch.dmrsPorts[1], pdsch.layerN);
+    nrDiag("nrUeDchRxProc: DMRS ports %u, %u of %u layers not supported (one port of the type; two "
+           "layers on a port pair 1000/1001, 1002/1003, ...)\n",
+           pdsch.dmrsPorts[0], pdsch.dmrsPorts[1], pdsch.layerN);
     return false;
   }
   if (pdsch.layerN == 2 && cell.antPortN != 2) {
-    nrDiag("nrUeDchRxProc: two layers need two receive antennas, the cell has %u\n", cell.antPortN);
+    nrDiag("nrUeDchRxProc: two layers need two receive antennas, the cell has %u\n",
+           cell.antPortN);
     return false;
   }
   if (pdsch.rbN > kMaxRb || gridNrb < 0 || gridNrb > kMaxRb) {
