@@ -1,21 +1,28 @@
 #include "phy/ofdm/ofdm_demod.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
+#include "phy/common/simd_lanes.h"
 #include "phy/common/stage_profile.h"
 #include "phy/ofdm/fft.h"
+
+#ifdef VELTRA_X86_VARIANTS
+#include <immintrin.h>
+#endif
 
 int32_t gnrUeRxGrid[kSymbolsPerSlot][2][kMaxFftSize];
 
 namespace {
 
-// The n FFT outputs of one symbol divided by sqrtN and truncated to packed int16 I/Q
+// The FFT outputs from..n - 1 of one symbol divided by sqrtN and truncated to packed int16 I/Q
 // (nrFloatToInt16 of each part). The plain loop is the reference; the variants divide whole
-// vectors of parts (the same IEEE division) and leave the last values, fewer than a vector, to it.
+// vectors of parts (the same IEEE division; AVX-512 multiplies where that truncates alike, see
+// toIqAvx512) and leave the last values, fewer than a vector, to it.
 void toIqPlain(const fftw_complex* in, int32_t* out, uint32_t from, uint32_t n, double sqrtN) {
   for (uint32_t i = from; i < n; i++)
     out[i] = nrCpxPack(nrFloatToInt16(in[i][0] / sqrtN), nrFloatToInt16(in[i][1] / sqrtN));
@@ -52,26 +59,100 @@ template <int kW>
   toIqPlain(in, out, i, n, sqrtN);
 }
 
+// The samples from..n - 1 of one symbol (real and imaginary parts apart) as the FFT's complex
+// input. The variants convert and interleave whole vectors and leave the last samples to it.
+void fromSamplesPlain(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t from,
+                      uint32_t n) {
+  for (uint32_t i = from; i < n; i++) {
+    in[i][0] = re[i];
+    in[i][1] = im[i];
+  }
+}
+
+template <int kW>
+[[gnu::always_inline]] inline void fromSamplesLanes(const int16_t* re, const int16_t* im,
+                                                    fftw_complex* in, uint32_t n) {
+  using D = typename PartLanes<kW>::D;
+  using I32 = typename PartLanes<kW>::I32;
+  using I16 = typename PartLanes<kW>::I16;
+  uint32_t i = 0;
+  for (; i + kW <= n; i += kW) {
+    I16 r, q;
+    std::memcpy(&r, re + i, sizeof(r));
+    std::memcpy(&q, im + i, sizeof(q));
+    const D dr = __builtin_convertvector(__builtin_convertvector(r, I32), D);
+    const D dq = __builtin_convertvector(__builtin_convertvector(q, I32), D);
+    D lo, hi;
+    nrInterleave<kW>(lo, hi, dr, dq);
+    std::memcpy(&in[i][0], &lo, sizeof(lo));
+    std::memcpy(&in[i + kW / 2][0], &hi, sizeof(hi));
+  }
+  fromSamplesPlain(re, im, in, i, n);
+}
+
 using ToIqFn = void (*)(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN);
+using FromSamplesFn = void (*)(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t n);
 
 void toIqBaseline(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN) {
   toIqPlain(in, out, 0, n, sqrtN);
+}
+void fromSamplesBaseline(const int16_t* re, const int16_t* im, fftw_complex* in, uint32_t n) {
+  fromSamplesPlain(re, im, in, 0, n);
 }
 
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 void toIqAvx2(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN) {
   toIqLanes<4>(in, out, n, sqrtN);
 }
+// AVX-512: the quotient x / sqrtN replaced by the product y = x * fl(1 / sqrtN) where both
+// truncate alike. They differ by less than 4 units in the last place of y (1 / sqrtN, the product
+// and the quotient each round once): below 2^-35 while |y| < 2^16, so unless y lies within
+// kNearInt of an integer no integer separates them, and from 2^16 on both saturate. A vector with
+// a part near an integer, NaN, infinite or beyond the 32-bit range divides instead.
+constexpr double kNearInt = 0x1p-20;
+
 VELTRA_TARGET_AVX512 void toIqAvx512(const fftw_complex* in, int32_t* out, uint32_t n,
                                      double sqrtN) {
-  toIqLanes<8>(in, out, n, sqrtN);
+  const __m512d inverse = _mm512_set1_pd(1.0 / sqrtN);
+  const __m512d nearInt = _mm512_set1_pd(kNearInt);
+  // Truncation of NaN or of a value beyond the 32-bit range.
+  const __m256i indefinite = _mm256_set1_epi32(INT32_MIN);
+  constexpr int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m512d x = _mm512_loadu_pd(&in[i][0]);
+    const __m512d y = _mm512_mul_pd(x, inverse);
+    const __m512d off = _mm512_sub_pd(y, _mm512_mask_roundscale_pd(y, 0xFF, y, kNearest));
+    const __m256i t = _mm512_mask_cvttpd_epi32(indefinite, 0xFF, y);
+    // Not at least kNearInt from an integer (NaN included), or no 32-bit truncation.
+    if (_mm512_cmp_pd_mask(_mm512_abs_pd(off), nearInt, _CMP_NGE_UQ) |
+        _mm256_cmpeq_epi32_mask(t, indefinite)) {
+      toIqLanes<8>(in + i, out + i, 4, sqrtN);
+      continue;
+    }
+    // Saturation to int16 of the truncated parts: the packed form of four values.
+    _mm256_mask_cvtsepi32_storeu_epi16(&out[i], 0xFF, t);
+  }
+  toIqPlain(in, out, i, n, sqrtN);
+}
+VELTRA_TARGET_AVX512 void fromSamplesAvx512(const int16_t* re, const int16_t* im, fftw_complex* in,
+                                            uint32_t n) {
+  fromSamplesLanes<8>(re, im, in, n);
 }
 constexpr ToIqFn kToIqFns[kNrCpuLevels] = {toIqBaseline, toIqAvx2, toIqAvx512};
+// AVX2 measured no faster than the baseline loop (which the compiler already vectorises).
+constexpr FromSamplesFn kFromSamplesFns[kNrCpuLevels] = {fromSamplesBaseline, nullptr,
+                                                         fromSamplesAvx512};
 #else
 constexpr ToIqFn kToIqFns[kNrCpuLevels] = {toIqBaseline, nullptr, nullptr};
+constexpr FromSamplesFn kFromSamplesFns[kNrCpuLevels] = {fromSamplesBaseline, nullptr, nullptr};
 #endif
 
 }  // namespace
+
+void detail::ofdmToIq(const double (*in)[2], int32_t* out, uint32_t n, double sqrtN) {
+  nrCpuPick(kToIqFns)(in, out, n, sqrtN);
+}
 
 uint32_t nrOfdmSymbolStart(const NrCellCfg* cell, int l) {
   uint32_t pos = 0;
@@ -102,18 +183,16 @@ bool nrOfdmDemod(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg* 
 
   const double sqrtN = std::sqrt(static_cast<double>(n));
   const ToIqFn toIq = nrCpuPick(kToIqFns);
+  const FromSamplesFn fromSamples = nrCpuPick(kFromSamplesFns);
+  // The half swap on the way out: bins N/2 .. N - 1 first (for N = 1 the one bin stays).
+  const uint32_t half = n / 2;
   for (int l = firstSym; l <= lastSym; l++) {
     const uint32_t offset = nrOfdmSymbolStart(cell, l);
-    const int16_t* re = &rxSample[ant][0][offset];
-    const int16_t* im = &rxSample[ant][1][offset];
-    for (uint32_t i = 0; i < n; i++) {
-      fft->in[i][0] = re[i];
-      fft->in[i][1] = im[i];
-    }
+    fromSamples(&rxSample[ant][0][offset], &rxSample[ant][1][offset], fft->in, n);
     fftw_execute(fft->plan);
     int32_t* out = grid[l][ant];
-    toIq(fft->out, out, n, sqrtN);
-    nrFftShift(out, out, n);
+    toIq(fft->out + half, out, n - half, sqrtN);
+    toIq(fft->out, out + (n - half), half, sqrtN);
   }
   return true;
 }

@@ -22,3 +22,9 @@ uint32_t nrOfdmSymbolStart(const NrCellCfg* cell, int l);
 // 0 or 1.
 bool nrOfdmDemod(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg* cell, int firstSym,
                  int lastSym, int ant, int32_t (*grid)[2][kMaxFftSize]);
+
+namespace detail {
+// The scaling and truncation of nrOfdmDemod on its own, with the variant of the level in effect:
+// out[i] = packed int16 I/Q of in[i] / sqrtN (truncated toward zero, saturating, NaN to 0).
+void ofdmToIq(const double (*in)[2], int32_t* out, uint32_t n, double sqrtN);
+}  // namespace detail

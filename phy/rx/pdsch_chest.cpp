@@ -77,36 +77,56 @@ inline void putCpx(NrCpxArr& dst, int k, nrCpxF x) {
 // subcarriers of an RB (ascending), so DMRS RE m sits at subcarrier 12 (m / K) + sc[m % K]. One
 // layer: an estimate per DMRS RE, linear in between (the mean at midway). Two layers: an estimate
 // per RE pair, constant over the pair's span, linear between spans. Constant before the first and
-// beyond the last estimate.
-void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
-  const int anchors = L == 2 ? P / 2 : P;
+// beyond the last estimate. The kL layers of both antennas share the geometry and are
+// interpolated together, subcarrier by subcarrier.
+template <int kL>
+void interpolateFreqLayers(int P, const int* sc, int K, int nSc) {
+  constexpr int kSets = kRxAnt * kL;
+  const int anchors = kL == 2 ? P / 2 : P;
   if (anchors == 0) return;
   const auto scOf = [&](int m) { return kScPerRb * (m / K) + sc[m % K]; };
-  const auto first = [&](int n) { return scOf(L == 2 ? 2 * n : n); };
-  const auto last = [&](int n) { return scOf(L == 2 ? 2 * n + 1 : n); };
+  const auto first = [&](int n) { return scOf(kL == 2 ? 2 * n : n); };
+  const auto last = [&](int n) { return scOf(kL == 2 ? 2 * n + 1 : n); };
+  const nrCpxF* h[kSets];
+  NrCpxArr* hf[kSets];
   for (int a = 0; a < kRxAnt; a++)
-    for (int v = 0; v < L; v++) {
-      const nrCpxF* h = gnrUeDchHls[a][v];
-      NrCpxArr& hf = gnrUeDchHf[a][v];
-      // Up to the end of the first estimate's span: the first estimate.
-      int k = 0;
-      for (; k < nSc && k <= last(0); k++) putCpx(hf, k, h[0]);
-      for (int n = 1; n < anchors && k < nSc; n++) {
-        // The gap after estimate n - 1, then the span of estimate n.
-        const int from = last(n - 1);
-        const int gap = first(n) - from;
-        for (; k < nSc && k < first(n); k++) {
-          if (L == 1 && 2 * (k - from) == gap) {
-            putCpx(hf, k, nrCpxScale(nrCpxAdd(h[n - 1], h[n]), 0.5f));
-          } else {
-            const float w = static_cast<float>(k - from) / static_cast<float>(gap);
-            putCpx(hf, k, nrCpxAdd(h[n - 1], nrCpxScale(nrCpxSub(h[n], h[n - 1]), w)));
-          }
-        }
-        for (; k < nSc && k <= last(n); k++) putCpx(hf, k, h[n]);
-      }
-      for (; k < nSc; k++) putCpx(hf, k, h[anchors - 1]);
+    for (int v = 0; v < kL; v++) {
+      h[kL * a + v] = gnrUeDchHls[a][v];
+      hf[kL * a + v] = &gnrUeDchHf[a][v];
     }
+  const auto copy = [&](int k, int n) {
+    for (int x = 0; x < kSets; x++) putCpx(*hf[x], k, h[x][n]);
+  };
+  // Up to the end of the first estimate's span: the first estimate.
+  int k = 0;
+  const int firstEnd = last(0);
+  for (; k < nSc && k <= firstEnd; k++) copy(k, 0);
+  for (int n = 1; n < anchors && k < nSc; n++) {
+    // The gap after estimate n - 1, then the span of estimate n.
+    const int from = last(n - 1);
+    const int to = first(n);
+    const int end = last(n);
+    const int gap = to - from;
+    for (; k < nSc && k < to; k++) {
+      if (kL == 1 && 2 * (k - from) == gap) {
+        for (int x = 0; x < kSets; x++)
+          putCpx(*hf[x], k, nrCpxScale(nrCpxAdd(h[x][n - 1], h[x][n]), 0.5f));
+      } else {
+        const float w = static_cast<float>(k - from) / static_cast<float>(gap);
+        for (int x = 0; x < kSets; x++)
+          putCpx(*hf[x], k, nrCpxAdd(h[x][n - 1], nrCpxScale(nrCpxSub(h[x][n], h[x][n - 1]), w)));
+      }
+    }
+    for (; k < nSc && k <= end; k++) copy(k, n);
+  }
+  for (; k < nSc; k++) copy(k, anchors - 1);
+}
+
+void interpolateFreq(int P, int L, const int* sc, int K, int nSc) {
+  if (L == 2)
+    interpolateFreqLayers<2>(P, sc, K, nSc);
+  else
+    interpolateFreqLayers<1>(P, sc, K, nSc);
 }
 
 // ---- Kernels over whole vectors of subcarriers or REs, with their instruction-set variants ----

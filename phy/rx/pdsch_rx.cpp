@@ -39,6 +39,28 @@ void writeIntFile(const char* name, uint32_t count, Get get) {
 
 bool symbolHasPdsch(const NrPdschCfg& pdsch, int l) { return ((pdsch.symBitmap >> l) & 1) != 0; }
 
+// Entries of gnrUeDchDataRe, gnrUeDchDmrsRe and ueLlrBuf this receiver may have left nonzero
+// (only it writes them): every entry from there on is zero, as a receiver that cleared the whole
+// buffers every slot would leave them. A slot clears only the stale entries beyond what it writes.
+uint32_t dataReDirty = 0;
+uint32_t dmrsReDirty = 0;
+uint32_t llrDirty = 0;
+
+// Zeroes the entries from `used` up to `dirty` and records that nothing beyond `used` is left.
+template <typename T>
+void clearBeyond(T* buf, uint32_t used, uint32_t* dirty) {
+  if (*dirty > used) std::memset(buf + used, 0, (*dirty - used) * sizeof(T));
+  *dirty = used;
+}
+
+// The n REs of subcarriers k..k + n - 1 of both antennas' grids, as NrRxRe.
+void copyRes(NrRxRe* dst, const int32_t* ant0, const int32_t* ant1, int k, int n) {
+  for (int i = 0; i < n; i++) {
+    dst[i].ant[0] = ant0[k + i];
+    dst[i].ant[1] = ant1[k + i];
+  }
+}
+
 // Checks the slot against the receiver's buffers before anything is touched; prints the first
 // problem found.
 bool slotFits(const NrDchMwItf* itf, int carrierNrb, int gridNrb) {
@@ -130,6 +152,12 @@ bool rejectSlot(NrDchMwItf* itf) {
   return false;
 }
 
+// A slot rejected after its REs were extracted leaves no soft bits.
+bool rejectExtracted(NrDchMwItf* itf) {
+  clearBeyond(ueLlrBuf, 0, &llrDirty);
+  return rejectSlot(itf);
+}
+
 // Samples at the int16 limits mean the input was clipped on its way here (a waveform scaled
 // too hot): said once per slot, since it explains a decode that fails on a clean channel.
 void warnIfClipped(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell) {
@@ -190,47 +218,63 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   if (!slotFits(dchItf, carrierNrb, gridNrb)) return rejectSlot(dchItf);
   warnIfClipped(rxSample, cell);
 
-  std::memset(gnrUeDchDmrsRe, 0, sizeof(gnrUeDchDmrsRe));
-  std::memset(gnrUeDchDataRe, 0, sizeof(gnrUeDchDataRe));
-  std::memset(ueLlrBuf, 0, sizeof(ueLlrBuf));
   uint8_t dmrsPos[kScPerRb] = {};
   uint8_t DMRSSymbolFlag[kSymbolsPerSlot] = {};
   nrGetDmrsPos(dmrsPos, DMRSSymbolFlag, &pdsch);
   // The DMRS subcarriers of the layers' CDM group and those without data (the estimator uses
-  // the same masks).
+  // the same masks), as lists of subcarriers of an RB.
   uint16_t dmrsSc = 0, noDataSc = 0;
   nrDmrsRxMasks(&pdsch, &dmrsSc, &noDataSc);
+  int dmrsJ[kScPerRb], dataJ[kScPerRb];
+  int dmrsPerRb = 0, dataPerRb = 0;
+  for (int j = 0; j < kScPerRb; j++) {
+    if ((dmrsSc >> j) & 1)
+      dmrsJ[dmrsPerRb++] = j;
+    else if (((noDataSc >> j) & 1) == 0)
+      dataJ[dataPerRb++] = j;
+  }
   const uint32_t n = cell.fftSize;
   const int k0 = static_cast<int>(n) / 2 - 6 * carrierNrb;
   const int L = pdsch.layerN;
 
-  // OFDM demodulation and RE extraction, symbol by symbol.
+  // OFDM demodulation and RE extraction, symbol by symbol: on a symbol without DMRS every run of
+  // consecutive PDSCH RBs at once, on a DMRS symbol RB by RB through the subcarrier lists.
   uint8_t dataSubsPerRbPerSymbol[kSymbolsPerSlot] = {};
   uint32_t dataN = 0;
   uint32_t dmrsN = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) {
     if (symbolHasPdsch(pdsch, l)) {
       demodulateSymbol(rxSample, cell, l);
+      const int32_t* ant0 = gnrUeRxGrid[l][0];
+      const int32_t* ant1 = gnrUeRxGrid[l][1];
       const uint32_t symStart = dataN;
       uint32_t rbCount = 0;
       for (int r = 0; r < gridNrb; r++) {
         if (cell.rbMap[l][r] != kRbPdsch) continue;
-        rbCount++;
-        for (int j = 0; j < kScPerRb; j++) {
-          const int k = k0 + kScPerRb * r + j;
-          const NrRxRe re = {{gnrUeRxGrid[l][0][k], gnrUeRxGrid[l][1][k]}};
-          if (!DMRSSymbolFlag[l])
-            gnrUeDchDataRe[dataN++] = re;
-          else if ((dmrsSc >> j) & 1)
-            gnrUeDchDmrsRe[dmrsN++] = re;
-          else if (((noDataSc >> j) & 1) == 0)
-            gnrUeDchDataRe[dataN++] = re;
+        const int first = k0 + kScPerRb * r;
+        if (DMRSSymbolFlag[l]) {
+          rbCount++;
+          for (int m = 0; m < dmrsPerRb; m++)
+            copyRes(&gnrUeDchDmrsRe[dmrsN++], ant0, ant1, first + dmrsJ[m], 1);
+          for (int m = 0; m < dataPerRb; m++)
+            copyRes(&gnrUeDchDataRe[dataN++], ant0, ant1, first + dataJ[m], 1);
+          continue;
         }
+        int runN = 1;
+        while (r + runN < gridNrb && cell.rbMap[l][r + runN] == kRbPdsch) runN++;
+        copyRes(&gnrUeDchDataRe[dataN], ant0, ant1, first, kScPerRb * runN);
+        dataN += static_cast<uint32_t>(kScPerRb * runN);
+        rbCount += static_cast<uint32_t>(runN);
+        r += runN - 1;
       }
       if (rbCount) dataSubsPerRbPerSymbol[l] = static_cast<uint8_t>((dataN - symStart) / rbCount);
     }
     dchItf->dataRePerSym[l] = static_cast<uint16_t>(dataN);
   }
+  // Past the REs of this slot the buffers read as cleared (the layer demapping below may read
+  // entries past the last data RE of an allocation the grid does not fully hold).
+  clearBeyond(gnrUeDchDmrsRe, dmrsN, &dmrsReDirty);
+  clearBeyond(gnrUeDchDataRe, dataN, &dataReDirty);
 
   if (dumps) {
     writeIntFile("debugRe0.txt", dataN,
@@ -242,13 +286,13 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   if (dmrsN / (pdsch.dmrsAddPosN + 1u) > static_cast<uint32_t>(kDmrsRePerSymCap)) {
     nrDiag("nrUeDchRxProc: %u DMRS REs over %u DMRS symbols exceed %d per symbol\n", dmrsN,
            pdsch.dmrsAddPosN + 1u, kDmrsRePerSymCap);
-    return rejectSlot(dchItf);
+    return rejectExtracted(dchItf);
   }
   if (na ? !nrUeDchChEstEqNa(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN),
                              dchItf, slot, opts->mmse)
          : !nrUeDchChEstEq(gnrUeDchDataRe, dataN, gnrUeDchDmrsRe, static_cast<uint16_t>(dmrsN),
                            dchItf, slot))
-    return rejectSlot(dchItf);
+    return rejectExtracted(dchItf);
   if (dumps && !na) {
     writeIntFile("debugRe.txt", dataN,
                  [](uint32_t i) { return nrCpxRe(gnrUeDchDataRe[i].ant[0]); });
@@ -284,17 +328,46 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
       gnrUeDchDemapIn[pairN++] = nrCpxPack(i, q);
     }
   };
+  // The n entries from idx on, as emit gives them one by one; where they would not all fit, emit
+  // itself marks the overflow at the first that does not.
+  auto emitRun = [&](uint32_t idx, uint32_t n) {
+    if (idx + n > static_cast<uint32_t>(kUeDchReCap) ||
+        pairN + n * L > static_cast<uint32_t>(kUeDchDemapInCap)) {
+      for (uint32_t i = 0; i < n; i++) emit(idx + i);
+      return;
+    }
+    int32_t* out = &gnrUeDchDemapIn[pairN];
+    pairN += n * (na ? 1 : L);
+    if (na) {
+      for (uint32_t i = 0; i < n; i++) out[i] = static_cast<int32_t>(idx + i);
+    } else if (L == 2) {
+      std::memcpy(out, &gnrUeDchDataRe[idx], n * sizeof(NrRxRe));
+    } else {
+      // The mean of emit, (a + b) / 2.0 truncated, is the integer quotient: a + b is exact and
+      // both truncate toward zero.
+      for (uint32_t i = 0; i < n; i++) {
+        const NrRxRe& re = gnrUeDchDataRe[idx + i];
+        const int16_t iq = static_cast<int16_t>((nrCpxRe(re.ant[0]) + nrCpxRe(re.ant[1])) / 2);
+        const int16_t qq = static_cast<int16_t>((nrCpxIm(re.ant[0]) + nrCpxIm(re.ant[1])) / 2);
+        out[i] = nrCpxPack(iq, qq);
+      }
+    }
+  };
   for (int l = 0; l < kSymbolsPerSlot && !overflow; l++) {
     if (!symbolHasPdsch(pdsch, l)) continue;
     const uint32_t base = l == 0 ? 0 : dchItf->dataRePerSym[l - 1];
     const uint32_t perRb = dataSubsPerRbPerSymbol[l];
     for (int r = 0; r < pdsch.rbN; r++) {
       const uint32_t start = base + perRb * r;
-      const uint16_t mask = dchItf->rmMap[l][r];
-      if (mask == 0) {
-        for (uint32_t i = 0; i < perRb; i++) emit(start + i);
+      if (dchItf->rmMap[l][r] == 0) {
+        // A run of RBs without rate-matching holes: their entries follow each other.
+        int runN = 1;
+        while (r + runN < pdsch.rbN && dchItf->rmMap[l][r + runN] == 0) runN++;
+        emitRun(start, perRb * static_cast<uint32_t>(runN));
+        r += runN - 1;
         continue;
       }
+      const uint16_t mask = dchItf->rmMap[l][r];
       // Only the RB's own entries: on a DMRS symbol without data beside the DMRS the RB has
       // none, and the entries at start belong to the next symbol.
       uint32_t c = 0;
@@ -308,9 +381,13 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
   if (overflow) {
     nrDiag("nrUeDchRxProc: more than %d demapper inputs (or REs beyond the %d-RE buffer)\n",
            kUeDchDemapInCap, kUeDchReCap);
-    return rejectSlot(dchItf);
+    return rejectExtracted(dchItf);
   }
-  if (na) return finishNoiseAware(dchItf, pairN, dataN, opts->llrScale, dumps);
+  if (na) {
+    const bool valid = finishNoiseAware(dchItf, pairN, dataN, opts->llrScale, dumps);
+    clearBeyond(ueLlrBuf, dchItf->codedBitN, &llrDirty);
+    return valid;
+  }
   if (L == 1 && dumps) {
     writeIntFile("debugdchEQRe.txt", pairN, [](uint32_t i) { return nrCpxRe(gnrUeDchDemapIn[i]); });
     writeIntFile("debugdchEQIm.txt", pairN, [](uint32_t i) { return nrCpxIm(gnrUeDchDemapIn[i]); });
@@ -322,6 +399,7 @@ bool nrUeDchRxProc(const int16_t (*rxSample)[2][kSlotSampleCap], NrDchMwItf* dch
                 static_cast<uint16_t>(pdsch.Qm));
   }
   dchItf->codedBitN = pairN * pdsch.Qm;
+  clearBeyond(ueLlrBuf, dchItf->codedBitN, &llrDirty);
   if (dumps)
     writeIntFile("dchSoftbit.txt", dchItf->codedBitN, [](uint32_t i) { return int{ueLlrBuf[i]}; });
 

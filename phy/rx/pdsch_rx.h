@@ -18,9 +18,12 @@ static_assert(kUeDchDemapInCap * kMaxQm == kUeLlrCap, "soft-bit buffer must hold
 static_assert(kUeDchReCap <= 0xFFFF, "DMRS RE count is handed over in 16 bits");
 
 // PDSCH data REs in extraction order, equalised in place; written and read by the front end and
-// the channel estimator.
+// the channel estimator. Written by nothing else: the front end keeps every entry past the
+// slot's REs zero (as are the soft bits of ueLlrBuf past codedBitN) by clearing what an earlier
+// slot left there.
 extern NrRxRe gnrUeDchDataRe[kUeDchReCap];
-// PDSCH DMRS REs in extraction order; written by the front end, read by the channel estimator.
+// PDSCH DMRS REs in extraction order, zero past them; written by the front end, read by the
+// channel estimator.
 extern NrRxRe gnrUeDchDmrsRe[kUeDchReCap];
 // Soft-demapper input (layers interleaved RE by RE); written and read by the front end.
 extern int32_t gnrUeDchDemapIn[kUeDchDemapInCap];

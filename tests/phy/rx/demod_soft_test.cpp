@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/cpu_features.h"
 #include "phy/tx/modulate.h"
 
 namespace {
@@ -130,29 +132,42 @@ TEST(DemodSoft, SymbolsFarOutsideTheConstellationClipOrGiveZero) {
 
 namespace {
 
-// The 16QAM / 64QAM soft bit of one dimension value, step by step as TS 38.211 5.1.4 / 5.1.5 and
-// the fixed-noise Gaussian LLR define it: every term recomputed for every soft bit, terms summed
-// in double in level order, sums rounded to float, ln of the float quotient in double.
+// The 16QAM / 64QAM / 256QAM soft bit of one dimension value, step by step as TS 38.211 5.1.4 to
+// 5.1.6 and the fixed-noise Gaussian LLR define it: every term recomputed for every soft bit,
+// terms summed in double in level order, sums rounded to float, ln of the float quotient in
+// double.
 int16_t referenceSoftBit(int Qm, float u, int bit) {
-  static const int kNum16[2][2] = {{1, 3}, {1, -1}};
-  static const int kDen16[2][2] = {{-1, -3}, {3, -3}};
-  static const int kNum64[3][4] = {{1, 3, 5, 7}, {1, -1, 3, -3}, {3, -3, 5, -5}};
-  static const int kDen64[3][4] = {{-1, -3, -5, -7}, {5, -5, 7, -7}, {1, -1, 7, -7}};
-  const bool q16 = Qm == 4;
-  const float a = static_cast<float>(q16 ? 1.0 / std::sqrt(10.0) : 1.0 / std::sqrt(42.0));
-  const float sigma = q16 ? 120.0f / 1024.0f : 100.0f / 1024.0f;
-  const double s = q16 ? 4.0 : 16.0;
-  const int n = q16 ? 2 : 4;
+  static const int kNum16[2][8] = {{1, 3}, {1, -1}};
+  static const int kDen16[2][8] = {{-1, -3}, {3, -3}};
+  static const int kNum64[3][8] = {{1, 3, 5, 7}, {1, -1, 3, -3}, {3, -3, 5, -5}};
+  static const int kDen64[3][8] = {{-1, -3, -5, -7}, {5, -5, 7, -7}, {1, -1, 7, -7}};
+  // 256QAM: bit 0 the sign, bit 2 |level| 1..7 against 9..15, bit 4 {5, 7, 9, 11} against
+  // {1, 3, 13, 15}, bit 6 {3, 5, 11, 13} against {1, 7, 9, 15}.
+  static const int kNum256[4][8] = {{1, 3, 5, 7, 9, 11, 13, 15},
+                                    {1, -1, 3, -3, 5, -5, 7, -7},
+                                    {5, -5, 7, -7, 9, -9, 11, -11},
+                                    {3, -3, 5, -5, 11, -11, 13, -13}};
+  static const int kDen256[4][8] = {{-1, -3, -5, -7, -9, -11, -13, -15},
+                                    {9, -9, 11, -11, 13, -13, 15, -15},
+                                    {1, -1, 3, -3, 13, -13, 15, -15},
+                                    {1, -1, 7, -7, 9, -9, 15, -15}};
+  const int(*num)[8] = Qm == 4 ? kNum16 : (Qm == 6 ? kNum64 : kNum256);
+  const int(*den)[8] = Qm == 4 ? kDen16 : (Qm == 6 ? kDen64 : kDen256);
+  const double power = Qm == 4 ? 10.0 : (Qm == 6 ? 42.0 : 170.0);
+  const float a = static_cast<float>(1.0 / std::sqrt(power));
+  const float sigma = Qm == 4 ? 120.0f / 1024.0f : (Qm == 6 ? 100.0f / 1024.0f : 25.0f / 1024.0f);
+  const double s = Qm == 4 ? 4.0 : 16.0;
+  const int n = 1 << (Qm / 2 - 1);
   auto term = [&](int level) {
     const float c = level < 0 ? -(static_cast<float>(-level) * a) : static_cast<float>(level) * a;
     const float d = u - c;
     const float e = -(d * d) / sigma;
     return std::exp(static_cast<double>(e));
   };
-  double num = 0, den = 0;
-  for (int j = 0; j < n; j++) num += term(q16 ? kNum16[bit][j] : kNum64[bit][j]);
-  for (int j = 0; j < n; j++) den += term(q16 ? kDen16[bit][j] : kDen64[bit][j]);
-  const float numF = static_cast<float>(num), denF = static_cast<float>(den);
+  double sumNum = 0, sumDen = 0;
+  for (int j = 0; j < n; j++) sumNum += term(num[bit][j]);
+  for (int j = 0; j < n; j++) sumDen += term(den[bit][j]);
+  const float numF = static_cast<float>(sumNum), denF = static_cast<float>(sumDen);
   if (numF == 0.0f && denF == 0.0f) return 0;
   if (denF == 0.0f) return 31;
   const float ratio = numF / denF;
@@ -164,13 +179,16 @@ int16_t referenceSoftBit(int Qm, float u, int bit) {
 }  // namespace
 
 // Every 16-bit sample value on I and, mirrored, on Q, demapped in one block and again in a second
-// block in another order: each soft bit equals the step-by-step reference, whatever was demapped
-// before, and the weak count is that of the reference (16QAM: symbols with |soft bit 3| <= 1;
-// 64QAM: raw zeros of the block).
+// block in another order, at every instruction-set level (the widest first, while the kept soft
+// bits are still being filled): each soft bit equals the step-by-step reference, whatever was
+// demapped before, and the weak count is that of the reference (16QAM: symbols with
+// |soft bit 3| <= 1; 64QAM and 256QAM: raw zeros of the block), over a block longer than 2^15
+// symbols.
 TEST(DemodSoft, EverySampleValueGivesTheExactGaussianLlr) {
   std::vector<int32_t> symbols;
   for (int v = -32768; v <= 32767; v++) symbols.push_back(nrCpxPack(v, -1 - v));
-  for (uint16_t Qm : {4, 6}) {
+  const std::vector<int32_t> reversed(symbols.rbegin(), symbols.rend());
+  for (uint16_t Qm : {4, 6, 8}) {
     const int pairN = Qm / 2;
     std::vector<int16_t> want(symbols.size() * Qm);
     uint32_t zeros = 0;
@@ -183,27 +201,52 @@ TEST(DemodSoft, EverySampleValueGivesTheExactGaussianLlr) {
         want[Qm * i + 2 * k] = std::min<int16_t>(31, std::max<int16_t>(-32, rawI));
         want[Qm * i + 2 * k + 1] = std::min<int16_t>(31, std::max<int16_t>(-32, rawQ));
       }
-    // First a few scattered values, so that the full block meets some of them a second time.
-    std::vector<int32_t> few = {symbols[100], symbols[40000], symbols[32768 + 158]};
-    demod(few, Qm);
-    gnrWeakLlrCnt = 0;
-    const std::vector<int16_t> got = demod(symbols, Qm);
-    int bad = 0;
-    for (size_t i = 0; i < got.size(); i++) bad += got[i] != want[i];
-    EXPECT_EQ(bad, 0) << "Qm " << Qm;
     uint32_t weak = zeros;
     if (Qm == 4) {
       weak = 0;
       for (size_t i = 0; i < symbols.size(); i++) weak += std::abs(want[4 * i + 3]) <= 1;
     }
-    EXPECT_EQ(gnrWeakLlrCnt, weak) << "Qm " << Qm;
-    // Reversed order: each symbol still gives its own soft bits.
-    std::vector<int32_t> reversed(symbols.rbegin(), symbols.rend());
-    const std::vector<int16_t> back = demod(reversed, Qm);
-    bad = 0;
-    for (size_t i = 0; i < symbols.size(); i++)
-      for (int b = 0; b < Qm; b++)
-        bad += back[Qm * (symbols.size() - 1 - i) + b] != want[Qm * i + b];
-    EXPECT_EQ(bad, 0) << "Qm " << Qm;
+    for (int level = nrCpuLevelDetected(); level >= kNrCpuBaseline; level--) {
+      SCOPED_TRACE("Qm " + std::to_string(Qm) + ", level " + std::to_string(level));
+      nrCpuSetLevelCap(static_cast<uint8_t>(level));
+      // First a few scattered values, so that the full block meets some of them a second time.
+      std::vector<int32_t> few = {symbols[100], symbols[40000], symbols[32768 + 158]};
+      demod(few, Qm);
+      gnrWeakLlrCnt = 0;
+      const std::vector<int16_t> got = demod(symbols, Qm);
+      int bad = 0;
+      for (size_t i = 0; i < got.size(); i++) bad += got[i] != want[i];
+      EXPECT_EQ(bad, 0);
+      EXPECT_EQ(gnrWeakLlrCnt, weak);
+      // Reversed order: each symbol still gives its own soft bits.
+      const std::vector<int16_t> back = demod(reversed, Qm);
+      bad = 0;
+      for (size_t i = 0; i < symbols.size(); i++)
+        for (int b = 0; b < Qm; b++)
+          bad += back[Qm * (symbols.size() - 1 - i) + b] != want[Qm * i + b];
+      EXPECT_EQ(bad, 0);
+    }
+    nrCpuSetLevelCap(0xFF);
   }
+}
+
+// Each order writes exactly Qm soft bits per symbol at every instruction-set level, whatever the
+// block length (below, at and beyond whole groups of eight symbols), and nothing beyond the last
+// symbol's.
+TEST(DemodSoft, WritesExactlyQmSoftBitsPerSymbol) {
+  for (int level = kNrCpuBaseline; level <= nrCpuLevelDetected(); level++) {
+    nrCpuSetLevelCap(static_cast<uint8_t>(level));
+    for (uint16_t Qm : {2, 4, 6, 8})
+      for (int32_t count : {1, 2, 3, 7, 8, 9, 16, 17, 31}) {
+        std::vector<int32_t> symbols;
+        for (int32_t i = 0; i < count; i++)
+          symbols.push_back(nrCpxPack(100 * i - 300, 200 - 90 * i));
+        std::vector<int16_t> soft(static_cast<size_t>(count) * Qm + 40, kUntouched);
+        nrDemodSoft(symbols.data(), soft.data(), count, Qm);
+        for (size_t i = 0; i < soft.size(); i++)
+          EXPECT_EQ(soft[i] == kUntouched, i >= static_cast<size_t>(count) * Qm)
+              << "level " << level << " Qm " << Qm << " count " << count << " entry " << i;
+      }
+  }
+  nrCpuSetLevelCap(0xFF);
 }

@@ -226,6 +226,55 @@ TEST(DchRx, LoopBackAcrossOrdersLayersAndAntennas) {
   }
 }
 
+// The receiver's buffers after a slot are those of a receiver that starts from cleared buffers:
+// a default slot after a larger one (more symbols, two layers, 256QAM) leaves the RE buffers and
+// the soft bits byte for byte as in a fresh process, and a slot rejected after its REs were
+// extracted leaves no soft bit behind.
+TEST(DchRx, LargerEarlierSlotLeavesNothingInTheBuffers) {
+  ScopedTempDir dir;
+  const auto bytes = [](const auto& buf) {
+    std::vector<char> v(sizeof(buf));
+    std::memcpy(v.data(), &buf, sizeof(buf));
+    return v;
+  };
+  nrGenDefaultSlotCfg();
+  Link link;
+  transmit(link);
+  EXPECT_TRUE(receive());
+  const std::vector<char> llr = bytes(ueLlrBuf), data = bytes(gnrUeDchDataRe),
+                          dmrs = bytes(gnrUeDchDmrsRe);
+
+  NrPdschCfg& p = gnrNbConfig.pdschCfg[0];
+  const NrPdschCfg own = p;
+  p.symBitmap = 0x3FFC;
+  p.Qm = 8;
+  p.layerN = 2;
+  Link large;
+  large.layers = 2;
+  large.rxAnt = 2;
+  transmit(large, 5);
+  EXPECT_TRUE(receive());
+  expectSignsMatch(large);
+  ASSERT_GT(gnrDchMwItf.codedBitN, 4 * 3456u);
+
+  p = own;
+  transmit(link);
+  EXPECT_TRUE(receive());
+  EXPECT_TRUE(bytes(ueLlrBuf) == llr);
+  EXPECT_TRUE(bytes(gnrUeDchDataRe) == data);
+  EXPECT_TRUE(bytes(gnrUeDchDmrsRe) == dmrs);
+
+  // Explicit DMRS on all 12 subcarriers of 170 RBs: too many DMRS REs, found after extraction.
+  gnrDchMwItf.pdschCfg.dmrsPosExplicit = 1;
+  gnrDchMwItf.pdschCfg.dchDmrsRePos = 0x0FFF;
+  gnrDchMwItf.pdschCfg.dchDmrsOsPos = 1 << 9;
+  gnrDchMwItf.pdschCfg.dmrsAddPosN = 0;
+  for (int rb = 0; rb < 170; rb++) gnrDchMwItf.cellCfg.rbMap[9][rb] = kRbPdsch;
+  captureConsole([] { EXPECT_FALSE(nrUeDchRxProc(ueRxSample, &gnrDchMwItf, 170, 170, 7)); });
+  EXPECT_TRUE(
+      std::all_of(std::begin(ueLlrBuf), std::end(ueLlrBuf), [](int16_t v) { return v == 0; }));
+}
+
 // Rate-matching masks: a fully masked RB emits nothing but keeps the later RBs aligned; partial
 // masks drop exactly their REs, on DMRS symbols counted over the data REs only.
 TEST(DchRx, RateMatchingMasksDropTheirREs) {
