@@ -300,7 +300,9 @@ extern int32_t ueFileSample[kSlotSampleCap];
 // Receive samples per port: real[30720] then imag[30720]; written by the UE set-up, read by the
 // receivers.
 extern int16_t ueRxSample[2][2][kSlotSampleCap];
-// PDSCH soft bits: written by the PDSCH front end, read by the decoding chain.
+// PDSCH soft bits: written by the PDSCH front end, read by the decoding chain; zero past the
+// slot's coded bits, which the front end keeps so by clearing only what an earlier slot left
+// (nothing else may write here).
 extern int16_t ueLlrBuf[kUeLlrCap];
 // Whether the shared-channel encoder writes "EncCrcBuff.txt" and the decoding chain writes (or
 // removes) "DecBuff.txt": true unless a host that runs the library path alone (benchmarks, the
