@@ -18,6 +18,9 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 #include "config/console.h"
 #include "phy/coding/crc.h"
@@ -33,16 +36,14 @@ constexpr int kW = kLdpcDecMaxRowWeight;
 constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-512 register
 static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
-// The vectors of one instruction set: L int16 lanes (one register). Edge signs are stored as
-// bytes where the set widens and narrows them in one instruction (AVX-512BW), else as int16
-// lanes, which need no conversion.
+// The vectors of one instruction set: L int16 lanes (one register). The generic lane loops store
+// edge signs as int16 lanes (0 or -1), which need no conversion; the AVX-512 loops store them as
+// one 32-bit mask per step (bit z for lane z), which its mask registers load and store directly.
 template <int L>
 struct Lanes {
   static constexpr int kL = L;
   typedef int16_t V __attribute__((vector_size(2 * L)));
   typedef uint16_t U __attribute__((vector_size(2 * L)));
-  typedef int8_t V8 __attribute__((vector_size(L)));
-  static constexpr bool kByteSigns = L == kMaxLanes;
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
@@ -57,11 +58,21 @@ int16_t colRot[kLdpcDecMaxCols];
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // bytes in the first half with AVX-512
+alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // 32-bit masks in the first words with AVX-512
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
-// (-1 odd, 0 even) per check node.
+// (-1 odd, 0 even) per check node (a 32-bit mask per step with AVX-512).
 alignas(64) int16_t layerV[kW][kZ];
 alignas(64) int16_t layerSgn[kZ];
+// Edge number m in every lane, compared with the stored index of min1.
+constexpr int16_t kEdgeTableLanes = kMaxLanes;
+alignas(64) constexpr auto kEdgeSplat = [] {
+  struct T {
+    int16_t v[kW][kEdgeTableLanes];
+  } t{};
+  for (int m = 0; m < kW; m++)
+    for (int z = 0; z < kEdgeTableLanes; z++) t.v[m][z] = static_cast<int16_t>(m);
+  return t;
+}();
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 uint8_t iterUsed;
@@ -181,26 +192,6 @@ template <typename Ln>
 [[gnu::always_inline]] inline void wrap8(typename Ln::V& v) {
   v = reinterpret_cast<typename Ln::V>(reinterpret_cast<typename Ln::U>(v) << 8) >> 8;
 }
-// Edge signs (0 or -1) of one step.
-template <typename Ln>
-[[gnu::always_inline]] inline void loadSigns(typename Ln::V& v, const int16_t* row, int z0) {
-  if constexpr (Ln::kByteSigns) {
-    typename Ln::V8 b;
-    load(b, reinterpret_cast<const int8_t*>(row) + z0);
-    v = __builtin_convertvector(b, typename Ln::V);
-  } else {
-    load(v, row + z0);
-  }
-}
-template <typename Ln>
-[[gnu::always_inline]] inline void storeSigns(int16_t* row, int z0, const typename Ln::V& v) {
-  if constexpr (Ln::kByteSigns) {
-    store(reinterpret_cast<int8_t*>(row) + z0, __builtin_convertvector(v, typename Ln::V8));
-  } else {
-    store(row + z0, v);
-  }
-}
-
 // Where the lane loops of one layer read and write: per edge the column block at the edge's
 // relative shift, the column block itself and the edge's signs. Held in locals, which the byte
 // stores of the signs cannot alias, so that nothing is reloaded inside the loops.
@@ -244,7 +235,7 @@ template <typename Ln, bool kFirst, bool kMin3>
       load(v, q.x[m] + z0);
       if constexpr (!kFirst) {
         V16 oldNeg;
-        loadSigns<Ln>(oldNeg, q.sign[m], z0);
+        load(oldNeg, q.sign[m] + z0);
         const V16 old = oldIdx == edge ? old2 : old1;
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v -= (old ^ oldNeg) - oldNeg;
@@ -252,8 +243,9 @@ template <typename Ln, bool kFirst, bool kMin3>
       store(layerV[m] + z0, v);
       const V16 neg = v < 0;
       sgn ^= neg;
-      V16 a = (v ^ neg) - neg;
-      a = a < cap ? a : cap;
+      // |v|; not capped at msgMax: the minima start at the cap and only decrease, so a value
+      // above it changes none of them, and no index either (strict comparisons).
+      const V16 a = (v ^ neg) - neg;
       // Branch-free form of the strict three-minimum update (min1 <= min2 <= min3): a below min1
       // pushes min1 down to min2, a below min2 pushes min2 down to min3.
       idx = a < min1 ? edge : idx;
@@ -318,7 +310,7 @@ template <typename Ln>
       V16 v;
       load(v, layerV[m] + z0);
       const V16 neg = sp ^ (v < 0);
-      storeSigns<Ln>(q.sign[m], z0, neg);
+      store(q.sign[m] + z0, neg);
       const V16 mag = idx == edge ? n2 : n1;
       V16 app = v + ((mag ^ neg) - neg);
       app = app < lo ? lo : app;
@@ -378,7 +370,134 @@ template <int L>
   }
 }
 
-// The lane loops for each instruction set, from the one source above.
+#ifdef VELTRA_X86_VARIANTS
+// The lane loops with AVX-512 mask registers: the same arithmetic as readLanes and writeLanes on
+// 32 lanes, but signs live in mask registers. The edge signs and the sign product of a step are
+// stored as 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations
+// under a sign are masked subtractions.
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline uint32_t loadMask(const int16_t* row, int k) {
+  uint32_t w;
+  std::memcpy(&w, reinterpret_cast<const uint32_t*>(row) + k, sizeof w);
+  return w;
+}
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void storeMask(int16_t* row, int k, uint32_t w) {
+  std::memcpy(reinterpret_cast<uint32_t*>(row) + k, &w, sizeof w);
+}
+
+template <bool kFirst, bool kMin3>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const LayerPtrs& q,
+                                                                   const DecCfg& c) {
+  constexpr int kLanes = kMaxLanes;
+  int16_t* r1 = rowMin1[q.layer];
+  int16_t* r2 = rowMin2[q.layer];
+  int16_t* ri = rowIdx[q.layer];
+  const __m512i cap = _mm512_set1_epi16(c.msgMax);
+  const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
+  for (int k = 0; k < q.chunks; k++) {
+    const int z0 = k * kLanes;
+    __m512i old1 = _mm512_setzero_si512(), old2 = old1, oldIdx = old1;
+    if constexpr (!kFirst) {
+      old1 = _mm512_load_si512(r1 + z0);
+      old2 = _mm512_load_si512(r2 + z0);
+      oldIdx = _mm512_load_si512(ri + z0);
+    }
+    __m512i min1 = cap, min2 = cap, min3 = cap, idx = _mm512_setzero_si512();
+    __m512i sgn = idx;  // sign bits xor-ed: the top bit is the sign product
+    for (int m = 0; m < q.weight; m++) {
+      const __m512i edge = _mm512_load_si512(kEdgeSplat.v[m]);
+      __m512i v = _mm512_loadu_si512(q.x[m] + z0);
+      if constexpr (!kFirst) {
+        const __mmask32 oldNeg = _cvtu32_mask32(loadMask(q.sign[m], k));
+        const __m512i old =
+            _mm512_mask_blend_epi16(_mm512_cmpeq_epi16_mask(oldIdx, edge), old1, old2);
+        // v = x + |old| for a negative old message, x - |old| otherwise.
+        v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
+      }
+      _mm512_store_si512(layerV[m] + z0, v);
+      sgn = _mm512_xor_si512(sgn, v);
+      // |v|, uncapped as in readLanes.
+      const __m512i a = _mm512_abs_epi16(v);
+      // The strict three-minimum update of readLanes.
+      idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1), edge);
+      if constexpr (kMin3) min3 = _mm512_min_epi16(_mm512_max_epi16(a, min2), min3);
+      min2 = _mm512_min_epi16(_mm512_max_epi16(a, min1), min2);
+      min1 = _mm512_min_epi16(a, min1);
+    }
+    if constexpr (kMin3) {
+      if (c.minStar) {
+        alignas(64) int16_t t1[kLanes], t2[kLanes], t3[kLanes];
+        _mm512_store_si512(t1, min1);
+        _mm512_store_si512(t2, min2);
+        _mm512_store_si512(t3, min3);
+        for (int z = 0; z < kLanes; z++) {
+          const int8_t m2 = minStar(static_cast<int8_t>(t2[z]), static_cast<int8_t>(t3[z]), c);
+          t1[z] = minStar(static_cast<int8_t>(t1[z]), m2, c);
+          t2[z] = m2;
+        }
+        min1 = _mm512_load_si512(t1);
+        min2 = _mm512_load_si512(t2);
+      }
+    }
+    // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
+    const __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
+    const __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
+    _mm512_store_si512(r1 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8));
+    _mm512_store_si512(r2 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8));
+    _mm512_store_si512(ri + z0, idx);
+    storeMask(layerSgn, k, _cvtmask32_u32(_mm512_movepi16_mask(sgn)));
+  }
+}
+
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const LayerPtrs& q,
+                                                                    const DecCfg& c) {
+  constexpr int kLanes = kMaxLanes;
+  const int16_t* r1 = rowMin1[q.layer];
+  const int16_t* r2 = rowMin2[q.layer];
+  const int16_t* ri = rowIdx[q.layer];
+  const __m512i lo = _mm512_set1_epi16(c.appMin);
+  const __m512i hi = _mm512_set1_epi16(c.appMax);
+  // Backwards, as writeLanes.
+  for (int k = q.chunks - 1; k >= 0; k--) {
+    const int z0 = k * kLanes;
+    const __mmask32 sp = _cvtu32_mask32(loadMask(layerSgn, k));
+    const __m512i n1 = _mm512_load_si512(r1 + z0);
+    const __m512i n2 = _mm512_load_si512(r2 + z0);
+    const __m512i idx = _mm512_load_si512(ri + z0);
+    for (int m = 0; m < q.weight; m++) {
+      const __m512i v = _mm512_load_si512(layerV[m] + z0);
+      const __mmask32 neg = _kxor_mask32(sp, _mm512_movepi16_mask(v));
+      storeMask(q.sign[m], k, _cvtmask32_u32(neg));
+      const __m512i edge = _mm512_load_si512(kEdgeSplat.v[m]);
+      const __m512i mag = _mm512_mask_blend_epi16(_mm512_cmpeq_epi16_mask(idx, edge), n1, n2);
+      __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
+      app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
+      _mm512_store_si512(q.app[m] + z0, app);
+      if (z0 < q.dup[m]) _mm512_storeu_si512(q.app[m] + q.Zc + z0, app);
+    }
+  }
+}
+
+template <bool kFirst, bool kMin3>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJob& j,
+                                                                    const DecCfg& c) {
+  LayerPtrs q;
+  q.weight = j.weight;
+  q.layer = j.layer;
+  q.Zc = c.Zc;
+  q.chunks = (c.Zc + kMaxLanes - 1) / kMaxLanes;
+  for (int m = 0; m < j.weight; m++) {
+    q.app[m] = appMem[j.col[m]];
+    q.x[m] = q.app[m] + j.rel[m];
+    q.sign[m] = edgeSign[j.edge0 + m];
+    q.dup[m] = j.dup[m];
+  }
+  readMasked<kFirst, kMin3>(q, c);
+  writeMasked(q, c);
+}
+#endif
+
+// The lane loops for each instruction set: the generic source above for the baseline and AVX2,
+// the mask-register loops for AVX-512.
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
 using LoadFn = void (*)(int16_t*, const int32_t*, int, int, int);
 
@@ -390,7 +509,19 @@ VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny
 VELTRA_TARGET_AVX2 void loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
   loadLanes(d, s, n, Zc, f);
 }
-VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) { layerAny<32>(j, c); }
+VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
+  if (c.minStar) {
+    if (j.first)
+      layerMasked<true, true>(j, c);
+    else
+      layerMasked<false, true>(j, c);
+  } else {
+    if (j.first)
+      layerMasked<true, false>(j, c);
+    else
+      layerMasked<false, false>(j, c);
+  }
+}
 VELTRA_TARGET_AVX512 void loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
   loadLanes(d, s, n, Zc, f);
 }
