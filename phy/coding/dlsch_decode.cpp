@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "config/console.h"
 #include "config/nr_config.h"
@@ -29,31 +30,42 @@ int32_t cbLlr[kMaxCbLlr];
 NrDlschDecReport lastReport;
 bool cbReachedDecoder = false;
 
-// dst[t] += src[t * stride] for t < len; the stride is the modulation order.
-template <int Stride>
-void addStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
-  for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * Stride];
+// dst[t] = src[t * stride] (Add: dst[t] += ...) for t < len; the stride is the modulation order.
+template <bool Add, int Stride>
+void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+  for (int32_t t = 0; t < len; t++) {
+    if constexpr (Add)
+      dst[t] += src[static_cast<int64_t>(t) * Stride];
+    else
+      dst[t] = src[static_cast<int64_t>(t) * Stride];
+  }
 }
 
-void addRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+template <bool Add>
+void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
   switch (stride) {
     case 1:
-      addStrided<1>(dst, src, len);
+      moveStrided<Add, 1>(dst, src, len);
       break;
     case 2:
-      addStrided<2>(dst, src, len);
+      moveStrided<Add, 2>(dst, src, len);
       break;
     case 4:
-      addStrided<4>(dst, src, len);
+      moveStrided<Add, 4>(dst, src, len);
       break;
     case 6:
-      addStrided<6>(dst, src, len);
+      moveStrided<Add, 6>(dst, src, len);
       break;
     case 8:
-      addStrided<8>(dst, src, len);
+      moveStrided<Add, 8>(dst, src, len);
       break;
     default:
-      for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * stride];
+      for (int32_t t = 0; t < len; t++) {
+        if constexpr (Add)
+          dst[t] += src[static_cast<int64_t>(t) * stride];
+        else
+          dst[t] = src[static_cast<int64_t>(t) * stride];
+      }
   }
 }
 
@@ -66,8 +78,6 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
-  std::memset(cbLlr, 0, sizeof(int32_t) * N);
-  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 
   // Next non-filler position at or after p, cyclically modulo Ncb.
   auto nextData = [&](int32_t p) {
@@ -85,16 +95,44 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   // position from k0 (5.4.2.1): a row covers runs of consecutive positions, each ending at the
   // filler range or at Ncb; repeated positions accumulate.
   const int32_t n = E / Qm;
-  int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
-  for (int32_t l = 0; l < Qm; l++) {
-    for (int32_t k = 0; k < n;) {
-      const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
-      const int32_t len = end - pos < n - k ? end - pos : n - k;
-      addRun(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
-      k += len;
-      pos = nextData(pos + len);
+  const int32_t start = nextData(((k0 % Ncb) + Ncb) % Ncb);
+  auto walk = [&](auto add) {
+    int32_t pos = start;
+    for (int32_t l = 0; l < Qm; l++) {
+      for (int32_t k = 0; k < n;) {
+        const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
+        const int32_t len = end - pos < n - k ? end - pos : n - k;
+        moveRun<decltype(add)::value>(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+        k += len;
+        pos = nextData(pos + len);
+      }
+    }
+    return pos;
+  };
+  const int32_t fillInBuf = (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb);
+  const int64_t selected = static_cast<int64_t>(n) * Qm;
+  if (selected == 0 || selected > Ncb - fillInBuf) {
+    // Positions repeat (or none is sent): clear the buffer and accumulate.
+    std::memset(cbLlr, 0, sizeof(int32_t) * N);
+    for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+    walk(std::true_type{});
+    return;
+  }
+  // Every position is sent at most once: the runs store their soft bits, and only the positions
+  // they leave (from where the selection ends, cyclically up to its start, and beyond Ncb) are
+  // cleared; the fillers are set last, over any of them.
+  const int32_t stop = walk(std::false_type{});
+  if (selected < Ncb - fillInBuf) {
+    // Fewer selected bits than non-filler positions: the selection stops short of its start.
+    if (stop < start) {
+      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (start - stop));
+    } else {
+      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
+      std::memset(cbLlr, 0, sizeof(int32_t) * start);
     }
   }
+  if (N > Ncb) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
+  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 }
 
 }  // namespace dlsch_detail

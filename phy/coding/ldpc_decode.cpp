@@ -58,11 +58,17 @@ int16_t colRot[kLdpcDecMaxCols];
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // 32-bit masks in the first words with AVX-512
+alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
+// The AVX-512 loops keep per edge and step two 32-bit masks instead (bit z for lane z): the edge
+// signs (set where negative) and the lanes whose message was min2 (the edge was the index of
+// min1), with which the next iteration selects the old message without comparing indices.
+constexpr int kMaskSteps = kZ / kMaxLanes;
+alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
 // (-1 odd, 0 even) per check node (a 32-bit mask per step with AVX-512).
 alignas(64) int16_t layerV[kW][kZ];
 alignas(64) int16_t layerSgn[kZ];
+uint32_t layerSgnMask[kMaskSteps];
 // Edge number m in every lane, compared with the stored index of min1.
 constexpr int16_t kEdgeTableLanes = kMaxLanes;
 alignas(64) constexpr auto kEdgeSplat = [] {
@@ -83,6 +89,7 @@ int lastCols;
 bool lastSkipped;
 int lastDataCols;  // columns that held inputs; the rest were 0
 alignas(64) int16_t savedIn[kLdpcDecMaxCols][kZ];
+bool savedNonzero[kLdpcDecMaxCols];  // columns of savedIn that were saved; the others were all 0
 
 // Shift values reduced modulo Zc, per base graph, set and lifting size, filled on first use.
 int16_t shiftCache[2][kLiftSetN][kLiftSizeN][kLdpcDecMaxEdges];
@@ -322,19 +329,26 @@ template <typename Ln>
 }
 
 // Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice.
-[[gnu::always_inline]] inline void loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
+// Returns whether any value loaded is not 0.
+[[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
                                              int fracBits) {
+  int16_t any = 0;
   if (fracBits >= 2) {
     const int up = fracBits - 2;
-    for (int z = 0; z < n; z++)
+    for (int z = 0; z < n; z++) {
       dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) * (1 << up));
+      any |= dst[z];
+    }
   } else {
     const int down = 2 - fracBits;
-    for (int z = 0; z < n; z++)
+    for (int z = 0; z < n; z++) {
       dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) >> down);
+      any |= dst[z];
+    }
   }
   for (int z = n; z < Zc; z++) dst[z] = 0;
   for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
+  return any != 0;
 }
 
 template <typename Ln, bool kFirst, bool kMin3>
@@ -374,18 +388,26 @@ template <int L>
 // The lane loops with AVX-512 mask registers: the same arithmetic as readLanes and writeLanes on
 // 32 lanes, but signs live in mask registers. The edge signs and the sign product of a step are
 // stored as 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations
-// under a sign are masked subtractions.
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline uint32_t loadMask(const int16_t* row, int k) {
-  uint32_t w;
-  std::memcpy(&w, reinterpret_cast<const uint32_t*>(row) + k, sizeof w);
-  return w;
-}
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void storeMask(int16_t* row, int k, uint32_t w) {
-  std::memcpy(reinterpret_cast<uint32_t*>(row) + k, &w, sizeof w);
-}
+// under a sign are masked subtractions. The write-back stores which lanes of each edge took min2,
+// so that the next iteration selects the old message with that mask.
+//
+// Reads need no long repetition of a column block: a step that starts at or beyond Zc is read Zc
+// earlier, so only the step that crosses Zc reads past it, at most 31 values. The write-back
+// therefore repeats just the first step of every column block after Zc (one extra store per edge
+// instead of one per step below the next read's shift); running the steps from the last to the
+// first, as writeLanes, puts that copy over the lanes beyond Zc of the last step.
+struct MaskedPtrs {
+  int16_t* app[kW];
+  int rel[kW];
+  uint32_t (*masks)[2][kMaskSteps];  // the layer's first edge
+  int weight;
+  int layer;
+  int Zc;
+  int chunks;
+};
 
 template <bool kFirst, bool kMin3>
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const LayerPtrs& q,
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const MaskedPtrs& q,
                                                                    const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   int16_t* r1 = rowMin1[q.layer];
@@ -395,21 +417,20 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const LayerPt
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
-    __m512i old1 = _mm512_setzero_si512(), old2 = old1, oldIdx = old1;
+    __m512i old1 = _mm512_setzero_si512(), old2 = old1;
     if constexpr (!kFirst) {
       old1 = _mm512_load_si512(r1 + z0);
       old2 = _mm512_load_si512(r2 + z0);
-      oldIdx = _mm512_load_si512(ri + z0);
     }
     __m512i min1 = cap, min2 = cap, min3 = cap, idx = _mm512_setzero_si512();
     __m512i sgn = idx;  // sign bits xor-ed: the top bit is the sign product
     for (int m = 0; m < q.weight; m++) {
-      const __m512i edge = _mm512_load_si512(kEdgeSplat.v[m]);
-      __m512i v = _mm512_loadu_si512(q.x[m] + z0);
+      int off = q.rel[m] + z0;
+      off -= off >= q.Zc ? q.Zc : 0;
+      __m512i v = _mm512_loadu_si512(q.app[m] + off);
       if constexpr (!kFirst) {
-        const __mmask32 oldNeg = _cvtu32_mask32(loadMask(q.sign[m], k));
-        const __m512i old =
-            _mm512_mask_blend_epi16(_mm512_cmpeq_epi16_mask(oldIdx, edge), old1, old2);
+        const __mmask32 oldNeg = _cvtu32_mask32(q.masks[m][0][k]);
+        const __m512i old = _mm512_mask_blend_epi16(_cvtu32_mask32(q.masks[m][1][k]), old1, old2);
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
       }
@@ -418,7 +439,8 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const LayerPt
       // |v|, uncapped as in readLanes.
       const __m512i a = _mm512_abs_epi16(v);
       // The strict three-minimum update of readLanes.
-      idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1), edge);
+      idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1),
+                                  _mm512_load_si512(kEdgeSplat.v[m]));
       if constexpr (kMin3) min3 = _mm512_min_epi16(_mm512_max_epi16(a, min2), min3);
       min2 = _mm512_min_epi16(_mm512_max_epi16(a, min1), min2);
       min1 = _mm512_min_epi16(a, min1);
@@ -444,11 +466,11 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const LayerPt
     _mm512_store_si512(r1 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8));
     _mm512_store_si512(r2 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8));
     _mm512_store_si512(ri + z0, idx);
-    storeMask(layerSgn, k, _cvtmask32_u32(_mm512_movepi16_mask(sgn)));
+    layerSgnMask[k] = _cvtmask32_u32(_mm512_movepi16_mask(sgn));
   }
 }
 
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const LayerPtrs& q,
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const MaskedPtrs& q,
                                                                     const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   const int16_t* r1 = rowMin1[q.layer];
@@ -456,23 +478,23 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const LayerP
   const int16_t* ri = rowIdx[q.layer];
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
-  // Backwards, as writeLanes.
   for (int k = q.chunks - 1; k >= 0; k--) {
     const int z0 = k * kLanes;
-    const __mmask32 sp = _cvtu32_mask32(loadMask(layerSgn, k));
+    const __mmask32 sp = _cvtu32_mask32(layerSgnMask[k]);
     const __m512i n1 = _mm512_load_si512(r1 + z0);
     const __m512i n2 = _mm512_load_si512(r2 + z0);
     const __m512i idx = _mm512_load_si512(ri + z0);
     for (int m = 0; m < q.weight; m++) {
       const __m512i v = _mm512_load_si512(layerV[m] + z0);
       const __mmask32 neg = _kxor_mask32(sp, _mm512_movepi16_mask(v));
-      storeMask(q.sign[m], k, _cvtmask32_u32(neg));
-      const __m512i edge = _mm512_load_si512(kEdgeSplat.v[m]);
-      const __m512i mag = _mm512_mask_blend_epi16(_mm512_cmpeq_epi16_mask(idx, edge), n1, n2);
+      const __mmask32 second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
+      q.masks[m][0][k] = _cvtmask32_u32(neg);
+      q.masks[m][1][k] = _cvtmask32_u32(second);
+      const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
       __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
       app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
       _mm512_store_si512(q.app[m] + z0, app);
-      if (z0 < q.dup[m]) _mm512_storeu_si512(q.app[m] + q.Zc + z0, app);
+      if (k == 0) _mm512_storeu_si512(q.app[m] + q.Zc, app);
     }
   }
 }
@@ -480,16 +502,15 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const LayerP
 template <bool kFirst, bool kMin3>
 VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJob& j,
                                                                     const DecCfg& c) {
-  LayerPtrs q;
+  MaskedPtrs q;
   q.weight = j.weight;
   q.layer = j.layer;
   q.Zc = c.Zc;
   q.chunks = (c.Zc + kMaxLanes - 1) / kMaxLanes;
+  q.masks = edgeMasks + j.edge0;
   for (int m = 0; m < j.weight; m++) {
     q.app[m] = appMem[j.col[m]];
-    q.x[m] = q.app[m] + j.rel[m];
-    q.sign[m] = edgeSign[j.edge0 + m];
-    q.dup[m] = j.dup[m];
+    q.rel[m] = j.rel[m];
   }
   readMasked<kFirst, kMin3>(q, c);
   writeMasked(q, c);
@@ -499,15 +520,17 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJ
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
 // the mask-register loops for AVX-512.
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
-using LoadFn = void (*)(int16_t*, const int32_t*, int, int, int);
+using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
 void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
-void loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) { loadLanes(d, s, n, Zc, f); }
+bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
+}
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
-VELTRA_TARGET_AVX2 void loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
 }
 VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
   if (c.minStar) {
@@ -522,8 +545,8 @@ VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
       layerMasked<false, false>(j, c);
   }
 }
-VELTRA_TARGET_AVX512 void loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
 constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
@@ -651,7 +674,7 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
     std::fill(all, all + kLdpcDecMaxLayers, true);
     std::memset(colRot, 0, sizeof(colRot));
     for (int col = 0; col < lastCols; col++) {
-      if (col < lastDataCols)
+      if (col < lastDataCols && savedNonzero[col])
         std::memcpy(appMem[col], savedIn[col], sizeof(int16_t) * Zc);
       else
         std::memset(appMem[col], 0, sizeof(int16_t) * Zc);
@@ -730,40 +753,43 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // skipped; its column's APP memory is then no longer maintained.
   const bool skipping = p.skipSilentLayers == 1 && appWidth >= 9 && !(c.minStar && msgWidth >= 8);
   // Columns with inputs; the first 2*Zc systematic bits are punctured (LLR 0), as are columns
-  // beyond the N inputs. A degree-one column beyond them is not even loaded when its layer is
-  // skipped: nothing else reads it.
+  // beyond the N inputs. A degree-one column without a single non-zero input is not even loaded
+  // when skipping: its layer is skipped and nothing else reads it.
   const int dataCols = std::min(cols, 2 + (N + Zc - 1) / Zc);
-  bool loaded[kLdpcDecMaxCols];
-  std::fill(loaded, loaded + cols, true);
+  bool degOne[kLdpcDecMaxCols] = {};
   if (skipping)
     for (int l = 0; l < sch->numLayers; l++)
-      if (sch->degOneCol[l] >= dataCols) loaded[sch->degOneCol[l]] = false;
+      if (sch->degOneCol[l] >= 0) degOne[sch->degOneCol[l]] = true;
+  bool nonzero[kLdpcDecMaxCols];
   for (int col = 0; col < cols; col++) {
-    if (!loaded[col]) continue;
     const int first = (col - 2) * Zc;
     const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
-    loadFn(appMem[col], llr + (n > 0 ? first : 0), n, Zc, fracBits);
+    const int32_t* src = llr + (n > 0 ? first : 0);
+    if (degOne[col]) {
+      int32_t any = 0;
+      for (int z = 0; z < n; z++) any |= src[z];
+      nonzero[col] = false;
+      if (any == 0) continue;
+    }
+    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits);
   }
   bool run[kLdpcDecMaxLayers];
   layersRun = 0;
   for (int l = 0; l < sch->numLayers; l++) {
-    run[l] = true;
     const int dc = sch->degOneCol[l];
-    if (skipping && dc >= 0) {
-      int16_t any = 0;
-      if (loaded[dc])
-        for (int z = 0; z < Zc; z++) any |= appMem[dc][z];
-      run[l] = any != 0;
-    }
+    run[l] = !skipping || dc < 0 || nonzero[dc];
     layersRun = static_cast<uint8_t>(layersRun + run[l]);
   }
 
-  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them.
+  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them;
+  // columns of zeros are only marked.
   lastSkipped = layersRun < sch->numLayers;
   if (lastSkipped) {
     lastDataCols = dataCols;
-    for (int col = 0; col < lastDataCols; col++)
-      std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+    for (int col = 0; col < lastDataCols; col++) {
+      savedNonzero[col] = nonzero[col];
+      if (nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+    }
     lastCfg = c;
     lastSch = sch;
     lastShifts = shifts;
