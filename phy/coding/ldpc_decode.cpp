@@ -81,6 +81,8 @@ alignas(64) constexpr auto kEdgeSplat = [] {
 }();
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
+// The AVX-512 hard decisions: first bit in bit 0 of word 0 (the order of mask registers).
+uint32_t hardWordsLsb[(kLdpcDecMaxCols * kZ + 31) / 32 + 2];
 uint8_t iterUsed;
 uint8_t layersRun;
 int lastZc;  // lifting size and columns of the block in the APP memory
@@ -608,7 +610,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
 // exactly 0 carries no information either way (an information bit never received, as when the
 // redundancy version's window misses the systematic part): its decision would be a guess, and
 // the all-zero guesses of such a block form the all-zero word, whose CRC checks.
-bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
+bool hardDecisionPlain(int Kp, int Zc, uint8_t crcType) {
   int16_t undecided = 0;
   for (int k = 0, c = 0; k < Kp; c++) {
     // Codeword bit b of the block sits at (b - rotation) mod Zc: the stored block from there to
@@ -645,6 +647,100 @@ bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   }
   return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
 }
+
+// The decided bits as 0/1 words (after a pass).
+void emitPlain(int32_t* out, int Kp) {
+  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// hardDecisionPlain over 32 values a step: the sign and zero tests give mask bits, which are
+// appended to a bit stream (first bit lowest), then reversed into the packed words of the CRC.
+VELTRA_TARGET_AVX512 bool hardDecisionAvx512(int Kp, int Zc, uint8_t crcType) {
+  constexpr int kLanes = kMaxLanes;
+  const __m512i iota = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
+                                        16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  uint64_t acc = 0;  // bits not yet emitted, first lowest
+  int accN = 0;
+  int words = 0;
+  uint32_t undecided = 0;
+  for (int k = 0, c = 0; k < Kp; c++) {
+    const int start = (Zc - colRot[c]) % Zc;
+    const int n = std::min(Zc, Kp - k);
+    const int16_t* x = appMem[c];
+    for (int b0 = 0; b0 < n; b0 += kLanes) {
+      int off = start + b0;
+      off -= off >= Zc ? Zc : 0;
+      __m512i v = _mm512_loadu_si512(x + off);
+      if (off + kLanes > Zc) {
+        // Bit b0 + i sits at off + i up to Zc, then at off + i - Zc from the block's start.
+        const int t = Zc - off;
+        const __m512i sel = _mm512_mask_add_epi16(
+            iota, _mm512_cmpge_epi16_mask(iota, _mm512_set1_epi16(static_cast<int16_t>(t))), iota,
+            _mm512_set1_epi16(static_cast<int16_t>(kLanes - t)));
+        v = _mm512_permutex2var_epi16(v, sel, _mm512_loadu_si512(x));
+      }
+      const int cnt = std::min(kLanes, n - b0);
+      const uint32_t valid = cnt == kLanes ? ~0u : (1u << cnt) - 1;
+      const uint32_t neg = _cvtmask32_u32(_mm512_movepi16_mask(v)) & valid;
+      undecided |= _cvtmask32_u32(_mm512_testn_epi16_mask(v, v)) & valid;
+      acc |= static_cast<uint64_t>(neg) << accN;
+      accN += cnt;
+      if (accN >= 32) {
+        hardWordsLsb[words++] = static_cast<uint32_t>(acc);
+        acc >>= 32;
+        accN -= 32;
+      }
+    }
+    k += n;
+  }
+  if (undecided) return false;
+  if (accN > 0) hardWordsLsb[words++] = static_cast<uint32_t>(acc);
+  // Bit order reversed within each word: bits within bytes by nibble look-ups, then the bytes.
+  alignas(64) static constexpr uint8_t kNibRev[64] = {
+      0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13, 3, 11, 7, 15, 0, 8,  4, 12, 2, 10,
+      6, 14, 1, 9,  5, 13, 3, 11, 7, 15, 0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13,
+      3, 11, 7, 15, 0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13, 3, 11, 7, 15};
+  alignas(64) static constexpr uint8_t kByteRev[64] = {
+      3,  2,  1,  0,  7, 6, 5,  4,  11, 10, 9, 8, 15, 14, 13, 12, 3,  2,  1,  0,  7, 6,
+      5,  4,  11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1,  0,  7,  6,  5,  4,  11, 10, 9, 8,
+      15, 14, 13, 12, 3, 2, 1,  0,  7,  6,  5, 4, 11, 10, 9,  8,  15, 14, 13, 12};
+  const __m512i nibRev = _mm512_load_si512(kNibRev);
+  const __m512i byteRev = _mm512_load_si512(kByteRev);
+  const __m512i low4 = _mm512_set1_epi8(0x0f);
+  for (int w = 0; w < words; w += 16) {
+    const __mmask16 live =
+        static_cast<__mmask16>(words - w >= 16 ? 0xffff : (1u << (words - w)) - 1);
+    const __m512i in = _mm512_maskz_loadu_epi32(live, hardWordsLsb + w);
+    const __m512i lo = _mm512_shuffle_epi8(nibRev, _mm512_and_si512(in, low4));
+    const __m512i hi =
+        _mm512_shuffle_epi8(nibRev, _mm512_and_si512(_mm512_srli_epi16(in, 4), low4));
+    const __m512i rev = _mm512_or_si512(_mm512_slli_epi16(lo, 4), hi);
+    _mm512_mask_storeu_epi32(hardWords + w, live, _mm512_shuffle_epi8(rev, byteRev));
+  }
+  return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
+}
+
+VELTRA_TARGET_AVX512 void emitAvx512(int32_t* out, int Kp) {
+  const __m512i one = _mm512_set1_epi32(1);
+  int k = 0;
+  for (; k + 16 <= Kp; k += 16) {
+    const uint32_t bits = hardWordsLsb[k / 32] >> (k % 32);
+    _mm512_storeu_si512(out + k, _mm512_maskz_mov_epi32(static_cast<__mmask16>(bits), one));
+  }
+  for (; k < Kp; k++) out[k] = static_cast<int32_t>((hardWordsLsb[k / 32] >> (k % 32)) & 1);
+}
+#endif
+
+using HardFn = bool (*)(int, int, uint8_t);
+using EmitFn = void (*)(int32_t*, int);
+#ifdef VELTRA_X86_VARIANTS
+constexpr HardFn kHardFns[kNrCpuLevels] = {hardDecisionPlain, nullptr, hardDecisionAvx512};
+constexpr EmitFn kEmitFns[kNrCpuLevels] = {emitPlain, nullptr, emitAvx512};
+#else
+constexpr HardFn kHardFns[kNrCpuLevels] = {hardDecisionPlain, nullptr, nullptr};
+constexpr EmitFn kEmitFns[kNrCpuLevels] = {emitPlain, nullptr, nullptr};
+#endif
 
 }  // namespace
 
@@ -741,6 +837,10 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
   const LayerFn layerFn = nrCpuPick(kLayerFns);
   const LoadFn loadFn = nrCpuPick(kLoadFns);
+  // The hard decisions and their output come from the same variant.
+  const int hardLevel = nrCpuPick(kHardFns) == kHardFns[0] ? 0 : kNrCpuAvx512;
+  const HardFn hardFn = kHardFns[hardLevel];
+  const EmitFn emitFn = kEmitFns[hardLevel];
   iterUsed = p.maxIter;
   std::memset(colRot, 0, sizeof(colRot));
   lastSkipped = false;
@@ -800,16 +900,16 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
     runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, c);
-    if (p.etEnable == 1 && it >= p.minIter && hardDecisionCrc(Kp, Zc, crcType)) {
+    if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
       break;
     }
   }
   // Without early termination the verdict is that of the last iteration.
-  if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardDecisionCrc(Kp, Zc, crcType);
+  if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardFn(Kp, Zc, crcType);
   if (!pass) return 0;
   // The bits the CRC passed on.
-  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
+  emitFn(out, Kp);
   return 1;
 }
