@@ -5,9 +5,11 @@
 // The hardware overlaps the write-back of a layer with the reads of the next one, at points set
 // by the update indicators; every column that the next layer shares with the previous one is read
 // only after that write-back, so the result is that of writing each layer back before the next
-// one reads. This decoder does exactly that, one layer at a time, in two passes over the Zc check
-// nodes in steps of one vector register: the reads (variable-to-check values and the three minima,
-// kept in registers across the edges of the layer) and the write-back.
+// one reads. This decoder does exactly that, one layer at a time, over the Zc check nodes in
+// steps of one vector register: the reads (variable-to-check values and the three minima, kept in
+// registers across the edges of the layer) and the write-back. The baseline and AVX2 loops make
+// two passes (all reads, then all write-backs, as the rotated blocks are rewritten in place); the
+// AVX-512 loops write each value back where they read it and so finish one step before the next.
 //
 // Data layout: every per-check-node quantity is a contiguous array over the Zc check nodes of a
 // layer, read and written a register of int16 lanes at a time (8 with SSE2, 16 with AVX2, 32 with
@@ -49,7 +51,8 @@ struct Lanes {
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
 // by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. The first values
 // of a block are repeated after it (appMem[c][Zc + j] = appMem[c][j] for j below the relative
-// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r.
+// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r. The
+// AVX-512 loops keep every rotation 0 and repeat only the first 32 values (see layerStepsMasked).
 alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
@@ -65,10 +68,13 @@ alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
 constexpr int kMaskSteps = kZ / kMaxLanes;
 alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
-// (-1 odd, 0 even) per check node (a 32-bit mask per step with AVX-512).
+// (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
 alignas(64) int16_t layerSgn[kZ];
-uint32_t layerSgnMask[kMaskSteps];
+// Lane numbers 0 ... 31.
+alignas(64) constexpr int16_t kLaneIota[kMaxLanes] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                      22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
 // Edge number m in every lane, compared with the stored index of min1.
 constexpr int16_t kEdgeTableLanes = kMaxLanes;
 alignas(64) constexpr auto kEdgeSplat = [] {
@@ -389,15 +395,17 @@ template <int L>
 #ifdef VELTRA_X86_VARIANTS
 // The lane loops with AVX-512 mask registers: the same arithmetic as readLanes and writeLanes on
 // 32 lanes, but signs live in mask registers. The edge signs and the sign product of a step are
-// stored as 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations
-// under a sign are masked subtractions. The write-back stores which lanes of each edge took min2,
-// so that the next iteration selects the old message with that mask.
+// 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations under a
+// sign are masked subtractions. The write-back stores which lanes of each edge took min2, so that
+// the next iteration selects the old message with that mask.
 //
-// Reads need no long repetition of a column block: a step that starts at or beyond Zc is read Zc
-// earlier, so only the step that crosses Zc reads past it, at most 31 values. The write-back
-// therefore repeats just the first step of every column block after Zc (one extra store per edge
-// instead of one per step below the next read's shift); running the steps from the last to the
-// first, as writeLanes, puts that copy over the lanes beyond Zc of the last step.
+// The column blocks are not rotated (their rotation stays 0): every updated APP value goes back
+// where it was read, at the edge's shift. The check nodes of one step then touch only their own
+// APP values, so each step is read and written back at once, while its values are in L1. A step
+// that starts at or beyond Zc is read Zc earlier; the step that crosses Zc reads its last values
+// from the copy of the block's first 32 values kept after Zc, writes them back to the block's
+// start, and the copy is renewed once the layer is done (reads of the layer must see the old
+// values, and only that step reads the copy).
 struct MaskedPtrs {
   int16_t* app[kW];
   int rel[kW];
@@ -409,16 +417,22 @@ struct MaskedPtrs {
 };
 
 template <bool kFirst, bool kMin3>
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const MaskedPtrs& q,
-                                                                   const DecCfg& c) {
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const MaskedPtrs& q,
+                                                                         const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   int16_t* r1 = rowMin1[q.layer];
   int16_t* r2 = rowMin2[q.layer];
-  int16_t* ri = rowIdx[q.layer];
   const __m512i cap = _mm512_set1_epi16(c.msgMax);
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
+  const __m512i lo = _mm512_set1_epi16(c.appMin);
+  const __m512i hi = _mm512_set1_epi16(c.appMax);
+  const __m512i iota = _mm512_load_si512(kLaneIota);
+  alignas(64) int16_t vs[kW][kLanes];  // v of each edge in this step
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
+    // Lanes of check nodes below Zc.
+    const int live = std::min(kLanes, q.Zc - z0);
+    const __mmask32 valid = _cvtu32_mask32(live == kLanes ? ~0u : (1u << live) - 1);
     __m512i old1 = _mm512_setzero_si512(), old2 = old1;
     if constexpr (!kFirst) {
       old1 = _mm512_load_si512(r1 + z0);
@@ -436,17 +450,23 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const MaskedP
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
       }
-      _mm512_store_si512(layerV[m] + z0, v);
+      _mm512_store_si512(vs[m], v);
       sgn = _mm512_xor_si512(sgn, v);
       // |v|, uncapped as in readLanes.
       const __m512i a = _mm512_abs_epi16(v);
-      // The strict three-minimum update of readLanes.
-      idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1),
-                                  _mm512_load_si512(kEdgeSplat.v[m]));
-      if constexpr (kMin3) min3 = _mm512_min_epi16(_mm512_max_epi16(a, min2), min3);
+      // The strict three-minimum update of readLanes. Without the min* correction the index is
+      // not tracked: the edge whose |v| equals min1 takes min2 (below). Where several edges share
+      // the minimum, min2 = min1 and every edge takes the same message, as it does where no edge
+      // is below the cap (min1 = min2 = cap); so this is the index's choice wherever it matters.
+      if constexpr (kMin3) {
+        idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1),
+                                    _mm512_load_si512(kEdgeSplat.v[m]));
+        min3 = _mm512_min_epi16(_mm512_max_epi16(a, min2), min3);
+      }
       min2 = _mm512_min_epi16(_mm512_max_epi16(a, min1), min2);
       min1 = _mm512_min_epi16(a, min1);
     }
+    const __m512i raw1 = min1;
     if constexpr (kMin3) {
       if (c.minStar) {
         alignas(64) int16_t t1[kLanes], t2[kLanes], t3[kLanes];
@@ -463,42 +483,42 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void readMasked(const MaskedP
       }
     }
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
-    const __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
-    const __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
-    _mm512_store_si512(r1 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8));
-    _mm512_store_si512(r2 + z0, _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8));
-    _mm512_store_si512(ri + z0, idx);
-    layerSgnMask[k] = _cvtmask32_u32(_mm512_movepi16_mask(sgn));
-  }
-}
-
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void writeMasked(const MaskedPtrs& q,
-                                                                    const DecCfg& c) {
-  constexpr int kLanes = kMaxLanes;
-  const int16_t* r1 = rowMin1[q.layer];
-  const int16_t* r2 = rowMin2[q.layer];
-  const int16_t* ri = rowIdx[q.layer];
-  const __m512i lo = _mm512_set1_epi16(c.appMin);
-  const __m512i hi = _mm512_set1_epi16(c.appMax);
-  for (int k = q.chunks - 1; k >= 0; k--) {
-    const int z0 = k * kLanes;
-    const __mmask32 sp = _cvtu32_mask32(layerSgnMask[k]);
-    const __m512i n1 = _mm512_load_si512(r1 + z0);
-    const __m512i n2 = _mm512_load_si512(r2 + z0);
-    const __m512i idx = _mm512_load_si512(ri + z0);
+    __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
+    __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
+    n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
+    n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
+    _mm512_store_si512(r1 + z0, n1);
+    _mm512_store_si512(r2 + z0, n2);
+    const __mmask32 sp = _mm512_movepi16_mask(sgn);
+    // The write-back of the step.
     for (int m = 0; m < q.weight; m++) {
-      const __m512i v = _mm512_load_si512(layerV[m] + z0);
+      const __m512i v = _mm512_load_si512(vs[m]);
       const __mmask32 neg = _kxor_mask32(sp, _mm512_movepi16_mask(v));
-      const __mmask32 second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
+      __mmask32 second;
+      if constexpr (kMin3)
+        second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
+      else
+        second = _mm512_cmpeq_epi16_mask(_mm512_abs_epi16(v), raw1);
       q.masks[m][0][k] = _cvtmask32_u32(neg);
       q.masks[m][1][k] = _cvtmask32_u32(second);
       const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
       __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
       app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
-      _mm512_store_si512(q.app[m] + z0, app);
-      if (k == 0) _mm512_storeu_si512(q.app[m] + q.Zc, app);
+      int off = q.rel[m] + z0;
+      off -= off >= q.Zc ? q.Zc : 0;
+      _mm512_mask_storeu_epi16(q.app[m] + off, valid, app);
+      if (off + live > q.Zc) {
+        // Lanes t ... live-1 belong at the block's start: moved down by t.
+        const int t = q.Zc - off;
+        const __m512i down = _mm512_permutexvar_epi16(
+            _mm512_add_epi16(iota, _mm512_set1_epi16(static_cast<int16_t>(t))), app);
+        _mm512_mask_storeu_epi16(q.app[m], _cvtu32_mask32((1u << (live - t)) - 1), down);
+      }
     }
   }
+  // The copy after Zc of every block's first values.
+  for (int m = 0; m < q.weight; m++)
+    _mm512_storeu_si512(q.app[m] + q.Zc, _mm512_load_si512(q.app[m]));
 }
 
 template <bool kFirst, bool kMin3>
@@ -514,8 +534,7 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJ
     q.app[m] = appMem[j.col[m]];
     q.rel[m] = j.rel[m];
   }
-  readMasked<kFirst, kMin3>(q, c);
-  writeMasked(q, c);
+  layerStepsMasked<kFirst, kMin3>(q, c);
 }
 #endif
 
@@ -581,8 +600,10 @@ void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* 
 }
 
 // One iteration: every layer marked in `run`, in layer order.
+// inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
+// blocks keep rotation 0 and are read at the edge's own shift.
 void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
-                  const bool* run, bool first, LayerFn layerFn, const DecCfg& c) {
+                  const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c) {
   LayerJob j;
   j.first = first;
   for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
@@ -596,7 +617,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
       const int col = sch.edge[e + m].col;
       int r = shifts[e + m] - colRot[col];
       if (r < 0) r += c.Zc;
-      colRot[col] = shifts[e + m];
+      if (!inPlace) colRot[col] = shifts[e + m];
       j.col[m] = static_cast<uint8_t>(col);
       j.rel[m] = static_cast<int16_t>(r);
       j.dup[m] = nextRel[e + m];
@@ -780,7 +801,8 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
     int16_t nextRel[kLdpcDecMaxEdges];
     nextReads(*lastSch, lastShifts, all, Zc, nextRel);
     for (int it = 0; it < iterUsed; it++)
-      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn, lastCfg);
+      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn,
+                   layerFn != kLayerFns[0] && layerFn == kLayerFns[kNrCpuAvx512], lastCfg);
     lastSkipped = false;
   }
   const int32_t n = std::min(count, lastCols * Zc);
@@ -836,6 +858,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
   const LayerFn layerFn = nrCpuPick(kLayerFns);
+  const bool inPlace = layerFn != kLayerFns[0] && layerFn == kLayerFns[kNrCpuAvx512];
   const LoadFn loadFn = nrCpuPick(kLoadFns);
   // The hard decisions and their output come from the same variant.
   const int hardLevel = nrCpuPick(kHardFns) == kHardFns[0] ? 0 : kNrCpuAvx512;
@@ -899,7 +922,7 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, c);
+    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
     if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
