@@ -71,10 +71,6 @@ alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
 // (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
 alignas(64) int16_t layerSgn[kZ];
-// Lane numbers 0 ... 31.
-alignas(64) constexpr int16_t kLaneIota[kMaxLanes] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                                      22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
 // Edge number m in every lane, compared with the stored index of min1.
 constexpr int16_t kEdgeTableLanes = kMaxLanes;
 alignas(64) constexpr auto kEdgeSplat = [] {
@@ -403,12 +399,13 @@ template <int L>
 // where it was read, at the edge's shift. The check nodes of one step then touch only their own
 // APP values, so each step is read and written back at once, while its values are in L1. A step
 // that starts at or beyond Zc is read Zc earlier; the step that crosses Zc reads its last values
-// from the copy of the block's first 32 values kept after Zc, writes them back to the block's
-// start, and the copy is renewed once the layer is done (reads of the layer must see the old
-// values, and only that step reads the copy).
+// from the copy of the block's first 32 values kept after Zc and writes them back there, across
+// Zc in one store; once the layer is done they move to the block's start and the copy is renewed
+// (the reads of the layer must see the old values, and only that step reads the copy).
 struct MaskedPtrs {
   int16_t* app[kW];
   int rel[kW];
+  int wrap[kW];  // values the step crossing Zc reads from the copy after Zc (0 ... 31)
   uint32_t (*masks)[2][kMaskSteps];  // the layer's first edge
   int weight;
   int layer;
@@ -426,7 +423,6 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
-  const __m512i iota = _mm512_load_si512(kLaneIota);
   alignas(64) int16_t vs[kW][kLanes];  // v of each edge in this step
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
@@ -507,18 +503,18 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
       int off = q.rel[m] + z0;
       off -= off >= q.Zc ? q.Zc : 0;
       _mm512_mask_storeu_epi16(q.app[m] + off, valid, app);
-      if (off + live > q.Zc) {
-        // Lanes t ... live-1 belong at the block's start: moved down by t.
-        const int t = q.Zc - off;
-        const __m512i down = _mm512_permutexvar_epi16(
-            _mm512_add_epi16(iota, _mm512_set1_epi16(static_cast<int16_t>(t))), app);
-        _mm512_mask_storeu_epi16(q.app[m], _cvtu32_mask32((1u << (live - t)) - 1), down);
-      }
     }
   }
-  // The copy after Zc of every block's first values.
-  for (int m = 0; m < q.weight; m++)
-    _mm512_storeu_si512(q.app[m] + q.Zc, _mm512_load_si512(q.app[m]));
+  // The step that crossed Zc left the values of the block's first wrap[m] check nodes in the copy
+  // after Zc: they move to the block's start, and the copy is renewed from there.
+  for (int m = 0; m < q.weight; m++) {
+    const __m512i head = _mm512_load_si512(q.app[m]);
+    const __m512i tail = _mm512_loadu_si512(q.app[m] + q.Zc);
+    const __m512i first =
+        _mm512_mask_blend_epi16(_cvtu32_mask32((1u << q.wrap[m]) - 1), head, tail);
+    _mm512_store_si512(q.app[m], first);
+    _mm512_storeu_si512(q.app[m] + q.Zc, first);
+  }
 }
 
 template <bool kFirst, bool kMin3>
@@ -533,6 +529,11 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJ
   for (int m = 0; m < j.weight; m++) {
     q.app[m] = appMem[j.col[m]];
     q.rel[m] = j.rel[m];
+    // The step of check node Zc - rel - 1, the last read below Zc, crosses Zc when its lanes
+    // reach beyond it.
+    const int kc = (c.Zc - j.rel[m] - 1) / kMaxLanes;
+    const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
+    q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
   layerStepsMasked<kFirst, kMin3>(q, c);
 }
