@@ -413,17 +413,18 @@ struct MaskedPtrs {
   int chunks;
 };
 
-template <bool kFirst, bool kMin3>
+template <bool kFirst, bool kMin3, int kWeight>
 VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const MaskedPtrs& q,
                                                                          const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
+  const int weight = kWeight > 0 ? kWeight : q.weight;
   int16_t* r1 = rowMin1[q.layer];
   int16_t* r2 = rowMin2[q.layer];
   const __m512i cap = _mm512_set1_epi16(c.msgMax);
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
-  alignas(64) int16_t vs[kW][kLanes];  // v of each edge in this step
+  __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
     // Lanes of check nodes below Zc.
@@ -436,7 +437,8 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
     }
     __m512i min1 = cap, min2 = cap, min3 = cap, idx = _mm512_setzero_si512();
     __m512i sgn = idx;  // sign bits xor-ed: the top bit is the sign product
-    for (int m = 0; m < q.weight; m++) {
+#pragma GCC unroll 20
+    for (int m = 0; m < weight; m++) {
       int off = q.rel[m] + z0;
       off -= off >= q.Zc ? q.Zc : 0;
       __m512i v = _mm512_loadu_si512(q.app[m] + off);
@@ -446,7 +448,7 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
       }
-      _mm512_store_si512(vs[m], v);
+      vs[m] = v;
       sgn = _mm512_xor_si512(sgn, v);
       // |v|, uncapped as in readLanes.
       const __m512i a = _mm512_abs_epi16(v);
@@ -487,8 +489,9 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
     _mm512_store_si512(r2 + z0, n2);
     const __mmask32 sp = _mm512_movepi16_mask(sgn);
     // The write-back of the step.
-    for (int m = 0; m < q.weight; m++) {
-      const __m512i v = _mm512_load_si512(vs[m]);
+#pragma GCC unroll 20
+    for (int m = 0; m < weight; m++) {
+      const __m512i v = vs[m];
       const __mmask32 neg = _kxor_mask32(sp, _mm512_movepi16_mask(v));
       __mmask32 second;
       if constexpr (kMin3)
@@ -517,6 +520,19 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
   }
 }
 
+// The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
+// that the values v stay in registers).
+template <int W>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void stepsByWeight(const MaskedPtrs& q,
+                                                                      const DecCfg& c) {
+  if constexpr (W > kW)
+    layerStepsMasked<false, false, 0>(q, c);
+  else if (q.weight == W)
+    layerStepsMasked<false, false, W>(q, c);
+  else
+    stepsByWeight<W + 1>(q, c);
+}
+
 template <bool kFirst, bool kMin3>
 VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJob& j,
                                                                     const DecCfg& c) {
@@ -535,8 +551,12 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJ
     const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
-  layerStepsMasked<kFirst, kMin3>(q, c);
+  if constexpr (!kFirst && !kMin3)
+    stepsByWeight<1>(q, c);
+  else
+    layerStepsMasked<kFirst, kMin3, 0>(q, c);
 }
+
 #endif
 
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
