@@ -1,14 +1,19 @@
 #include "phy/coding/dlsch_decode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 #include "config/console.h"
 #include "config/nr_config.h"
 #include "phy/coding/ldpc_decode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
@@ -69,6 +74,53 @@ void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
   }
 }
 
+// Eight interleaver rows at once (Qm = 8), where each row's positions run on without a break:
+// cbLlr[base[l] + k] = llr[8k + l] for kBegin <= k < kEnd.
+void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t kEnd,
+                    const int32_t* base) {
+  for (int32_t k = kBegin; k < kEnd; k++)
+    for (int l = 0; l < 8; l++) cbLlr[base[l] + k] = llr[8 * static_cast<int64_t>(k) + l];
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// The same by 8x8 transposes: eight soft bits of one modulation symbol in, eight consecutive
+// soft bits of one row out.
+VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_t kBegin,
+                                      int32_t kEnd, const int32_t* base) {
+  int32_t k = kBegin;
+  for (; k + 8 <= kEnd; k += 8) {
+    const int32_t* src = llr + 8 * static_cast<int64_t>(k);
+    __m256i r[8], t[8];
+    for (int i = 0; i < 8; i++)
+      r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    for (int i = 0; i < 8; i += 2) {
+      t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+      t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+      r[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+      r[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+      r[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+      r[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    // r[0..3] hold rows 0, 1, 2, 3 of symbols k..k+3 (low half) and rows 4..7 (high half); r[4..7]
+    // the same for symbols k+4..k+7.
+    for (int i = 0; i < 4; i++) {
+      const __m256i lo = _mm256_permute2x128_si256(r[i], r[i + 4], 0x20);
+      const __m256i hi = _mm256_permute2x128_si256(r[i], r[i + 4], 0x31);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[i] + k), lo);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[i + 4] + k), hi);
+    }
+  }
+  moveRows8Plain(cbLlr, llr, k, kEnd, base);
+}
+using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
+constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, moveRows8Avx2, nullptr};
+#else
+using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
+constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, nullptr, nullptr};
+#endif
+
 }  // namespace
 
 namespace dlsch_detail {
@@ -96,18 +148,25 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   // filler range or at Ncb; repeated positions accumulate.
   const int32_t n = E / Qm;
   const int32_t start = nextData(((k0 % Ncb) + Ncb) % Ncb);
-  auto walk = [&](auto add) {
+  // Calls run(l, k, len, pos) for every run: selected bits l*n + k ... l*n + k + len - 1 of row
+  // l at positions pos ... pos + len - 1. Returns the position after the last.
+  auto walk = [&](auto run) {
     int32_t pos = start;
     for (int32_t l = 0; l < Qm; l++) {
       for (int32_t k = 0; k < n;) {
         const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
         const int32_t len = end - pos < n - k ? end - pos : n - k;
-        moveRun<decltype(add)::value>(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+        run(l, k, len, pos);
         k += len;
         pos = nextData(pos + len);
       }
     }
     return pos;
+  };
+  auto move = [&](auto add) {
+    return walk([&](int32_t l, int32_t k, int32_t len, int32_t pos) {
+      moveRun<decltype(add)::value>(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+    });
   };
   const int32_t fillInBuf = (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb);
   const int64_t selected = static_cast<int64_t>(n) * Qm;
@@ -115,13 +174,43 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
     // Positions repeat (or none is sent): clear the buffer and accumulate.
     std::memset(cbLlr, 0, sizeof(int32_t) * N);
     for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
-    walk(std::true_type{});
+    move(std::true_type{});
     return;
   }
   // Every position is sent at most once: the runs store their soft bits, and only the positions
   // they leave (from where the selection ends, cyclically up to its start, and beyond Ncb) are
   // cleared; the fillers are set last, over any of them.
-  const int32_t stop = walk(std::false_type{});
+  int32_t stop;
+  if (Qm == 8) {
+    // A row meets the filler range and Ncb at most once each here: at most three runs. The rows
+    // are moved together between the points where any of them breaks.
+    constexpr int kMaxRuns = 3;
+    int32_t runK[8][kMaxRuns], runPos[8][kMaxRuns], runs[8] = {};
+    bool fits = true;
+    stop = walk([&](int32_t l, int32_t k, int32_t, int32_t pos) {
+      fits = fits && runs[l] < kMaxRuns;
+      if (!fits) return;
+      runK[l][runs[l]] = k;
+      runPos[l][runs[l]++] = pos;
+    });
+    if (!fits) stop = move(std::false_type{});  // cannot happen; the row-by-row walk stands in
+    const MoveRows8Fn moveRows8 = nrCpuPick(kMoveRows8Fns);
+    int at[8] = {};
+    for (int32_t k = 0; fits && k < n;) {
+      int32_t end = n;
+      int32_t base[8];
+      for (int l = 0; l < 8; l++) {
+        if (at[l] + 1 < runs[l]) end = std::min(end, runK[l][at[l] + 1]);
+        base[l] = runPos[l][at[l]] - runK[l][at[l]];
+      }
+      moveRows8(cbLlr, llr, k, end, base);
+      k = end;
+      for (int l = 0; l < 8; l++)
+        if (at[l] + 1 < runs[l] && runK[l][at[l] + 1] == k) at[l]++;
+    }
+  } else {
+    stop = move(std::false_type{});
+  }
   if (selected < Ncb - fillInBuf) {
     // Fewer selected bits than non-filler positions: the selection stops short of its start.
     if (stop < start) {
