@@ -253,8 +253,13 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   // value of 0, which fails the block in the decoder (the all-zero word they settle on has a zero
   // CRC register, TS 38.212 5.1, no preload). Such a block fails here without twenty iterations.
   const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
+  // Scanned in runs of kAnyRun, up to the first run with a non-zero value.
+  constexpr int64_t kAnyRun = 64;
   int32_t any = 0;
-  for (int64_t i = 0; i < used; i++) any |= llr[i];
+  for (int64_t i = 0; i < used && any == 0; i += kAnyRun) {
+    const int64_t end = i + kAnyRun < used ? i + kAnyRun : used;
+    for (int64_t t = i; t < end; t++) any |= llr[t];
+  }
   if (any == 0) return 0;
 
   dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
