@@ -621,10 +621,21 @@ void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* 
 }
 
 // One iteration: every layer marked in `run`, in layer order.
+// The layers of the current decoding as the in-place lane loops run them after the first
+// iteration (written by runIteration in the first iteration).
+LayerJob inPlaceJobs[kLdpcDecMaxLayers];
+int inPlaceJobN;
+
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
 // blocks keep rotation 0 and are read at the edge's own shift.
 void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
                   const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c) {
+  if (inPlace && !first) {
+    // Rotations stay 0: the jobs of the first iteration hold for every later one.
+    for (int i = 0; i < inPlaceJobN; i++) layerFn(inPlaceJobs[i], c);
+    return;
+  }
+  inPlaceJobN = 0;
   LayerJob j;
   j.first = first;
   for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
@@ -644,6 +655,10 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
       j.dup[m] = nextRel[e + m];
     }
     layerFn(j, c);
+    if (inPlace) {
+      inPlaceJobs[inPlaceJobN] = j;
+      inPlaceJobs[inPlaceJobN++].first = false;
+    }
   }
 }
 
