@@ -1,13 +1,19 @@
 #include "phy/coding/dlsch_decode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 #include "config/console.h"
 #include "config/nr_config.h"
 #include "phy/coding/ldpc_decode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/common/stage_profile.h"
 #include "phy/common/text_lines.h"
@@ -29,33 +35,91 @@ int32_t cbLlr[kMaxCbLlr];
 NrDlschDecReport lastReport;
 bool cbReachedDecoder = false;
 
-// dst[t] += src[t * stride] for t < len; the stride is the modulation order.
-template <int Stride>
-void addStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
-  for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * Stride];
-}
-
-void addRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
-  switch (stride) {
-    case 1:
-      addStrided<1>(dst, src, len);
-      break;
-    case 2:
-      addStrided<2>(dst, src, len);
-      break;
-    case 4:
-      addStrided<4>(dst, src, len);
-      break;
-    case 6:
-      addStrided<6>(dst, src, len);
-      break;
-    case 8:
-      addStrided<8>(dst, src, len);
-      break;
-    default:
-      for (int32_t t = 0; t < len; t++) dst[t] += src[static_cast<int64_t>(t) * stride];
+// dst[t] = src[t * stride] (Add: dst[t] += ...) for t < len; the stride is the modulation order.
+template <bool Add, int Stride>
+void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+  for (int32_t t = 0; t < len; t++) {
+    if constexpr (Add)
+      dst[t] += src[static_cast<int64_t>(t) * Stride];
+    else
+      dst[t] = src[static_cast<int64_t>(t) * Stride];
   }
 }
+
+template <bool Add>
+void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+  switch (stride) {
+    case 1:
+      moveStrided<Add, 1>(dst, src, len);
+      break;
+    case 2:
+      moveStrided<Add, 2>(dst, src, len);
+      break;
+    case 4:
+      moveStrided<Add, 4>(dst, src, len);
+      break;
+    case 6:
+      moveStrided<Add, 6>(dst, src, len);
+      break;
+    case 8:
+      moveStrided<Add, 8>(dst, src, len);
+      break;
+    default:
+      for (int32_t t = 0; t < len; t++) {
+        if constexpr (Add)
+          dst[t] += src[static_cast<int64_t>(t) * stride];
+        else
+          dst[t] = src[static_cast<int64_t>(t) * stride];
+      }
+  }
+}
+
+// Eight interleaver rows at once (Qm = 8), where each row's positions run on without a break:
+// cbLlr[base[l] + k] = llr[8k + l] for kBegin <= k < kEnd.
+void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t kEnd,
+                    const int32_t* base) {
+  for (int32_t k = kBegin; k < kEnd; k++)
+    for (int l = 0; l < 8; l++) cbLlr[base[l] + k] = llr[8 * static_cast<int64_t>(k) + l];
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// The same by 8x8 transposes: eight soft bits of one modulation symbol in, eight consecutive
+// soft bits of one row out.
+VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_t kBegin,
+                                      int32_t kEnd, const int32_t* base) {
+  int32_t k = kBegin;
+  for (; k + 8 <= kEnd; k += 8) {
+    const int32_t* src = llr + 8 * static_cast<int64_t>(k);
+    __m256i r[8], t[8];
+    for (int i = 0; i < 8; i++)
+      r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    for (int i = 0; i < 8; i += 2) {
+      t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+      t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+      r[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+      r[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+      r[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+      r[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    // r[0..3] hold rows 0, 1, 2, 3 of symbols k..k+3 (low half) and rows 4..7 (high half); r[4..7]
+    // the same for symbols k+4..k+7.
+    for (int i = 0; i < 4; i++) {
+      const __m256i lo = _mm256_permute2x128_si256(r[i], r[i + 4], 0x20);
+      const __m256i hi = _mm256_permute2x128_si256(r[i], r[i + 4], 0x31);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[i] + k), lo);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[i + 4] + k), hi);
+    }
+  }
+  moveRows8Plain(cbLlr, llr, k, kEnd, base);
+}
+using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
+constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, moveRows8Avx2, nullptr};
+#else
+using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
+constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, nullptr, nullptr};
+#endif
 
 }  // namespace
 
@@ -66,8 +130,6 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
-  std::memset(cbLlr, 0, sizeof(int32_t) * N);
-  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 
   // Next non-filler position at or after p, cyclically modulo Ncb.
   auto nextData = [&](int32_t p) {
@@ -85,16 +147,81 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   // position from k0 (5.4.2.1): a row covers runs of consecutive positions, each ending at the
   // filler range or at Ncb; repeated positions accumulate.
   const int32_t n = E / Qm;
-  int32_t pos = nextData(((k0 % Ncb) + Ncb) % Ncb);
-  for (int32_t l = 0; l < Qm; l++) {
-    for (int32_t k = 0; k < n;) {
-      const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
-      const int32_t len = end - pos < n - k ? end - pos : n - k;
-      addRun(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
-      k += len;
-      pos = nextData(pos + len);
+  const int32_t start = nextData(((k0 % Ncb) + Ncb) % Ncb);
+  // Calls run(l, k, len, pos) for every run: selected bits l*n + k ... l*n + k + len - 1 of row
+  // l at positions pos ... pos + len - 1. Returns the position after the last.
+  auto walk = [&](auto run) {
+    int32_t pos = start;
+    for (int32_t l = 0; l < Qm; l++) {
+      for (int32_t k = 0; k < n;) {
+        const int32_t end = pos < fillStart && fillStart < Ncb ? fillStart : Ncb;
+        const int32_t len = end - pos < n - k ? end - pos : n - k;
+        run(l, k, len, pos);
+        k += len;
+        pos = nextData(pos + len);
+      }
+    }
+    return pos;
+  };
+  auto move = [&](auto add) {
+    return walk([&](int32_t l, int32_t k, int32_t len, int32_t pos) {
+      moveRun<decltype(add)::value>(cbLlr + pos, llr + static_cast<int64_t>(k) * Qm + l, len, Qm);
+    });
+  };
+  const int32_t fillInBuf = (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb);
+  const int64_t selected = static_cast<int64_t>(n) * Qm;
+  if (selected == 0 || selected > Ncb - fillInBuf) {
+    // Positions repeat (or none is sent): clear the buffer and accumulate.
+    std::memset(cbLlr, 0, sizeof(int32_t) * N);
+    for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+    move(std::true_type{});
+    return;
+  }
+  // Every position is sent at most once: the runs store their soft bits, and only the positions
+  // they leave (from where the selection ends, cyclically up to its start, and beyond Ncb) are
+  // cleared; the fillers are set last, over any of them.
+  int32_t stop;
+  if (Qm == 8) {
+    // A row meets the filler range and Ncb at most once each here: at most three runs. The rows
+    // are moved together between the points where any of them breaks.
+    constexpr int kMaxRuns = 3;
+    int32_t runK[8][kMaxRuns], runPos[8][kMaxRuns], runs[8] = {};
+    bool fits = true;
+    stop = walk([&](int32_t l, int32_t k, int32_t, int32_t pos) {
+      fits = fits && runs[l] < kMaxRuns;
+      if (!fits) return;
+      runK[l][runs[l]] = k;
+      runPos[l][runs[l]++] = pos;
+    });
+    if (!fits) stop = move(std::false_type{});  // cannot happen; the row-by-row walk stands in
+    const MoveRows8Fn moveRows8 = nrCpuPick(kMoveRows8Fns);
+    int at[8] = {};
+    for (int32_t k = 0; fits && k < n;) {
+      int32_t end = n;
+      int32_t base[8];
+      for (int l = 0; l < 8; l++) {
+        if (at[l] + 1 < runs[l]) end = std::min(end, runK[l][at[l] + 1]);
+        base[l] = runPos[l][at[l]] - runK[l][at[l]];
+      }
+      moveRows8(cbLlr, llr, k, end, base);
+      k = end;
+      for (int l = 0; l < 8; l++)
+        if (at[l] + 1 < runs[l] && runK[l][at[l] + 1] == k) at[l]++;
+    }
+  } else {
+    stop = move(std::false_type{});
+  }
+  if (selected < Ncb - fillInBuf) {
+    // Fewer selected bits than non-filler positions: the selection stops short of its start.
+    if (stop < start) {
+      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (start - stop));
+    } else {
+      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
+      std::memset(cbLlr, 0, sizeof(int32_t) * start);
     }
   }
+  if (N > Ncb) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
+  for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 }
 
 }  // namespace dlsch_detail
@@ -126,8 +253,13 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   // value of 0, which fails the block in the decoder (the all-zero word they settle on has a zero
   // CRC register, TS 38.212 5.1, no preload). Such a block fails here without twenty iterations.
   const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
+  // Scanned in runs of kAnyRun, up to the first run with a non-zero value.
+  constexpr int64_t kAnyRun = 64;
   int32_t any = 0;
-  for (int64_t i = 0; i < used; i++) any |= llr[i];
+  for (int64_t i = 0; i < used && any == 0; i += kAnyRun) {
+    const int64_t end = i + kAnyRun < used ? i + kAnyRun : used;
+    for (int64_t t = i; t < end; t++) any |= llr[t];
+  }
   if (any == 0) return 0;
 
   dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);

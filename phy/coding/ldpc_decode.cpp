@@ -5,9 +5,11 @@
 // The hardware overlaps the write-back of a layer with the reads of the next one, at points set
 // by the update indicators; every column that the next layer shares with the previous one is read
 // only after that write-back, so the result is that of writing each layer back before the next
-// one reads. This decoder does exactly that, one layer at a time, in two passes over the Zc check
-// nodes in steps of one vector register: the reads (variable-to-check values and the three minima,
-// kept in registers across the edges of the layer) and the write-back.
+// one reads. This decoder does exactly that, one layer at a time, over the Zc check nodes in
+// steps of one vector register: the reads (variable-to-check values and the three minima, kept in
+// registers across the edges of the layer) and the write-back. The baseline and AVX2 loops make
+// two passes (all reads, then all write-backs, as the rotated blocks are rewritten in place); the
+// AVX-512 loops write each value back where they read it and so finish one step before the next.
 //
 // Data layout: every per-check-node quantity is a contiguous array over the Zc check nodes of a
 // layer, read and written a register of int16 lanes at a time (8 with SSE2, 16 with AVX2, 32 with
@@ -18,6 +20,9 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 #include "config/console.h"
 #include "phy/coding/crc.h"
@@ -33,22 +38,21 @@ constexpr int kW = kLdpcDecMaxRowWeight;
 constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-512 register
 static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
-// The vectors of one instruction set: L int16 lanes (one register). Edge signs are stored as
-// bytes where the set widens and narrows them in one instruction (AVX-512BW), else as int16
-// lanes, which need no conversion.
+// The vectors of one instruction set: L int16 lanes (one register). The generic lane loops store
+// edge signs as int16 lanes (0 or -1), which need no conversion; the AVX-512 loops store them as
+// one 32-bit mask per step (bit z for lane z), which its mask registers load and store directly.
 template <int L>
 struct Lanes {
   static constexpr int kL = L;
   typedef int16_t V __attribute__((vector_size(2 * L)));
   typedef uint16_t U __attribute__((vector_size(2 * L)));
-  typedef int8_t V8 __attribute__((vector_size(L)));
-  static constexpr bool kByteSigns = L == kMaxLanes;
 };
 
 // A posteriori LLRs (bank 0 of the hardware's two): column block c holds its Zc values rotated
 // by colRot[c], i.e. appMem[c][j] is codeword bit c*Zc + (j + colRot[c]) mod Zc. The first values
 // of a block are repeated after it (appMem[c][Zc + j] = appMem[c][j] for j below the relative
-// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r.
+// shift r of the block's next read), so that the read is the contiguous run appMem[c] + r. The
+// AVX-512 loops keep every rotation 0 and repeat only the first 32 values (see layerStepsMasked).
 alignas(64) int16_t appMem[kLdpcDecMaxCols][2 * kZ];
 int16_t colRot[kLdpcDecMaxCols];
 // Row words of the previous iteration: normalised min1, min2 and the edge of min1 per layer and
@@ -57,13 +61,30 @@ int16_t colRot[kLdpcDecMaxCols];
 alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
-alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];  // bytes in the first half with AVX-512
+alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
+// The AVX-512 loops keep per edge and step two 32-bit masks instead (bit z for lane z): the edge
+// signs (set where negative) and the lanes whose message was min2 (the edge was the index of
+// min1), with which the next iteration selects the old message without comparing indices.
+constexpr int kMaskSteps = kZ / kMaxLanes;
+alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
 // (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
 alignas(64) int16_t layerSgn[kZ];
+// Edge number m in every lane, compared with the stored index of min1.
+constexpr int16_t kEdgeTableLanes = kMaxLanes;
+alignas(64) constexpr auto kEdgeSplat = [] {
+  struct T {
+    int16_t v[kW][kEdgeTableLanes];
+  } t{};
+  for (int m = 0; m < kW; m++)
+    for (int z = 0; z < kEdgeTableLanes; z++) t.v[m][z] = static_cast<int16_t>(m);
+  return t;
+}();
 uint8_t hardBits[kLdpcDecMaxCols * kZ + 32];  // one hard decision per byte
 uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
+// The AVX-512 hard decisions: first bit in bit 0 of word 0 (the order of mask registers).
+uint32_t hardWordsLsb[(kLdpcDecMaxCols * kZ + 31) / 32 + 2];
 uint8_t iterUsed;
 uint8_t layersRun;
 int lastZc;  // lifting size and columns of the block in the APP memory
@@ -72,6 +93,7 @@ int lastCols;
 bool lastSkipped;
 int lastDataCols;  // columns that held inputs; the rest were 0
 alignas(64) int16_t savedIn[kLdpcDecMaxCols][kZ];
+bool savedNonzero[kLdpcDecMaxCols];  // columns of savedIn that were saved; the others were all 0
 
 // Shift values reduced modulo Zc, per base graph, set and lifting size, filled on first use.
 int16_t shiftCache[2][kLiftSetN][kLiftSizeN][kLdpcDecMaxEdges];
@@ -181,26 +203,6 @@ template <typename Ln>
 [[gnu::always_inline]] inline void wrap8(typename Ln::V& v) {
   v = reinterpret_cast<typename Ln::V>(reinterpret_cast<typename Ln::U>(v) << 8) >> 8;
 }
-// Edge signs (0 or -1) of one step.
-template <typename Ln>
-[[gnu::always_inline]] inline void loadSigns(typename Ln::V& v, const int16_t* row, int z0) {
-  if constexpr (Ln::kByteSigns) {
-    typename Ln::V8 b;
-    load(b, reinterpret_cast<const int8_t*>(row) + z0);
-    v = __builtin_convertvector(b, typename Ln::V);
-  } else {
-    load(v, row + z0);
-  }
-}
-template <typename Ln>
-[[gnu::always_inline]] inline void storeSigns(int16_t* row, int z0, const typename Ln::V& v) {
-  if constexpr (Ln::kByteSigns) {
-    store(reinterpret_cast<int8_t*>(row) + z0, __builtin_convertvector(v, typename Ln::V8));
-  } else {
-    store(row + z0, v);
-  }
-}
-
 // Where the lane loops of one layer read and write: per edge the column block at the edge's
 // relative shift, the column block itself and the edge's signs. Held in locals, which the byte
 // stores of the signs cannot alias, so that nothing is reloaded inside the loops.
@@ -244,7 +246,7 @@ template <typename Ln, bool kFirst, bool kMin3>
       load(v, q.x[m] + z0);
       if constexpr (!kFirst) {
         V16 oldNeg;
-        loadSigns<Ln>(oldNeg, q.sign[m], z0);
+        load(oldNeg, q.sign[m] + z0);
         const V16 old = oldIdx == edge ? old2 : old1;
         // v = x + |old| for a negative old message, x - |old| otherwise.
         v -= (old ^ oldNeg) - oldNeg;
@@ -252,8 +254,9 @@ template <typename Ln, bool kFirst, bool kMin3>
       store(layerV[m] + z0, v);
       const V16 neg = v < 0;
       sgn ^= neg;
-      V16 a = (v ^ neg) - neg;
-      a = a < cap ? a : cap;
+      // |v|; not capped at msgMax: the minima start at the cap and only decrease, so a value
+      // above it changes none of them, and no index either (strict comparisons).
+      const V16 a = (v ^ neg) - neg;
       // Branch-free form of the strict three-minimum update (min1 <= min2 <= min3): a below min1
       // pushes min1 down to min2, a below min2 pushes min2 down to min3.
       idx = a < min1 ? edge : idx;
@@ -318,7 +321,7 @@ template <typename Ln>
       V16 v;
       load(v, layerV[m] + z0);
       const V16 neg = sp ^ (v < 0);
-      storeSigns<Ln>(q.sign[m], z0, neg);
+      store(q.sign[m] + z0, neg);
       const V16 mag = idx == edge ? n2 : n1;
       V16 app = v + ((mag ^ neg) - neg);
       app = app < lo ? lo : app;
@@ -330,19 +333,26 @@ template <typename Ln>
 }
 
 // Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice.
-[[gnu::always_inline]] inline void loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
+// Returns whether any value loaded is not 0.
+[[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
                                              int fracBits) {
+  int16_t any = 0;
   if (fracBits >= 2) {
     const int up = fracBits - 2;
-    for (int z = 0; z < n; z++)
+    for (int z = 0; z < n; z++) {
       dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) * (1 << up));
+      any |= dst[z];
+    }
   } else {
     const int down = 2 - fracBits;
-    for (int z = 0; z < n; z++)
+    for (int z = 0; z < n; z++) {
       dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) >> down);
+      any |= dst[z];
+    }
   }
   for (int z = n; z < Zc; z++) dst[z] = 0;
   for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
+  return any != 0;
 }
 
 template <typename Ln, bool kFirst, bool kMin3>
@@ -378,21 +388,207 @@ template <int L>
   }
 }
 
-// The lane loops for each instruction set, from the one source above.
+#ifdef VELTRA_X86_VARIANTS
+// The lane loops with AVX-512 mask registers: the same arithmetic as readLanes and writeLanes on
+// 32 lanes, but signs live in mask registers. The edge signs and the sign product of a step are
+// 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations under a
+// sign are masked subtractions. The write-back stores which lanes of each edge took min2, so that
+// the next iteration selects the old message with that mask.
+//
+// The column blocks are not rotated (their rotation stays 0): every updated APP value goes back
+// where it was read, at the edge's shift. The check nodes of one step then touch only their own
+// APP values, so each step is read and written back at once, while its values are in L1. A step
+// that starts at or beyond Zc is read Zc earlier; the step that crosses Zc reads its last values
+// from the copy of the block's first 32 values kept after Zc and writes them back there, across
+// Zc in one store; once the layer is done they move to the block's start and the copy is renewed
+// (the reads of the layer must see the old values, and only that step reads the copy).
+struct MaskedPtrs {
+  int16_t* app[kW];
+  int rel[kW];
+  int wrap[kW];  // values the step crossing Zc reads from the copy after Zc (0 ... 31)
+  uint32_t (*masks)[2][kMaskSteps];  // the layer's first edge
+  int weight;
+  int layer;
+  int Zc;
+  int chunks;
+};
+
+template <bool kFirst, bool kMin3, int kWeight>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const MaskedPtrs& q,
+                                                                         const DecCfg& c) {
+  constexpr int kLanes = kMaxLanes;
+  const int weight = kWeight > 0 ? kWeight : q.weight;
+  int16_t* r1 = rowMin1[q.layer];
+  int16_t* r2 = rowMin2[q.layer];
+  const __m512i cap = _mm512_set1_epi16(c.msgMax);
+  const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
+  const __m512i lo = _mm512_set1_epi16(c.appMin);
+  const __m512i hi = _mm512_set1_epi16(c.appMax);
+  __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
+  for (int k = 0; k < q.chunks; k++) {
+    const int z0 = k * kLanes;
+    // Lanes of check nodes below Zc.
+    const int live = std::min(kLanes, q.Zc - z0);
+    const __mmask32 valid = _cvtu32_mask32(live == kLanes ? ~0u : (1u << live) - 1);
+    __m512i old1 = _mm512_setzero_si512(), old2 = old1;
+    if constexpr (!kFirst) {
+      old1 = _mm512_load_si512(r1 + z0);
+      old2 = _mm512_load_si512(r2 + z0);
+    }
+    __m512i min1 = cap, min2 = cap, min3 = cap, idx = _mm512_setzero_si512();
+    __m512i sgn = idx;  // sign bits xor-ed: the top bit is the sign product
+#pragma GCC unroll 20
+    for (int m = 0; m < weight; m++) {
+      int off = q.rel[m] + z0;
+      off -= off >= q.Zc ? q.Zc : 0;
+      __m512i v = _mm512_loadu_si512(q.app[m] + off);
+      if constexpr (!kFirst) {
+        const __mmask32 oldNeg = _cvtu32_mask32(q.masks[m][0][k]);
+        const __m512i old = _mm512_mask_blend_epi16(_cvtu32_mask32(q.masks[m][1][k]), old1, old2);
+        // v = x + |old| for a negative old message, x - |old| otherwise.
+        v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
+      }
+      vs[m] = v;
+      sgn = _mm512_xor_si512(sgn, v);
+      // |v|, uncapped as in readLanes.
+      const __m512i a = _mm512_abs_epi16(v);
+      // The strict three-minimum update of readLanes. Without the min* correction the index is
+      // not tracked: the edge whose |v| equals min1 takes min2 (below). Where several edges share
+      // the minimum, min2 = min1 and every edge takes the same message, as it does where no edge
+      // is below the cap (min1 = min2 = cap); so this is the index's choice wherever it matters.
+      if constexpr (kMin3) {
+        idx = _mm512_mask_mov_epi16(idx, _mm512_cmplt_epi16_mask(a, min1),
+                                    _mm512_load_si512(kEdgeSplat.v[m]));
+        min3 = _mm512_min_epi16(_mm512_max_epi16(a, min2), min3);
+      }
+      min2 = _mm512_min_epi16(_mm512_max_epi16(a, min1), min2);
+      min1 = _mm512_min_epi16(a, min1);
+    }
+    const __m512i raw1 = min1;
+    if constexpr (kMin3) {
+      if (c.minStar) {
+        alignas(64) int16_t t1[kLanes], t2[kLanes], t3[kLanes];
+        _mm512_store_si512(t1, min1);
+        _mm512_store_si512(t2, min2);
+        _mm512_store_si512(t3, min3);
+        for (int z = 0; z < kLanes; z++) {
+          const int8_t m2 = minStar(static_cast<int8_t>(t2[z]), static_cast<int8_t>(t3[z]), c);
+          t1[z] = minStar(static_cast<int8_t>(t1[z]), m2, c);
+          t2[z] = m2;
+        }
+        min1 = _mm512_load_si512(t1);
+        min2 = _mm512_load_si512(t2);
+      }
+    }
+    // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
+    __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
+    __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
+    n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
+    n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
+    _mm512_store_si512(r1 + z0, n1);
+    _mm512_store_si512(r2 + z0, n2);
+    const __mmask32 sp = _mm512_movepi16_mask(sgn);
+    // The write-back of the step.
+#pragma GCC unroll 20
+    for (int m = 0; m < weight; m++) {
+      const __m512i v = vs[m];
+      const __mmask32 neg = _kxor_mask32(sp, _mm512_movepi16_mask(v));
+      __mmask32 second;
+      if constexpr (kMin3)
+        second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
+      else
+        second = _mm512_cmpeq_epi16_mask(_mm512_abs_epi16(v), raw1);
+      q.masks[m][0][k] = _cvtmask32_u32(neg);
+      q.masks[m][1][k] = _cvtmask32_u32(second);
+      const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
+      __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
+      app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
+      int off = q.rel[m] + z0;
+      off -= off >= q.Zc ? q.Zc : 0;
+      _mm512_mask_storeu_epi16(q.app[m] + off, valid, app);
+    }
+  }
+  // The step that crossed Zc left the values of the block's first wrap[m] check nodes in the copy
+  // after Zc: they move to the block's start, and the copy is renewed from there.
+  for (int m = 0; m < q.weight; m++) {
+    const __m512i head = _mm512_load_si512(q.app[m]);
+    const __m512i tail = _mm512_loadu_si512(q.app[m] + q.Zc);
+    const __m512i first =
+        _mm512_mask_blend_epi16(_cvtu32_mask32((1u << q.wrap[m]) - 1), head, tail);
+    _mm512_store_si512(q.app[m], first);
+    _mm512_storeu_si512(q.app[m] + q.Zc, first);
+  }
+}
+
+// The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
+// that the values v stay in registers).
+template <int W>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void stepsByWeight(const MaskedPtrs& q,
+                                                                      const DecCfg& c) {
+  if constexpr (W > kW)
+    layerStepsMasked<false, false, 0>(q, c);
+  else if (q.weight == W)
+    layerStepsMasked<false, false, W>(q, c);
+  else
+    stepsByWeight<W + 1>(q, c);
+}
+
+template <bool kFirst, bool kMin3>
+VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJob& j,
+                                                                    const DecCfg& c) {
+  MaskedPtrs q;
+  q.weight = j.weight;
+  q.layer = j.layer;
+  q.Zc = c.Zc;
+  q.chunks = (c.Zc + kMaxLanes - 1) / kMaxLanes;
+  q.masks = edgeMasks + j.edge0;
+  for (int m = 0; m < j.weight; m++) {
+    q.app[m] = appMem[j.col[m]];
+    q.rel[m] = j.rel[m];
+    // The step of check node Zc - rel - 1, the last read below Zc, crosses Zc when its lanes
+    // reach beyond it.
+    const int kc = (c.Zc - j.rel[m] - 1) / kMaxLanes;
+    const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
+    q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
+  }
+  if constexpr (!kFirst && !kMin3)
+    stepsByWeight<1>(q, c);
+  else
+    layerStepsMasked<kFirst, kMin3, 0>(q, c);
+}
+
+#endif
+
+// The lane loops for each instruction set: the generic source above for the baseline and AVX2,
+// the mask-register loops for AVX-512.
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
-using LoadFn = void (*)(int16_t*, const int32_t*, int, int, int);
+using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
 void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
-void loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) { loadLanes(d, s, n, Zc, f); }
+bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
+}
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
-VELTRA_TARGET_AVX2 void loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
 }
-VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) { layerAny<32>(j, c); }
-VELTRA_TARGET_AVX512 void loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
+  if (c.minStar) {
+    if (j.first)
+      layerMasked<true, true>(j, c);
+    else
+      layerMasked<false, true>(j, c);
+  } else {
+    if (j.first)
+      layerMasked<true, false>(j, c);
+    else
+      layerMasked<false, false>(j, c);
+  }
+}
+VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
+  return loadLanes(d, s, n, Zc, f);
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
 constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
@@ -425,8 +621,21 @@ void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* 
 }
 
 // One iteration: every layer marked in `run`, in layer order.
+// The layers of the current decoding as the in-place lane loops run them after the first
+// iteration (written by runIteration in the first iteration).
+LayerJob inPlaceJobs[kLdpcDecMaxLayers];
+int inPlaceJobN;
+
+// inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
+// blocks keep rotation 0 and are read at the edge's own shift.
 void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
-                  const bool* run, bool first, LayerFn layerFn, const DecCfg& c) {
+                  const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c) {
+  if (inPlace && !first) {
+    // Rotations stay 0: the jobs of the first iteration hold for every later one.
+    for (int i = 0; i < inPlaceJobN; i++) layerFn(inPlaceJobs[i], c);
+    return;
+  }
+  inPlaceJobN = 0;
   LayerJob j;
   j.first = first;
   for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
@@ -440,12 +649,16 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
       const int col = sch.edge[e + m].col;
       int r = shifts[e + m] - colRot[col];
       if (r < 0) r += c.Zc;
-      colRot[col] = shifts[e + m];
+      if (!inPlace) colRot[col] = shifts[e + m];
       j.col[m] = static_cast<uint8_t>(col);
       j.rel[m] = static_cast<int16_t>(r);
       j.dup[m] = nextRel[e + m];
     }
     layerFn(j, c);
+    if (inPlace) {
+      inPlaceJobs[inPlaceJobN] = j;
+      inPlaceJobs[inPlaceJobN++].first = false;
+    }
   }
 }
 
@@ -454,7 +667,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
 // exactly 0 carries no information either way (an information bit never received, as when the
 // redundancy version's window misses the systematic part): its decision would be a guess, and
 // the all-zero guesses of such a block form the all-zero word, whose CRC checks.
-bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
+bool hardDecisionPlain(int Kp, int Zc, uint8_t crcType) {
   int16_t undecided = 0;
   for (int k = 0, c = 0; k < Kp; c++) {
     // Codeword bit b of the block sits at (b - rotation) mod Zc: the stored block from there to
@@ -492,6 +705,100 @@ bool hardDecisionCrc(int Kp, int Zc, uint8_t crcType) {
   return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
 }
 
+// The decided bits as 0/1 words (after a pass).
+void emitPlain(int32_t* out, int Kp) {
+  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// hardDecisionPlain over 32 values a step: the sign and zero tests give mask bits, which are
+// appended to a bit stream (first bit lowest), then reversed into the packed words of the CRC.
+VELTRA_TARGET_AVX512 bool hardDecisionAvx512(int Kp, int Zc, uint8_t crcType) {
+  constexpr int kLanes = kMaxLanes;
+  const __m512i iota = _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
+                                        16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  uint64_t acc = 0;  // bits not yet emitted, first lowest
+  int accN = 0;
+  int words = 0;
+  uint32_t undecided = 0;
+  for (int k = 0, c = 0; k < Kp; c++) {
+    const int start = (Zc - colRot[c]) % Zc;
+    const int n = std::min(Zc, Kp - k);
+    const int16_t* x = appMem[c];
+    for (int b0 = 0; b0 < n; b0 += kLanes) {
+      int off = start + b0;
+      off -= off >= Zc ? Zc : 0;
+      __m512i v = _mm512_loadu_si512(x + off);
+      if (off + kLanes > Zc) {
+        // Bit b0 + i sits at off + i up to Zc, then at off + i - Zc from the block's start.
+        const int t = Zc - off;
+        const __m512i sel = _mm512_mask_add_epi16(
+            iota, _mm512_cmpge_epi16_mask(iota, _mm512_set1_epi16(static_cast<int16_t>(t))), iota,
+            _mm512_set1_epi16(static_cast<int16_t>(kLanes - t)));
+        v = _mm512_permutex2var_epi16(v, sel, _mm512_loadu_si512(x));
+      }
+      const int cnt = std::min(kLanes, n - b0);
+      const uint32_t valid = cnt == kLanes ? ~0u : (1u << cnt) - 1;
+      const uint32_t neg = _cvtmask32_u32(_mm512_movepi16_mask(v)) & valid;
+      undecided |= _cvtmask32_u32(_mm512_testn_epi16_mask(v, v)) & valid;
+      acc |= static_cast<uint64_t>(neg) << accN;
+      accN += cnt;
+      if (accN >= 32) {
+        hardWordsLsb[words++] = static_cast<uint32_t>(acc);
+        acc >>= 32;
+        accN -= 32;
+      }
+    }
+    k += n;
+  }
+  if (undecided) return false;
+  if (accN > 0) hardWordsLsb[words++] = static_cast<uint32_t>(acc);
+  // Bit order reversed within each word: bits within bytes by nibble look-ups, then the bytes.
+  alignas(64) static constexpr uint8_t kNibRev[64] = {
+      0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13, 3, 11, 7, 15, 0, 8,  4, 12, 2, 10,
+      6, 14, 1, 9,  5, 13, 3, 11, 7, 15, 0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13,
+      3, 11, 7, 15, 0, 8,  4, 12, 2, 10, 6, 14, 1, 9,  5, 13, 3, 11, 7, 15};
+  alignas(64) static constexpr uint8_t kByteRev[64] = {
+      3,  2,  1,  0,  7, 6, 5,  4,  11, 10, 9, 8, 15, 14, 13, 12, 3,  2,  1,  0,  7, 6,
+      5,  4,  11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1,  0,  7,  6,  5,  4,  11, 10, 9, 8,
+      15, 14, 13, 12, 3, 2, 1,  0,  7,  6,  5, 4, 11, 10, 9,  8,  15, 14, 13, 12};
+  const __m512i nibRev = _mm512_load_si512(kNibRev);
+  const __m512i byteRev = _mm512_load_si512(kByteRev);
+  const __m512i low4 = _mm512_set1_epi8(0x0f);
+  for (int w = 0; w < words; w += 16) {
+    const __mmask16 live =
+        static_cast<__mmask16>(words - w >= 16 ? 0xffff : (1u << (words - w)) - 1);
+    const __m512i in = _mm512_maskz_loadu_epi32(live, hardWordsLsb + w);
+    const __m512i lo = _mm512_shuffle_epi8(nibRev, _mm512_and_si512(in, low4));
+    const __m512i hi =
+        _mm512_shuffle_epi8(nibRev, _mm512_and_si512(_mm512_srli_epi16(in, 4), low4));
+    const __m512i rev = _mm512_or_si512(_mm512_slli_epi16(lo, 4), hi);
+    _mm512_mask_storeu_epi32(hardWords + w, live, _mm512_shuffle_epi8(rev, byteRev));
+  }
+  return nrCrcCalcPacked(hardWords, crcType, Kp) == 0;
+}
+
+VELTRA_TARGET_AVX512 void emitAvx512(int32_t* out, int Kp) {
+  const __m512i one = _mm512_set1_epi32(1);
+  int k = 0;
+  for (; k + 16 <= Kp; k += 16) {
+    const uint32_t bits = hardWordsLsb[k / 32] >> (k % 32);
+    _mm512_storeu_si512(out + k, _mm512_maskz_mov_epi32(static_cast<__mmask16>(bits), one));
+  }
+  for (; k < Kp; k++) out[k] = static_cast<int32_t>((hardWordsLsb[k / 32] >> (k % 32)) & 1);
+}
+#endif
+
+using HardFn = bool (*)(int, int, uint8_t);
+using EmitFn = void (*)(int32_t*, int);
+#ifdef VELTRA_X86_VARIANTS
+constexpr HardFn kHardFns[kNrCpuLevels] = {hardDecisionPlain, nullptr, hardDecisionAvx512};
+constexpr EmitFn kEmitFns[kNrCpuLevels] = {emitPlain, nullptr, emitAvx512};
+#else
+constexpr HardFn kHardFns[kNrCpuLevels] = {hardDecisionPlain, nullptr, nullptr};
+constexpr EmitFn kEmitFns[kNrCpuLevels] = {emitPlain, nullptr, nullptr};
+#endif
+
 }  // namespace
 
 const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
@@ -520,7 +827,7 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
     std::fill(all, all + kLdpcDecMaxLayers, true);
     std::memset(colRot, 0, sizeof(colRot));
     for (int col = 0; col < lastCols; col++) {
-      if (col < lastDataCols)
+      if (col < lastDataCols && savedNonzero[col])
         std::memcpy(appMem[col], savedIn[col], sizeof(int16_t) * Zc);
       else
         std::memset(appMem[col], 0, sizeof(int16_t) * Zc);
@@ -530,7 +837,8 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
     int16_t nextRel[kLdpcDecMaxEdges];
     nextReads(*lastSch, lastShifts, all, Zc, nextRel);
     for (int it = 0; it < iterUsed; it++)
-      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn, lastCfg);
+      runIteration(*lastSch, lastShifts, nextRel, all, it == 0, layerFn,
+                   layerFn != kLayerFns[0] && layerFn == kLayerFns[kNrCpuAvx512], lastCfg);
     lastSkipped = false;
   }
   const int32_t n = std::min(count, lastCols * Zc);
@@ -586,7 +894,12 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
 
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
   const LayerFn layerFn = nrCpuPick(kLayerFns);
+  const bool inPlace = layerFn != kLayerFns[0] && layerFn == kLayerFns[kNrCpuAvx512];
   const LoadFn loadFn = nrCpuPick(kLoadFns);
+  // The hard decisions and their output come from the same variant.
+  const int hardLevel = nrCpuPick(kHardFns) == kHardFns[0] ? 0 : kNrCpuAvx512;
+  const HardFn hardFn = kHardFns[hardLevel];
+  const EmitFn emitFn = kEmitFns[hardLevel];
   iterUsed = p.maxIter;
   std::memset(colRot, 0, sizeof(colRot));
   lastSkipped = false;
@@ -599,40 +912,43 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   // skipped; its column's APP memory is then no longer maintained.
   const bool skipping = p.skipSilentLayers == 1 && appWidth >= 9 && !(c.minStar && msgWidth >= 8);
   // Columns with inputs; the first 2*Zc systematic bits are punctured (LLR 0), as are columns
-  // beyond the N inputs. A degree-one column beyond them is not even loaded when its layer is
-  // skipped: nothing else reads it.
+  // beyond the N inputs. A degree-one column without a single non-zero input is not even loaded
+  // when skipping: its layer is skipped and nothing else reads it.
   const int dataCols = std::min(cols, 2 + (N + Zc - 1) / Zc);
-  bool loaded[kLdpcDecMaxCols];
-  std::fill(loaded, loaded + cols, true);
+  bool degOne[kLdpcDecMaxCols] = {};
   if (skipping)
     for (int l = 0; l < sch->numLayers; l++)
-      if (sch->degOneCol[l] >= dataCols) loaded[sch->degOneCol[l]] = false;
+      if (sch->degOneCol[l] >= 0) degOne[sch->degOneCol[l]] = true;
+  bool nonzero[kLdpcDecMaxCols];
   for (int col = 0; col < cols; col++) {
-    if (!loaded[col]) continue;
     const int first = (col - 2) * Zc;
     const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
-    loadFn(appMem[col], llr + (n > 0 ? first : 0), n, Zc, fracBits);
+    const int32_t* src = llr + (n > 0 ? first : 0);
+    if (degOne[col]) {
+      int32_t any = 0;
+      for (int z = 0; z < n; z++) any |= src[z];
+      nonzero[col] = false;
+      if (any == 0) continue;
+    }
+    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits);
   }
   bool run[kLdpcDecMaxLayers];
   layersRun = 0;
   for (int l = 0; l < sch->numLayers; l++) {
-    run[l] = true;
     const int dc = sch->degOneCol[l];
-    if (skipping && dc >= 0) {
-      int16_t any = 0;
-      if (loaded[dc])
-        for (int z = 0; z < Zc; z++) any |= appMem[dc][z];
-      run[l] = any != 0;
-    }
+    run[l] = !skipping || dc < 0 || nonzero[dc];
     layersRun = static_cast<uint8_t>(layersRun + run[l]);
   }
 
-  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them.
+  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them;
+  // columns of zeros are only marked.
   lastSkipped = layersRun < sch->numLayers;
   if (lastSkipped) {
     lastDataCols = dataCols;
-    for (int col = 0; col < lastDataCols; col++)
-      std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+    for (int col = 0; col < lastDataCols; col++) {
+      savedNonzero[col] = nonzero[col];
+      if (nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+    }
     lastCfg = c;
     lastSch = sch;
     lastShifts = shifts;
@@ -642,17 +958,17 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, c);
-    if (p.etEnable == 1 && it >= p.minIter && hardDecisionCrc(Kp, Zc, crcType)) {
+    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+    if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
       break;
     }
   }
   // Without early termination the verdict is that of the last iteration.
-  if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardDecisionCrc(Kp, Zc, crcType);
+  if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardFn(Kp, Zc, crcType);
   if (!pass) return 0;
   // The bits the CRC passed on.
-  for (int k = 0; k < Kp; k++) out[k] = hardBits[k];
+  emitFn(out, Kp);
   return 1;
 }

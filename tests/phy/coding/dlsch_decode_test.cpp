@@ -15,6 +15,7 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
 #include "tests/test_util.h"
@@ -530,13 +531,20 @@ TEST(LdpcCbDeRateMatch, AgreesWithTheStepByStepWalk) {
     c.E = static_cast<int32_t>(rng() % (3 * c.Ncb + 20));
     std::vector<int32_t> llr(c.E);
     for (int32_t& x : llr) x = static_cast<int32_t>(rng() % 64) - 32;
-    std::vector<int32_t> got(c.N + 1, 12345);
-    dlsch_detail::deRateMatch(llr.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N, got.data());
-    ASSERT_EQ(got[c.N], 12345) << "wrote past N";
-    got.pop_back();
-    ASSERT_EQ(got, literalDeRateMatch(c, llr))
-        << "trial " << trial << " K " << c.K << " K' " << c.Kp << " Zc " << c.Zc << " Qm " << c.Qm
-        << " k0 " << c.k0 << " Ncb " << c.Ncb << " E " << c.E;
+    const std::vector<int32_t> want = literalDeRateMatch(c, llr);
+    // Every instruction set (the eight rows of 256QAM are moved by transposes with AVX2).
+    for (uint8_t level = 0; level <= nrCpuLevelDetected(); level++) {
+      nrCpuSetLevelCap(level);
+      std::vector<int32_t> got(c.N + 1, 12345);
+      dlsch_detail::deRateMatch(llr.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N,
+                                got.data());
+      ASSERT_EQ(got[c.N], 12345) << "wrote past N";
+      got.pop_back();
+      ASSERT_EQ(got, want) << "trial " << trial << " level " << +level << " K " << c.K << " K' "
+                           << c.Kp << " Zc " << c.Zc << " Qm " << c.Qm << " k0 " << c.k0 << " Ncb "
+                           << c.Ncb << " E " << c.E;
+    }
+    nrCpuSetLevelCap(nrCpuLevelDetected());
   }
 }
 
