@@ -414,7 +414,7 @@ struct MaskedPtrs {
 };
 
 template <bool kFirst, bool kMin3, int kWeight>
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const MaskedPtrs& q,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void layerStepsMasked(const MaskedPtrs& q,
                                                                          const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   const int weight = kWeight > 0 ? kWeight : q.weight;
@@ -523,7 +523,7 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerStepsMasked(const M
 // The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
 // that the values v stay in registers).
 template <int W>
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void stepsByWeight(const MaskedPtrs& q,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void stepsByWeight(const MaskedPtrs& q,
                                                                       const DecCfg& c) {
   if constexpr (W > kW)
     layerStepsMasked<false, false, 0>(q, c);
@@ -534,7 +534,7 @@ VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void stepsByWeight(const Mask
 }
 
 template <bool kFirst, bool kMin3>
-VELTRA_TARGET_AVX512 [[gnu::always_inline]] inline void layerMasked(const LayerJob& j,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void layerMasked(const LayerJob& j,
                                                                     const DecCfg& c) {
   MaskedPtrs q;
   q.weight = j.weight;
