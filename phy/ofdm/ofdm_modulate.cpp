@@ -1,5 +1,6 @@
 #include "phy/ofdm/ofdm_modulate.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,10 @@
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/stage_profile.h"
+
+#ifdef VELTRA_X86_VARIANTS
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -65,14 +70,103 @@ VELTRA_TARGET_AVX2 void scaleRoundAvx2(const fftw_complex* out, uint32_t n, doub
                                        double sqrtN, NrCpxFloat32* f, int32_t* s) {
   scaleRoundLanes(out, n, gain, sqrtN, f, s);
 }
+// x / d as a product with the correction step of Markstein's theorem: with y = RN(1/d) and q a
+// faithful rounding of x/d, r = x - d*q is exact and RN(q + r*y) is the correctly rounded quotient.
+// q = RN(x*y) is faithful when |d*y - 1| <= 2^-54 (the caller checks this for its d). The steps
+// cannot underflow while |x| >= 2^-900: the caller takes smaller non-zero values to the division.
+// An infinite x gives NaN here, which the caller's range check also sends to the division. The
+// sign is copied from x, so that a zero keeps it as it does through x/d.
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline __m512d quotientAvx512(__m512d x, __m512d d,
+                                                                          __m512d y) {
+  const __m512d q = _mm512_mul_pd(x, y);
+  const __m512d r = _mm512_fnmadd_pd(d, q, x);
+  const __m512i sign = _mm512_set1_epi64(INT64_MIN);
+  // Bitwise select (0xCA): sign ? x : q'.
+  return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(
+      sign, _mm512_castpd_si512(x), _mm512_castpd_si512(_mm512_fmadd_pd(r, y, q)), 0xCA));
+}
+
+// Eight values (four complex samples) per step: quotient, gain, conjugation, float samples and
+// rounding.
 VELTRA_TARGET_AVX512 void scaleRoundAvx512(const fftw_complex* out, uint32_t n, double gain,
                                            double sqrtN, NrCpxFloat32* f, int32_t* s) {
-  scaleRoundLanes(out, n, gain, sqrtN, f, s);
+  const double y = 1.0 / sqrtN;
+  if (n % 4 != 0 || !(std::fabs(std::fma(sqrtN, y, -1.0)) <= 0x1p-54)) {
+    scaleRoundLanes(out, n, gain, sqrtN, f, s);
+    return;
+  }
+  const __m512d d = _mm512_set1_pd(sqrtN);
+  const __m512d vy = _mm512_set1_pd(y);
+  const __m512d g = _mm512_set1_pd(gain);
+  // Sign flip of the imaginary parts (odd lanes): negation is exact, as in -(gain * q).
+  const __m512i imSign = _mm512_set_epi64(INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0);
+  const __m512d half = _mm512_set1_pd(0.5);
+  const __m512d minusHalf = _mm512_set1_pd(-0.5);
+  const __m512d limit = _mm512_set1_pd(kSmallOutput);
+  const __m256i one = _mm256_set1_epi32(1);
+  // Bit patterns of |x| less one below that of 2^-900 - 1: the non-zero values too small for the
+  // product form.
+  const __m512i tinyBits = _mm512_set1_epi64(std::bit_cast<int64_t>(0x1p-900) - 1);
+  const __m512i oneBit = _mm512_set1_epi64(1);
+  __mmask8 small = 0xFF;
+  __mmask8 tiny = 0;
+  for (uint32_t t = 0; t < n; t += 4) {
+    const __m512d x = _mm512_loadu_pd(&out[t][0]);
+    tiny |= _mm512_cmp_epu64_mask(_mm512_sub_epi64(_mm512_castpd_si512(_mm512_abs_pd(x)), oneBit),
+                                  tinyBits, _MM_CMPINT_LT);
+    const __m512d gq = _mm512_mul_pd(g, quotientAvx512(x, d, vy));
+    const __m512d v = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(gq), imSign));
+    _mm256_storeu_ps(&f[t].re, _mm512_maskz_cvtpd_ps(0xFF, v));
+    // v - trunc(v) is exact; halves and beyond step away from zero.
+    const __m256i tr = _mm512_maskz_cvttpd_epi32(0xFF, v);
+    const __m512d frac = _mm512_sub_pd(v, _mm512_maskz_cvtepi32_pd(0xFF, tr));
+    const __m256i stepped =
+        _mm256_mask_add_epi32(tr, _mm512_cmp_pd_mask(frac, half, _CMP_GE_OQ), tr, one);
+    const __m256i r = _mm256_mask_sub_epi32(
+        stepped, _mm512_cmp_pd_mask(frac, minusHalf, _CMP_LE_OQ), stepped, one);
+    small &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), limit, _CMP_LT_OQ);
+    // Low 16 bits of each value, re and im interleaved: four packed samples.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&s[t]), _mm256_cvtepi32_epi16(r));
+  }
+  // A tiny input, or an output beyond kSmallOutput (or NaN) anywhere: the symbol again with the
+  // division and llround (rare).
+  if (tiny || small != 0xFF) scaleRoundLanes(out, n, gain, sqrtN, f, s);
 }
 constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, scaleRoundAvx2,
                                                        scaleRoundAvx512};
 #else
 constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, nullptr, nullptr};
+#endif
+
+// Grid values (Q10, packed I/Q) to FFT input bins, conjugated: the inverse DFT is taken as the
+// forward DFT of the conjugate. The negation is done on the integer, so that a zero stays +0.
+[[gnu::always_inline]] inline void gridToBinsLanes(const int32_t* grid, uint32_t count,
+                                                   fftw_complex* bins) {
+  for (uint32_t k = 0; k < count; k++) {
+    const int32_t x = grid[k];
+    const int32_t re = static_cast<int16_t>(x);
+    const int32_t negIm = -(x >> 16);
+    bins[k][0] = static_cast<double>(static_cast<float>(re) / 1024.0f);
+    bins[k][1] = static_cast<double>(static_cast<float>(negIm) / 1024.0f);
+  }
+}
+
+using GridToBinsFn = void (*)(const int32_t*, uint32_t, fftw_complex*);
+void gridToBinsPlain(const int32_t* grid, uint32_t count, fftw_complex* bins) {
+  gridToBinsLanes(grid, count, bins);
+}
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void gridToBinsAvx2(const int32_t* grid, uint32_t count, fftw_complex* bins) {
+  gridToBinsLanes(grid, count, bins);
+}
+VELTRA_TARGET_AVX512 void gridToBinsAvx512(const int32_t* grid, uint32_t count,
+                                           fftw_complex* bins) {
+  gridToBinsLanes(grid, count, bins);
+}
+constexpr GridToBinsFn kGridToBinsFns[kNrCpuLevels] = {gridToBinsPlain, gridToBinsAvx2,
+                                                       gridToBinsAvx512};
+#else
+constexpr GridToBinsFn kGridToBinsFns[kNrCpuLevels] = {gridToBinsPlain, nullptr, nullptr};
 #endif
 
 }  // namespace
@@ -103,31 +197,28 @@ bool nrOfdmMod(const NrNbConfig* config, NrNbTxBuf* buf) {
     return false;
   }
 
-  const uint32_t lo = n / 2 - half;
   const uint32_t hi = n / 2 + (config->carrierCfg.zeroScUsed == 0 ? 1 : 0);
   const double gain = config->carrierCfg.txPowGain;
   const double sqrtN = std::sqrt(static_cast<double>(n));
 
   NrFftPlan& fft = *nrFftForward(n);
-  // Grid entry k of the lower half sits at bin lo + k, of the upper half at hi + k; the half swap
-  // then moves the centre to bin 0: bin i lands at i + n/2 below n/2, at i - n/2 above.
-  const uint32_t h = n / 2;
-  auto shifted = [h](uint32_t i) { return i < h ? i + h : i - h; };
+  const GridToBinsFn gridToBins = nrCpuPick(kGridToBinsFns);
+  // The half swap moves the centre to bin 0: grid entry k of the lower half lands at bin
+  // n - half + k, of the upper half at dc + k (dc = 1 when the centre subcarrier stays empty).
+  // Where the two runs meet (2 * half = n with an empty centre) the upper half is written last.
+  const uint32_t dc = hi - n / 2;
+  const uint32_t upperEnd = dc + half;
 
   uint32_t pos = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) {
     const int32_t* grid = buf->nbTxGrid[l];
-    // Inverse DFT as a forward DFT of the conjugate, conjugated back below; bins outside the
-    // carrier are zero.
-    std::memset(fft.in, 0, sizeof(fftw_complex) * n);
-    auto put = [&fft](uint32_t b, int32_t x) {
-      fft.in[b][0] = static_cast<double>(nrCpxRe(x) / 1024.0f);
-      fft.in[b][1] = static_cast<double>(-nrCpxIm(x) / 1024.0f);
-    };
-    for (uint32_t k = 0; k < half; k++) {
-      put(shifted(lo + k), grid[k]);
-      put(shifted(hi + k), grid[half + k]);
-    }
+    // Bins outside the carrier are zero; the input buffer is shared with other transforms, so
+    // they are cleared for every symbol.
+    if (dc) std::memset(fft.in, 0, sizeof(fftw_complex));
+    if (upperEnd < n - half)
+      std::memset(fft.in + upperEnd, 0, sizeof(fftw_complex) * (n - half - upperEnd));
+    gridToBins(grid, half, fft.in + (n - half));
+    gridToBins(grid + half, half, fft.in + dc);
     fftw_execute(fft.plan);
 
     // The symbol goes straight to its place after the cyclic prefix, which then repeats its tail.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -252,4 +253,137 @@ TEST(OfdmMod, OutputRoundingMatchesLlroundAtEveryLevel) {
     }
     nrCpuSetLevelCap(0xFF);
   }
+}
+
+// The whole slot against a per-bin reference (grid entry by entry through the half swap, a
+// cleared input, the transform, the baseline output step), with the shared transform input left
+// dirty by another user first: every bin outside the carrier must still read zero.
+TEST(OfdmMod, SlotMatchesBinByBinPlacementAtEveryLevel) {
+  const struct {
+    uint32_t n;
+    uint16_t nrb;
+    uint16_t zeroScUsed;
+  } cases[] = {{2048, 106, 0}, {2048, 106, 1}, {256, 21, 0}, {128, 10, 1}, {64, 1, 0}};
+  uint32_t rng = 777;
+  auto next = [&rng] { return rng = rng * 1664525u + 1013904223u; };
+  static NrCpxFloat32 refF[kMaxFftSize];
+  static int32_t refS[kMaxFftSize];
+  for (const auto& c : cases) {
+    setCarrier(cfg, c.zeroScUsed, 1000);
+    cfg.carrierCfg.nrb = c.nrb;
+    cfg.cellCfg.fftSize = c.n;
+    for (int l = 0; l < 14; l++) cfg.cellCfg.cpLen[l] = c.n / 16;
+    const uint32_t half = 6u * c.nrb;
+    for (int l = 0; l < 14; l++)
+      for (uint32_t k = 0; k < 2 * half; k++) {
+        const uint32_t r = next();
+        // Mostly constellation-sized values, some extremes and zeros.
+        buf.nbTxGrid[l][k] = r % 7 == 0    ? 0
+                             : r % 11 == 0 ? static_cast<int32_t>(next())
+                                           : nrCpxPack(static_cast<int16_t>(r >> 20) - 2048,
+                                                       static_cast<int16_t>(r >> 8 & 0xFFF) - 2048);
+      }
+    for (uint8_t cap : {kNrCpuBaseline, kNrCpuAvx2, kNrCpuAvx512}) {
+      if (nrCpuSetLevelCap(cap) != cap) continue;
+      NrFftPlan& fft = *nrFftForward(c.n);
+      for (uint32_t b = 0; b < kMaxFftSize; b++) fft.in[b][0] = fft.in[b][1] = std::nan("");
+      ASSERT_TRUE(nrOfdmMod(&cfg, &buf));
+      nrCpuSetLevelCap(kNrCpuBaseline);
+      const uint32_t h = c.n / 2;
+      auto shifted = [h](uint32_t i) { return i < h ? i + h : i - h; };
+      const uint32_t lo = h - half;
+      const uint32_t hi = h + (c.zeroScUsed == 0 ? 1 : 0);
+      uint32_t pos = 0;
+      for (int l = 0; l < 14; l++) {
+        std::memset(fft.in, 0, sizeof(fftw_complex) * c.n);
+        auto put = [&fft](uint32_t b, int32_t x) {
+          fft.in[b][0] = static_cast<double>(nrCpxRe(x) / 1024.0f);
+          fft.in[b][1] = static_cast<double>(-nrCpxIm(x) / 1024.0f);
+        };
+        for (uint32_t k = 0; k < half; k++) {
+          put(shifted(lo + k), buf.nbTxGrid[l][k]);
+          put(shifted(hi + k), buf.nbTxGrid[l][half + k]);
+        }
+        fftw_execute(fft.plan);
+        ofdm_detail::scaleRound(fft.out, c.n, 1000.0, std::sqrt(static_cast<double>(c.n)), refF,
+                                refS);
+        pos += cfg.cellCfg.cpLen[l];
+        ASSERT_EQ(std::memcmp(&buf.nbTxSample[pos], refS, c.n * sizeof(int32_t)), 0)
+            << "N " << c.n << ", level " << int{cap} << ", symbol " << l;
+        ASSERT_EQ(std::memcmp(&buf.nbTxSampleF[pos], refF, c.n * sizeof(NrCpxFloat32)), 0)
+            << "N " << c.n << ", level " << int{cap} << ", symbol " << l;
+        pos += c.n;
+      }
+      nrCpuSetLevelCap(0xFF);
+    }
+  }
+}
+
+// The output step's quotient by sqrt(N) at every level against the division itself, over inputs
+// of every magnitude: FFT-sized values, values whose quotient lies next to a half, random bit
+// patterns of any exponent (huge, tiny, subnormal, infinite, NaN), signed zeros, and gains of
+// either sign. A symbol carries one family, so the fast path and its fall-backs are both seen.
+TEST(OfdmMod, ScalingQuotientIsTheCorrectlyRoundedDivisionAtEveryLevel) {
+  constexpr uint32_t kN = 256;
+  static fftw_complex out[kN];
+  uint64_t rng = 99;
+  auto next = [&rng] {
+    rng ^= rng << 13;
+    rng ^= rng >> 7;
+    rng ^= rng << 17;
+    return rng;
+  };
+  const double divisors[] = {
+      std::sqrt(2048.0), std::sqrt(512.0), std::sqrt(128.0), 32.0, std::sqrt(3.0), 1.0};
+  // A huge gain lifts quotients of subnormal values into the float range.
+  const double gains[] = {1024.0, 0.75, -3.0, 0x1p1000};
+  for (double d : divisors)
+    for (double gain : gains)
+      for (int family = 0; family < 6; family++)
+        for (int rep = 0; rep < 40; rep++) {
+          for (uint32_t t = 0; t < kN; t++)
+            for (int k = 0; k < 2; k++) {
+              const uint64_t r = next();
+              double v = 0;
+              switch (family) {
+                case 0:  // transform outputs of Q10 grids
+                  v = static_cast<double>(static_cast<int32_t>(r)) / 4096.0;
+                  break;
+                case 1:  // quotients next to a half
+                  v = (static_cast<double>(static_cast<int32_t>(r) >> 12) + 0.5) * d / gain *
+                      (1.0 + static_cast<double>(static_cast<int8_t>(r >> 56)) * 0x1p-52);
+                  break;
+                case 2:  // mantissas at moderate exponents
+                  v = std::ldexp(static_cast<double>(r >> 11), static_cast<int>(r % 60) - 80);
+                  break;
+                case 3:  // any bit pattern
+                  v = std::bit_cast<double>(r);
+                  break;
+                case 4:  // signed zeros among small values
+                  v = r % 3 == 0 ? (r & 8 ? -0.0 : 0.0)
+                                 : std::ldexp(static_cast<double>(r >> 40), -20);
+                  break;
+                default:  // a few subnormal values in an ordinary symbol
+                  v = t % 50 == 7 ? std::ldexp(static_cast<double>(r >> (12 + r % 48)), -1074)
+                                  : static_cast<double>(static_cast<int16_t>(r)) / gain;
+                  break;
+              }
+              out[t][k] = v;
+            }
+          NrCpxFloat32 refF[kN];
+          int32_t refS[kN];
+          nrCpuSetLevelCap(kNrCpuBaseline);
+          ofdm_detail::scaleRound(out, kN, gain, d, refF, refS);
+          for (uint8_t cap : {kNrCpuAvx2, kNrCpuAvx512}) {
+            if (nrCpuSetLevelCap(cap) != cap) continue;
+            NrCpxFloat32 f[kN];
+            int32_t s[kN];
+            ofdm_detail::scaleRound(out, kN, gain, d, f, s);
+            ASSERT_EQ(std::memcmp(f, refF, sizeof f), 0)
+                << "divisor " << d << ", gain " << gain << ", family " << family;
+            ASSERT_EQ(std::memcmp(s, refS, sizeof s), 0)
+                << "divisor " << d << ", gain " << gain << ", family " << family;
+          }
+          nrCpuSetLevelCap(0xFF);
+        }
 }
