@@ -104,30 +104,31 @@ void fromSamplesBaseline(const int16_t* re, const int16_t* im, fftw_complex* in,
 VELTRA_TARGET_AVX2 void toIqAvx2(const fftw_complex* in, int32_t* out, uint32_t n, double sqrtN) {
   toIqLanes<4>(in, out, n, sqrtN);
 }
-// AVX-512: the quotient x / sqrtN replaced by the product y = x * fl(1 / sqrtN) where both
-// truncate alike. They differ by less than 4 units in the last place of y (1 / sqrtN, the product
-// and the quotient each round once): below 2^-35 while |y| < 2^16, so unless y lies within
-// kNearInt of an integer no integer separates them, and from 2^16 on both saturate. A vector with
-// a part near an integer, NaN, infinite or beyond the 32-bit range divides instead.
-constexpr double kNearInt = 0x1p-20;
-
+// AVX-512: the quotient x / sqrtN formed as a product with the correction step of Markstein's
+// theorem. With y = RN(1 / sqrtN) and q = RN(x * y) a faithful rounding of x / sqrtN (true while
+// |sqrtN * y - 1| <= 2^-54, checked for the given sqrtN), r = x - sqrtN * q is exact and
+// RN(q + r * y) is the correctly rounded quotient, so it truncates exactly as the quotient does.
+// Below 2^-900 the steps may underflow, but there both quotients lie below 1 and truncate to 0.
+// A vector with a NaN, an infinity or a part beyond the 32-bit range goes to the plain loop.
 VELTRA_TARGET_AVX512 void toIqAvx512(const fftw_complex* in, int32_t* out, uint32_t n,
                                      double sqrtN) {
-  const __m512d inverse = _mm512_set1_pd(1.0 / sqrtN);
-  const __m512d nearInt = _mm512_set1_pd(kNearInt);
+  const double inv = 1.0 / sqrtN;
+  if (!(std::fabs(std::fma(sqrtN, inv, -1.0)) <= 0x1p-54)) {
+    toIqLanes<8>(in, out, n, sqrtN);
+    return;
+  }
+  const __m512d d = _mm512_set1_pd(sqrtN);
+  const __m512d y = _mm512_set1_pd(inv);
   // Truncation of NaN or of a value beyond the 32-bit range.
   const __m256i indefinite = _mm256_set1_epi32(INT32_MIN);
-  constexpr int kNearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
   uint32_t i = 0;
   for (; i + 4 <= n; i += 4) {
     const __m512d x = _mm512_loadu_pd(&in[i][0]);
-    const __m512d y = _mm512_mul_pd(x, inverse);
-    const __m512d off = _mm512_sub_pd(y, _mm512_mask_roundscale_pd(y, 0xFF, y, kNearest));
-    const __m256i t = _mm512_mask_cvttpd_epi32(indefinite, 0xFF, y);
-    // Not at least kNearInt from an integer (NaN included), or no 32-bit truncation.
-    if (_mm512_cmp_pd_mask(_mm512_abs_pd(off), nearInt, _CMP_NGE_UQ) |
-        _mm256_cmpeq_epi32_mask(t, indefinite)) {
-      toIqLanes<8>(in + i, out + i, 4, sqrtN);
+    const __m512d q = _mm512_mul_pd(x, y);
+    const __m512d r = _mm512_fnmadd_pd(d, q, x);
+    const __m256i t = _mm512_mask_cvttpd_epi32(indefinite, 0xFF, _mm512_fmadd_pd(r, y, q));
+    if (_mm256_cmpeq_epi32_mask(t, indefinite)) {
+      toIqPlain(in, out, i, i + 4, sqrtN);
       continue;
     }
     // Saturation to int16 of the truncated parts: the packed form of four values.
