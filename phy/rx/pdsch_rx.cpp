@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/cpx_float.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/stage_profile.h"
@@ -158,18 +159,38 @@ bool rejectExtracted(NrDchMwItf* itf) {
   return rejectSlot(itf);
 }
 
+// Values at the int16 limits (32767, -32767, -32768) among n: v - 32767 taken to 16 bits is 0, 2
+// or 1 for exactly these, so one unsigned comparison per value counts them.
+[[gnu::always_inline]] inline uint32_t countClippedLanes(const int16_t* v, uint32_t n) {
+  uint32_t clipped = 0;
+  for (uint32_t i = 0; i < n; i++) clipped += static_cast<uint16_t>(v[i] - kClipLevel) <= 2;
+  return clipped;
+}
+
+using CountClippedFn = uint32_t (*)(const int16_t*, uint32_t);
+uint32_t countClippedPlain(const int16_t* v, uint32_t n) { return countClippedLanes(v, n); }
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 uint32_t countClippedAvx2(const int16_t* v, uint32_t n) {
+  return countClippedLanes(v, n);
+}
+VELTRA_TARGET_AVX512 uint32_t countClippedAvx512(const int16_t* v, uint32_t n) {
+  return countClippedLanes(v, n);
+}
+constexpr CountClippedFn kCountClippedFns[kNrCpuLevels] = {countClippedPlain, countClippedAvx2,
+                                                           countClippedAvx512};
+#else
+constexpr CountClippedFn kCountClippedFns[kNrCpuLevels] = {countClippedPlain, nullptr, nullptr};
+#endif
+
 // Samples at the int16 limits mean the input was clipped on its way here (a waveform scaled
 // too hot): said once per slot, since it explains a decode that fails on a clean channel.
 void warnIfClipped(const int16_t (*rxSample)[2][kSlotSampleCap], const NrCellCfg& cell) {
   uint32_t slotLen = 0;
   for (int l = 0; l < kSymbolsPerSlot; l++) slotLen += cell.cpLen[l] + cell.fftSize;
+  const CountClippedFn count = nrCpuPick(kCountClippedFns);
   uint32_t clipped = 0;
   for (int a = 0; a < cell.antPortN; a++)
-    for (int c = 0; c < 2; c++)
-      for (uint32_t i = 0; i < slotLen; i++) {
-        const int16_t v = rxSample[a][c][i];
-        clipped += v >= kClipLevel || v <= -kClipLevel;
-      }
+    for (int c = 0; c < 2; c++) clipped += count(rxSample[a][c], slotLen);
   if (clipped != 0)
     nrDiag(
         "nrUeDchRxProc: %u received sample values at the int16 limit +-%d: the input clips "

@@ -16,6 +16,7 @@
 #include "config/slot_config_gen.h"
 #include "config/ue_setup.h"
 #include "phy/coding/dlsch_encode.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/sample_file.h"
 #include "phy/common/sequence.h"
 #include "phy/ofdm/ofdm_modulate.h"
@@ -551,30 +552,38 @@ TEST(DchRx, TransmitActionSlotLoopsBack) {
 }
 
 // Samples at the int16 limit mean the input clipped on its way: said once per slot, on the error
-// stream; a waveform below full scale says nothing.
+// stream, with the count of values at +-32767 or -32768 (at every instruction-set level); a
+// waveform below full scale says nothing.
 TEST(DchRx, ClippedInputIsWarnedOncePerSlot) {
   ScopedTempDir dir;
   captureConsole([] { gNbTx(); });
-  for (int i = 0; i < kSlotSampleCap; i++) ueFileSample[i] = gnrNbTxBuf.nbTxSample[i];
-  ueFileSample[20000] = nrCpxPack(32767, -32767);
-  ueFileSample[25000] = nrCpxPack(-32768, 5);
-  captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
-  const auto run = [] {
-    return captureConsole([] {
-             nrUeDchRxProc(ueRxSample, &gnrDchMwItf,
-                           static_cast<int16_t>(gnrUeConfig.carrierCfg.nrb),
-                           static_cast<int16_t>(gnrUeConfig.bwpCfg.nrb), gnrCchMwItf.slotIdx);
-           })
-        .err;
-  };
-  std::string err = run();
-  EXPECT_NE(err.find("nrUeDchRxProc: 3 received sample values at the int16 limit"),
-            std::string::npos)
-      << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  for (uint8_t cap : {kNrCpuBaseline, kNrCpuAvx2, kNrCpuAvx512}) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;
+    for (int i = 0; i < kSlotSampleCap; i++) ueFileSample[i] = gnrNbTxBuf.nbTxSample[i];
+    ueFileSample[20000] = nrCpxPack(32767, -32767);
+    ueFileSample[25000] = nrCpxPack(-32768, 5);
+    ueFileSample[1] = nrCpxPack(-32766, 32766);
+    ueFileSample[30719] = nrCpxPack(3, 32767);  // the slot's last sample
+    captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
+    const auto run = [] {
+      return captureConsole([] {
+               nrUeDchRxProc(ueRxSample, &gnrDchMwItf,
+                             static_cast<int16_t>(gnrUeConfig.carrierCfg.nrb),
+                             static_cast<int16_t>(gnrUeConfig.bwpCfg.nrb), gnrCchMwItf.slotIdx);
+             })
+          .err;
+    };
+    std::string err = run();
+    EXPECT_NE(err.find("nrUeDchRxProc: 4 received sample values at the int16 limit"),
+              std::string::npos)
+        << "level " << int{cap} << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 
-  ueFileSample[20000] = nrCpxPack(32766, -32766);
-  ueFileSample[25000] = nrCpxPack(0, 5);
-  captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
-  EXPECT_EQ(run(), "");
+    ueFileSample[20000] = nrCpxPack(32766, -32766);
+    ueFileSample[25000] = nrCpxPack(0, 5);
+    ueFileSample[30719] = nrCpxPack(3, 5);
+    captureConsole([] { nrUeSetupFromNb(ueFileSample, 0); });
+    EXPECT_EQ(run(), "") << "level " << int{cap};
+  }
+  nrCpuSetLevelCap(0xFF);
 }
