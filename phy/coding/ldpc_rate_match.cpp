@@ -15,6 +15,7 @@ namespace {
 
 // The selected bits, before interleaving: grown to the largest request seen and kept.
 std::vector<int32_t> gSelected;
+std::vector<int8_t> gSelectedBytes;
 
 constexpr int kScanBlock = 16;
 
@@ -30,8 +31,13 @@ inline bool hasFiller(const int32_t* d) {
   }
   return _mm_movemask_epi8(any) != 0;
 }
+inline bool hasFiller(const int8_t* d) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))) != 0;
+}
 #else
-inline bool hasFiller(const int32_t* d) {
+template <typename T>
+inline bool hasFiller(const T* d) {
   int32_t any = 0;
   for (int t = 0; t < kScanBlock; t++) any |= -static_cast<int32_t>(d[t] == -1);
   return any != 0;
@@ -42,7 +48,8 @@ inline bool hasFiller(const int32_t* d) {
 // `from`, to dst: one copy per run between fillers, the runs found 16 elements at a time, and only
 // as far as the selection reads. Returns false (nothing meaningful in dst) when the buffer holds
 // fillers only.
-bool selectCyclic(const int32_t* d, int32_t ncb, int32_t from, int64_t want, int32_t* dst) {
+template <typename T>
+bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
   int64_t got = 0;
   int32_t i = from;
   int32_t fillersInARow = 0;  // a whole turn of them: nothing to select
@@ -52,7 +59,7 @@ bool selectCyclic(const int32_t* d, int32_t ncb, int32_t from, int64_t want, int
     while (j + kScanBlock <= limit && !hasFiller(d + j)) j += kScanBlock;
     while (j < limit && d[j] != -1) j++;
     if (j > i) {
-      std::memcpy(dst + got, d + i, sizeof(int32_t) * (j - i));
+      std::memcpy(dst + got, d + i, sizeof(T) * (j - i));
       got += j - i;
       fillersInARow = 0;
     }
@@ -67,17 +74,18 @@ bool selectCyclic(const int32_t* d, int32_t ncb, int32_t from, int64_t want, int
 
 // TS 38.212 5.4.2.2 for a fixed Qm: output k*Qm + l is bit k of row l, the rows being the Qm
 // consecutive segments of n selected bits.
-template <int Q>
-void interleave(const int32_t* __restrict e, int32_t* __restrict out, int32_t n) {
+template <int Q, typename T>
+void interleave(const T* __restrict e, T* __restrict out, int32_t n) {
   for (int32_t k = 0; k < n; k++)
     for (int l = 0; l < Q; l++)
       out[static_cast<int64_t>(k) * Q + l] = e[static_cast<int64_t>(l) * n + k];
 }
 
-void interleaveAny(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
+template <typename T>
+void interleaveAny(const T* e, T* out, int32_t n, int32_t qm) {
   switch (qm) {
     case 1:
-      std::memcpy(out, e, sizeof(int32_t) * n);
+      std::memcpy(out, e, sizeof(T) * n);
       break;
     case 2:
       interleave<2>(e, out, n);
@@ -98,9 +106,9 @@ void interleaveAny(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
   }
 }
 
-}  // namespace
-
-bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params) {
+template <typename T>
+bool rateMatch(const T* d, T* out, int32_t r, const NrLdpcParams* params,
+               std::vector<T>& selected) {
   const int32_t ncb = params->Ncb;
   const int32_t qm = params->Qm;
   if (r < 0 || r >= kMaxCodeBlocks || qm < 1 || ncb < 1 || params->E[r] < 0) {
@@ -114,16 +122,26 @@ bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcPara
 
   // TS 38.212 5.4.2.1: bit selection reads the circular buffer from k0 on (a k0 beyond the buffer
   // wraps around it), skips the filler bits and starts over at the end of the buffer.
-  if (gSelected.size() < static_cast<size_t>(total)) gSelected.resize(total);
+  if (selected.size() < static_cast<size_t>(total)) selected.resize(total);
   int32_t k0 = params->k0 % ncb;
   if (k0 < 0) k0 += ncb;
-  if (!selectCyclic(d, ncb, k0, total, gSelected.data())) {
+  if (!selectCyclic(d, ncb, k0, total, selected.data())) {
     nrDiag("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
     return false;
   }
-  const int32_t* e = gSelected.data();
+  const T* e = selected.data();
   interleaveAny(e, out, n, qm);
   return true;
+}
+
+}  // namespace
+
+bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params) {
+  return rateMatch(d, out, r, params, gSelected);
+}
+
+bool nrLdpcRateMatchBytes(const int8_t* d, int8_t* out, int32_t r, const NrLdpcParams* params) {
+  return rateMatch(d, out, r, params, gSelectedBytes);
 }
 
 int32_t nrLdpcRateMatchParityCols(int32_t r, const NrLdpcParams* params) {

@@ -174,6 +174,19 @@ void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cI
   scramble<int16_t, uint16_t>(src, dst, count, cInit);
 }
 
+void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
+  if (count <= 0) return;
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  for (int32_t j0 = 0; j0 < count; j0 += 64) {
+    const int32_t n = count - j0 < 64 ? count - j0 : 64;
+    int8_t c[64];
+    expandWord(c, goldStreamNext(&s), 64, kExpandBits);
+    const int8_t* b = bits + j0;
+    int16_t* d = dst + j0;
+    for (int32_t j = 0; j < n; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+  }
+}
+
 bool nrPnSeqInit(int8_t order) {
   std::memset(gnrPnState, 0, 30);
   if (order != static_cast<int8_t>(kPnOrder)) {
@@ -184,14 +197,15 @@ bool nrPnSeqInit(int8_t order) {
   return true;
 }
 
-bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
-  if (order != static_cast<int8_t>(kPnOrder)) {
-    nrPrintf("not support!\n");
-    return false;
-  }
-  // The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage j in bit
-  // j; the output is stage 0. The first three words come from the register bit by bit; after that
-  // p(D)^8 = D^72 + D^40 + 1 gives s(m) = s(m-32) + s(m-72), one 32-bit word per step.
+namespace {
+
+// The PN9 register run for count bits: emit(base, w, n) receives every word holding output bits
+// (bit j = s(base + j), n = the output bits in it); the register after the last one goes back to
+// gnrPnState. The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage
+// j in bit j; the output is stage 0. The first three words come from the register bit by bit;
+// after that p(D)^8 = D^72 + D^40 + 1 gives s(m) = s(m-32) + s(m-72), one 32-bit word per step.
+template <typename Emit>
+void pnRun(uint64_t count, Emit emit) {
   uint32_t r = 0;
   for (uint32_t j = 0; j < kPnOrder; j++) r |= static_cast<uint32_t>(gnrPnState[j] & 1) << j;
   const uint64_t need = count + kPnOrder;  // the bits after the last output are the new state
@@ -210,17 +224,56 @@ bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
     hist[0] = hist[1];
     hist[1] = hist[2];
     hist[2] = w;
-    if (base + 32 <= count) {
-      unpackWord(out + base, w);
-    } else {
+    if (base < count) emit(base, w, static_cast<uint32_t>(count - base < 32 ? count - base : 32));
+    if (base + 32 > count)
       for (uint32_t j = 0; j < 32; j++) {
         const uint64_t n = base + j;
-        if (n < count) out[n] = static_cast<int32_t>((w >> j) & 1);
         if (n >= count && n < need) next |= ((w >> j) & 1) << (n - count);
       }
-    }
   }
   for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((next >> j) & 1);
+}
+
+// Bit j of v to bit 31 - j.
+inline uint32_t reverseBits(uint32_t v) {
+  v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+  v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+  v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+  return __builtin_bswap32(v);
+}
+
+}  // namespace
+
+bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
+  if (order != static_cast<int8_t>(kPnOrder)) {
+    nrPrintf("not support!\n");
+    return false;
+  }
+  pnRun(count, [out](uint64_t base, uint32_t w, uint32_t n) {
+    if (n == 32) {
+      unpackWord(out + base, w);
+    } else {
+      for (uint32_t j = 0; j < n; j++) out[base + j] = static_cast<int32_t>((w >> j) & 1);
+    }
+  });
+  return true;
+}
+
+bool nrPnSeqGenBytes(int8_t order, int8_t* out, uint64_t count, uint32_t* packed) {
+  if (order != static_cast<int8_t>(kPnOrder)) {
+    nrPrintf("not support!\n");
+    return false;
+  }
+  pnRun(count, [out, packed](uint64_t base, uint32_t w, uint32_t n) {
+    if (n < 32) w &= (1u << n) - 1;
+    if (n == 32) {
+      for (unsigned b = 0; b < 4; b++)
+        std::memcpy(out + base + 8 * b, &kExpandBits[(w >> (8 * b)) & 0xFF], 8);
+    } else {
+      expandWord(out + base, w, n, kExpandBits);
+    }
+    if (packed) packed[base / 32] = reverseBits(w);
+  });
   return true;
 }
 

@@ -43,11 +43,20 @@ inline uint32_t nrPdschDataCinit(uint32_t rnti, uint16_t nId) { return (rnti << 
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit);
 void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
 
+// Bipolar form and scrambling of coded bits in one pass: dst[j] = 1 - 2 (bits[j] xor c(j)) for
+// count 0/1 bytes, which is nrScrambleShort of the bipolar values 1 - 2 bits[j].
+void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit);
+
 // PN generator x^9 + x^5 + 1: nrPnSeqInit(9) loads the all-ones register; nrPnSeqGen writes count
 // bits (0/1, one per element), continuing from the register. Other orders print "not support!"
 // and give false.
 bool nrPnSeqInit(int8_t order);
 bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count);
+
+// nrPnSeqGen with one 0/1 byte per bit in out and, unless packed is nullptr, the same bits 32 per
+// word with the first in bit 31 (the order of nrCrcCalcPacked; bits of the last word beyond count
+// are 0). Advances the register exactly as nrPnSeqGen does.
+bool nrPnSeqGenBytes(int8_t order, int8_t* out, uint64_t count, uint32_t* packed);
 
 // The 127 PSS values (+-1) to gnrSeqBuf from byte 128 / the 127 SSS values to gnrSeqBuf from 0.
 void nrPssGen(uint8_t nId2);

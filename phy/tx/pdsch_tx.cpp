@@ -1,6 +1,7 @@
 #include "phy/tx/pdsch_tx.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "config/console.h"
@@ -18,7 +19,7 @@ constexpr int kMaxCodeBlocks = 100;  // what the shared-channel encoder can hold
 constexpr uint16_t kSymBitmapMask = (1u << kSymbolsPerSlot) - 1;
 
 // Work buffers, grown to the largest entry seen and reused.
-std::vector<int32_t> bitBuf;   // coded bits, then bipolar values
+std::vector<int8_t> bitBuf;    // coded bits, one byte each
 std::vector<int16_t> softBuf;  // bipolar values for the mapper (data or one DMRS symbol)
 std::vector<int32_t> symBuf;   // modulated symbols (data or one DMRS symbol)
 
@@ -26,6 +27,38 @@ template <typename T>
 T* workBuffer(std::vector<T>& v, uint64_t n) {
   if (v.size() < n) v.resize(n);
   return v.data();
+}
+
+// TS 38.211 7.3.1.3 / 7.3.1.5: n symbols src[0], src[L], src[2L], ... of one layer to its grid,
+// symbol by symbol, RB in list order, subcarriers ascending, around the DMRS: a whole RB of 12
+// at a time off the DMRS symbols, the dataScN subcarriers dataSc in a DMRS symbol; what does not
+// fit the allocation is dropped, an allocation left over keeps its REs.
+void mapLayer(NrNbTxBuf* port, const NrPdschCfg& d, const NrPdschLayout& lay, const int32_t* src,
+              uint64_t n, int L, const int* dataSc, int dataScN) {
+  uint64_t m = 0;  // symbols of this layer placed so far
+  for (int l = lay.startSym; l <= lay.lastSym && m < n; l++) {
+    int32_t* row = port->nbTxGrid[l];
+    const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+    if (dmrsSym && lay.dmrsNoData) continue;
+    const int perRb = dmrsSym ? dataScN : kScPerRb;
+    for (int r = 0; r < d.rbN && m < n; r++) {
+      int32_t* rb = row + kScPerRb * d.rbIdx[r];
+      const int32_t* s = src + m * L;
+      const int take = n - m < static_cast<uint64_t>(perRb) ? static_cast<int>(n - m) : perRb;
+      if (!dmrsSym && take == kScPerRb) {
+        if (L == 1) {
+          std::memcpy(rb, s, sizeof(int32_t) * kScPerRb);
+        } else {
+          for (int k = 0; k < kScPerRb; k++) rb[k] = s[k * L];
+        }
+      } else if (!dmrsSym) {
+        for (int k = 0; k < take; k++) rb[k] = s[k * L];
+      } else {
+        for (int k = 0; k < take; k++) rb[dataSc[k]] = s[k * L];
+      }
+      m += take;
+    }
+  }
 }
 
 }  // namespace
@@ -121,13 +154,13 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     // one DMRS symbol, whichever is larger.
     const uint64_t dmrsReMax = static_cast<uint64_t>(kScPerRb) * d.rbN;
     const uint64_t bitCap = static_cast<uint64_t>(d.layerN) * Qm * C + G;
-    int32_t* bits = workBuffer(bitBuf, bitCap);
+    int8_t* bits = workBuffer(bitBuf, bitCap);
     int16_t* soft = workBuffer(softBuf, bitCap > 2 * dmrsReMax ? bitCap : 2 * dmrsReMax);
     const uint64_t symCap = bitCap / Qm;
     int32_t* sym = workBuffer(symBuf, symCap > dmrsReMax ? symCap : dmrsReMax);
 
-    const int64_t coded = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
-                                        static_cast<int64_t>(bitCap), d.mcsTable);
+    const int64_t coded = nrDlschEncodeBytes(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
+                                             static_cast<int64_t>(bitCap), d.mcsTable);
     if (G > 0 && coded <= 0) {
       nrDiag("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
       allSent = false;
@@ -136,11 +169,9 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     d.tbSize = static_cast<uint32_t>(tbs);
     const uint64_t nBits = coded > 0 ? static_cast<uint64_t>(coded) : 0;
 
-    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), formed in 16 bits (the
-    // same values as in 32 bits cut to 16: the arithmetic is modular).
-    for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), in one pass.
     const uint32_t cInit = nrPdschDataCinit(d.rnti, config->cellCfg.nId);
-    nrScrambleShort(soft, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
+    nrScrambleBitsShort(bits, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
     nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
 
     // TS 38.211 7.3.1.3: layer v carries symbols v, v + L, v + 2L, ... of the codeword. Each
@@ -148,22 +179,15 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     // around the DMRS; a layer without a grid, or symbols beyond the allocation, are dropped.
     const int L = d.layerN;
     const uint64_t symN = nBits / Qm;
+    // Subcarriers of an RB that carry data in a DMRS symbol.
+    int dataSc[kScPerRb];
+    int dataScN = 0;
+    for (int k = 0; k < kScPerRb; k++)
+      if (!lay.dchNoDataSc[k]) dataSc[dataScN++] = k;
     for (int v = 0; v < L && v < kMaxLayers; v++) {
       if (!ports[v]) continue;
-      uint64_t m = v;
-      for (int l = lay.startSym; l <= lay.lastSym; l++) {
-        int32_t* row = ports[v]->nbTxGrid[l];
-        const bool dmrsSym = lay.dchDmrsSym[l] != 0;
-        if (dmrsSym && lay.dmrsNoData) continue;
-        for (int r = 0; r < d.rbN; r++) {
-          int32_t* rb = row + kScPerRb * d.rbIdx[r];
-          for (int k = 0; k < kScPerRb && m < symN; k++)
-            if (!dmrsSym || !lay.dchNoDataSc[k]) {
-              rb[k] = sym[m];
-              m += L;
-            }
-        }
-      }
+      mapLayer(ports[v], d, lay, sym + v,
+               symN > static_cast<uint64_t>(v) ? (symN - v + L - 1) / L : 0, L, dataSc, dataScN);
     }
 
     // DMRS (TS 38.211 7.4.1.1): layer v's port p = dmrsPorts[v] sends r(m) w_f(k') on the
