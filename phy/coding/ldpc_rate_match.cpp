@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -75,14 +76,14 @@ bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
 // TS 38.212 5.4.2.2 for a fixed Qm: output k*Qm + l is bit k of row l, the rows being the Qm
 // consecutive segments of n selected bits.
 template <int Q, typename T>
-void interleave(const T* __restrict e, T* __restrict out, int32_t n) {
+[[gnu::always_inline]] inline void interleave(const T* __restrict e, T* __restrict out, int32_t n) {
   for (int32_t k = 0; k < n; k++)
     for (int l = 0; l < Q; l++)
       out[static_cast<int64_t>(k) * Q + l] = e[static_cast<int64_t>(l) * n + k];
 }
 
 template <typename T>
-void interleaveAny(const T* e, T* out, int32_t n, int32_t qm) {
+[[gnu::always_inline]] inline void interleaveAny(const T* e, T* out, int32_t n, int32_t qm) {
   switch (qm) {
     case 1:
       std::memcpy(out, e, sizeof(T) * n);
@@ -104,6 +105,34 @@ void interleaveAny(const T* e, T* out, int32_t n, int32_t qm) {
         for (int32_t l = 0; l < qm; l++)
           out[static_cast<int64_t>(k) * qm + l] = e[static_cast<int64_t>(l) * n + k];
   }
+}
+
+// The byte interleaver compiled for each instruction set (the gathers of a row become
+// shuffles), picked at run time; the int32 one stays baseline.
+using InterleaveBytesFn = void (*)(const int8_t*, int8_t*, int32_t, int32_t);
+void interleaveBytesPlain(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
+  interleaveAny(e, out, n, qm);
+}
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void interleaveBytesAvx2(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
+  interleaveAny(e, out, n, qm);
+}
+VELTRA_TARGET_AVX512 void interleaveBytesAvx512(const int8_t* e, int8_t* out, int32_t n,
+                                                int32_t qm) {
+  interleaveAny(e, out, n, qm);
+}
+constexpr InterleaveBytesFn kInterleaveBytes[kNrCpuLevels] = {
+    interleaveBytesPlain, interleaveBytesAvx2, interleaveBytesAvx512};
+#else
+constexpr InterleaveBytesFn kInterleaveBytes[kNrCpuLevels] = {interleaveBytesPlain, nullptr,
+                                                              nullptr};
+#endif
+
+inline void interleaveTyped(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
+  interleaveAny(e, out, n, qm);
+}
+inline void interleaveTyped(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
+  nrCpuPick(kInterleaveBytes)(e, out, n, qm);
 }
 
 template <typename T>
@@ -130,7 +159,7 @@ bool rateMatch(const T* d, T* out, int32_t r, const NrLdpcParams* params,
     return false;
   }
   const T* e = selected.data();
-  interleaveAny(e, out, n, qm);
+  interleaveTyped(e, out, n, qm);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 
 int8_t gnrSeqBuf[kSeqBufSize];
 int8_t gnrPnState[32];
@@ -174,8 +175,11 @@ void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cI
   scramble<int16_t, uint16_t>(src, dst, count, cInit);
 }
 
-void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
-  if (count <= 0) return;
+namespace {
+
+// Bits to scrambled bipolar values, 64 at a time; compiled for each instruction set.
+[[gnu::always_inline]] inline void scrambleBits(const int8_t* bits, int16_t* dst, int32_t count,
+                                                int32_t cInit) {
   GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
   for (int32_t j0 = 0; j0 < count; j0 += 64) {
     const int32_t n = count - j0 < 64 ? count - j0 : 64;
@@ -183,8 +187,38 @@ void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_
     expandWord(c, goldStreamNext(&s), 64, kExpandBits);
     const int8_t* b = bits + j0;
     int16_t* d = dst + j0;
-    for (int32_t j = 0; j < n; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+    if (n == 64) {
+      for (int32_t j = 0; j < 64; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+    } else {
+      for (int32_t j = 0; j < n; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+    }
   }
+}
+
+using ScrambleBitsFn = void (*)(const int8_t*, int16_t*, int32_t, int32_t);
+void scrambleBitsPlain(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void scrambleBitsAvx2(const int8_t* bits, int16_t* dst, int32_t count,
+                                         int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+VELTRA_TARGET_AVX512 void scrambleBitsAvx512(const int8_t* bits, int16_t* dst, int32_t count,
+                                             int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+constexpr ScrambleBitsFn kScrambleBits[kNrCpuLevels] = {scrambleBitsPlain, scrambleBitsAvx2,
+                                                        scrambleBitsAvx512};
+#else
+constexpr ScrambleBitsFn kScrambleBits[kNrCpuLevels] = {scrambleBitsPlain, nullptr, nullptr};
+#endif
+
+}  // namespace
+
+void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
+  if (count <= 0) return;
+  nrCpuPick(kScrambleBits)(bits, dst, count, cInit);
 }
 
 bool nrPnSeqInit(int8_t order) {

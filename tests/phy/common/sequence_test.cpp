@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -243,17 +244,21 @@ TEST(PnSequence, ByteFormCarriesTheBitsPackedWordsAndRegisterOfTheWordForm) {
 // scrambler.
 TEST(Scrambler, BitsToScrambledBipolarMatchesBipolarThenScramble) {
   std::mt19937 rng(14);
-  for (int32_t count : {0, 1, 63, 64, 65, 1000, 4099}) {
-    for (int32_t cInit : {0, 1, 0x7FFFFFFF, -1, 942155}) {
-      std::vector<int8_t> bits(count);
-      for (auto& b : bits) b = static_cast<int8_t>(rng() & 1);
-      std::vector<int16_t> want(count + 1, 77), got(count + 1, 77);
-      for (int32_t i = 0; i < count; i++) want[i] = static_cast<int16_t>(1 - 2 * bits[i]);
-      nrScrambleShort(want.data(), want.data(), count, cInit);
-      nrScrambleBitsShort(bits.data(), got.data(), count, cInit);
-      EXPECT_EQ(got, want) << count << ", cInit " << cInit;
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (int32_t count : {0, 1, 63, 64, 65, 1000, 4099}) {
+      for (int32_t cInit : {0, 1, 0x7FFFFFFF, -1, 942155}) {
+        std::vector<int8_t> bits(count);
+        for (auto& b : bits) b = static_cast<int8_t>(rng() & 1);
+        std::vector<int16_t> want(count + 1, 77), got(count + 1, 77);
+        for (int32_t i = 0; i < count; i++) want[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+        nrScrambleShort(want.data(), want.data(), count, cInit);
+        nrScrambleBitsShort(bits.data(), got.data(), count, cInit);
+        EXPECT_EQ(got, want) << count << ", cInit " << cInit << ", level " << +cap;
+      }
     }
   }
+  nrCpuSetLevelCap(0xFF);
 }
 
 TEST(PnSequence, IsAllZeroWithoutInitialisation) {
