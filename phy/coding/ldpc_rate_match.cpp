@@ -32,23 +32,30 @@ inline bool hasFiller(const int32_t* d) {
   }
   return _mm_movemask_epi8(any) != 0;
 }
-inline bool hasFiller(const int8_t* d) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))) != 0;
-}
 #else
-template <typename T>
-inline bool hasFiller(const T* d) {
+inline bool hasFiller(const int32_t* d) {
   int32_t any = 0;
   for (int t = 0; t < kScanBlock; t++) any |= -static_cast<int32_t>(d[t] == -1);
   return any != 0;
 }
 #endif
 
+// First filler at or after j before limit, or limit.
+inline int32_t runEnd(const int32_t* d, int32_t j, int32_t limit) {
+  while (j + kScanBlock <= limit && !hasFiller(d + j)) j += kScanBlock;
+  while (j < limit && d[j] != -1) j++;
+  return j;
+}
+inline int32_t runEnd(const int8_t* d, int32_t j, int32_t limit) {
+  if (j >= limit) return limit;
+  const void* f = std::memchr(d + j, 0xFF, static_cast<size_t>(limit - j));
+  return f ? static_cast<int32_t>(static_cast<const int8_t*>(f) - d) : limit;
+}
+
 // Copies `want` non-filler elements of the ncb-element buffer d, read cyclically from position
-// `from`, to dst: one copy per run between fillers, the runs found 16 elements at a time, and only
-// as far as the selection reads. Returns false (nothing meaningful in dst) when the buffer holds
-// fillers only.
+// `from`, to dst: one copy per run between fillers (found 16 elements or a memchr at a time), and
+// only as far as the selection reads. Returns false (nothing meaningful in dst) when the buffer
+// holds fillers only.
 template <typename T>
 bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
   int64_t got = 0;
@@ -56,18 +63,15 @@ bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
   int32_t fillersInARow = 0;  // a whole turn of them: nothing to select
   while (got < want) {
     const int32_t limit = static_cast<int32_t>(std::min<int64_t>(ncb, i + (want - got)));
-    int32_t j = i;
-    while (j + kScanBlock <= limit && !hasFiller(d + j)) j += kScanBlock;
-    while (j < limit && d[j] != -1) j++;
+    int32_t j = runEnd(d, i, limit);
     if (j > i) {
       std::memcpy(dst + got, d + i, sizeof(T) * (j - i));
       got += j - i;
       fillersInARow = 0;
     }
-    if (j < limit) {  // a filler
+    // A run of fillers, skipped as far as the end of the buffer.
+    for (; j < limit && j < ncb && d[j] == -1; j++)
       if (++fillersInARow >= ncb) return false;
-      j++;
-    }
     i = j >= ncb ? 0 : j;
   }
   return true;

@@ -167,6 +167,12 @@ uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offse
   return count;
 }
 
+void nrGoldSeqWords(int32_t cInit, uint64_t* out, uint32_t nWords) {
+  if (nWords == 0) return;
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  for (uint32_t k = 0; k < nWords; k++) out[k] = goldStreamNext(&s);
+}
+
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit) {
   scramble<int32_t, uint32_t>(src, dst, count, cInit);
 }
@@ -268,14 +274,6 @@ void pnRun(uint64_t count, Emit emit) {
   for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((next >> j) & 1);
 }
 
-// Bit j of v to bit 31 - j.
-inline uint32_t reverseBits(uint32_t v) {
-  v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
-  v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
-  v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
-  return __builtin_bswap32(v);
-}
-
 }  // namespace
 
 bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
@@ -298,16 +296,36 @@ bool nrPnSeqGenBytes(int8_t order, int8_t* out, uint64_t count, uint32_t* packed
     nrPrintf("not support!\n");
     return false;
   }
-  pnRun(count, [out, packed](uint64_t base, uint32_t w, uint32_t n) {
-    if (n < 32) w &= (1u << n) - 1;
-    if (n == 32) {
-      for (unsigned b = 0; b < 4; b++)
-        std::memcpy(out + base + 8 * b, &kExpandBits[(w >> (8 * b)) & 0xFF], 8);
-    } else {
-      expandWord(out + base, w, n, kExpandBits);
-    }
-    if (packed) packed[base / 32] = reverseBits(w);
+  // x^9 + x^5 + 1 is primitive: from any register s(n + 511) = s(n). One period (and the 9 bits
+  // after it) comes from the register; the output repeats it, and the register ends on the 9
+  // bits that follow the last output.
+  constexpr uint32_t kPeriod = 511;
+  int8_t period[kPeriod + kPnOrder + 7];
+  pnRun(kPeriod + kPnOrder, [&period](uint64_t base, uint32_t w, uint32_t n) {
+    for (uint32_t j = 0; j < n; j++) period[base + j] = static_cast<int8_t>((w >> j) & 1);
   });
+  for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = period[(count + j) % kPeriod];
+  const uint64_t head = count < kPeriod ? count : kPeriod;
+  if (head > 0) std::memcpy(out, period, head);
+  // Whole periods copied in ever longer runs (source and destination never overlap).
+  for (uint64_t done = head; done < count;) {
+    const uint64_t n = count - done < done ? count - done : done;
+    std::memcpy(out + done, out, n);
+    done += n;
+  }
+  if (!packed || count == 0) return true;
+  // Packed with the first bit in bit 31: three words from the bits, then p(D)^8 = D^72 + D^40 + 1,
+  // s(m) = s(m-32) + s(m-72), one word per step.
+  const uint64_t words = (count + 31) / 32;
+  for (uint64_t k = 0; k < words && k < 3; k++) {
+    uint32_t w = 0;
+    for (uint32_t j = 0; j < 32; j++)
+      w |= static_cast<uint32_t>(period[(32 * k + j) % kPeriod]) << (31 - j);
+    packed[k] = w;
+  }
+  for (uint64_t k = 3; k < words; k++)
+    packed[k] = packed[k - 1] ^ ((packed[k - 3] << 24) | (packed[k - 2] >> 8));
+  if (count % 32) packed[words - 1] &= ~0u << (32 - count % 32);
   return true;
 }
 

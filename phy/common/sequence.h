@@ -33,6 +33,10 @@ extern const int8_t gnrSsbMseq[3 * 128];
 // A request with offset + count > kGoldSeqLimit writes nothing and returns 0.
 uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset);
 
+// c(0) ... c(64 nWords - 1) of the Gold sequence initialised with cInit (modulo 2^31), packed
+// 64 to a word: c(64k + j) is bit j of out[k].
+void nrGoldSeqWords(int32_t cInit, uint64_t* out, uint32_t nWords);
+
 // TS 38.211 7.3.1.1: c_init = n_RNTI * 2^15 + n_ID of the PDSCH data scrambling, codeword 0,
 // formed in 32 bits: with the largest 16-bit values it reaches bit 31, which the Gold sequence
 // ignores, so it wraps rather than saturates.

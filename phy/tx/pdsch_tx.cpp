@@ -169,10 +169,15 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     d.tbSize = static_cast<uint32_t>(tbs);
     const uint64_t nBits = coded > 0 ? static_cast<uint64_t>(coded) : 0;
 
-    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), in one pass.
+    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), then TS 38.211 7.3.1.2;
+    // one pass for the orders of the tables, the two steps for any other (which nrModulate
+    // reports).
     const uint32_t cInit = nrPdschDataCinit(d.rnti, config->cellCfg.nId);
-    nrScrambleBitsShort(bits, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
-    nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
+    if (!nrModulateScrambled(sym, bits, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm),
+                             static_cast<int32_t>(cInit))) {
+      nrScrambleBitsShort(bits, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
+      nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
+    }
 
     // TS 38.211 7.3.1.3: layer v carries symbols v, v + L, v + 2L, ... of the codeword. Each
     // layer fills its port's grid symbol by symbol, RB in list order, subcarriers ascending,

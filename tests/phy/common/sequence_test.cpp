@@ -80,6 +80,18 @@ TEST(GoldSequence, OffsetRequestIsASliceOfTheOffsetZeroSequence) {
   }
 }
 
+// The packed words carry c(0), c(1), ... bit 0 first.
+TEST(GoldSequence, PackedWordsHoldTheSequenceFromBitZero) {
+  for (int32_t cInit : {0, 1, 51234, 0x7FFFFFFF}) {
+    std::vector<uint64_t> words(40, 0x5A5A5A5Au);
+    nrGoldSeqWords(cInit, words.data(), 39);
+    EXPECT_EQ(words[39], 0x5A5A5A5Au) << "wrote past the words";
+    const std::vector<int> ref = referenceGold(static_cast<uint32_t>(cInit), 0, 39 * 64);
+    for (int n = 0; n < 39 * 64; n++)
+      ASSERT_EQ(static_cast<int>((words[n / 64] >> (n % 64)) & 1), ref[n]) << cInit << " " << n;
+  }
+}
+
 TEST(GoldSequence, OnlyFormOneIsBipolar) {
   nrGoldSeqGen(77, 200, 1, 3);
   const std::vector<int> bip = goldOut(200);
