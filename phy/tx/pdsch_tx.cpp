@@ -61,6 +61,37 @@ void mapLayer(NrNbTxBuf* port, const NrPdschCfg& d, const NrPdschLayout& lay, co
   }
 }
 
+// mapLayer for two layers of n symbols each at once: every RB of a non-DMRS symbol takes 24
+// consecutive codeword symbols, the even ones for layer 0 and the odd ones for layer 1.
+void mapTwoLayers(NrNbTxBuf* port0, NrNbTxBuf* port1, const NrPdschCfg& d, const NrPdschLayout& lay,
+                  const int32_t* src, uint64_t n, const int* dataSc, int dataScN) {
+  uint64_t m = 0;
+  for (int l = lay.startSym; l <= lay.lastSym && m < n; l++) {
+    const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+    if (dmrsSym && lay.dmrsNoData) continue;
+    const int perRb = dmrsSym ? dataScN : kScPerRb;
+    for (int r = 0; r < d.rbN && m < n; r++) {
+      int32_t* __restrict a = port0->nbTxGrid[l] + kScPerRb * d.rbIdx[r];
+      int32_t* __restrict b = port1->nbTxGrid[l] + kScPerRb * d.rbIdx[r];
+      const int32_t* __restrict s = src + 2 * m;
+      const int take = n - m < static_cast<uint64_t>(perRb) ? static_cast<int>(n - m) : perRb;
+      if (!dmrsSym && take == kScPerRb) {
+        for (int k = 0; k < kScPerRb; k++) {
+          a[k] = s[2 * k];
+          b[k] = s[2 * k + 1];
+        }
+      } else {
+        for (int k = 0; k < take; k++) {
+          const int sc = dmrsSym ? dataSc[k] : k;
+          a[sc] = s[2 * k];
+          b[sc] = s[2 * k + 1];
+        }
+      }
+      m += take;
+    }
+  }
+}
+
 }  // namespace
 
 const char* nrPdschTxCheck(const NrPdschCfg* pdsch) {
@@ -189,10 +220,15 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     int dataScN = 0;
     for (int k = 0; k < kScPerRb; k++)
       if (!lay.dchNoDataSc[k]) dataSc[dataScN++] = k;
-    for (int v = 0; v < L && v < kMaxLayers; v++) {
-      if (!ports[v]) continue;
-      mapLayer(ports[v], d, lay, sym + v,
-               symN > static_cast<uint64_t>(v) ? (symN - v + L - 1) / L : 0, L, dataSc, dataScN);
+    const uint64_t perLayer = symN / 2;
+    if (L == 2 && ports[0] && ports[1] && symN % 2 == 0) {
+      mapTwoLayers(ports[0], ports[1], d, lay, sym, perLayer, dataSc, dataScN);
+    } else {
+      for (int v = 0; v < L && v < kMaxLayers; v++) {
+        if (!ports[v]) continue;
+        mapLayer(ports[v], d, lay, sym + v,
+                 symN > static_cast<uint64_t>(v) ? (symN - v + L - 1) / L : 0, L, dataSc, dataScN);
+      }
     }
 
     // DMRS (TS 38.211 7.4.1.1): layer v's port p = dmrsPorts[v] sends r(m) w_f(k') on the
