@@ -24,12 +24,13 @@ std::vector<int32_t> gCodeword;
 // The same on byte lanes, and the transport block packed 32 bits per word (first bit in bit 31)
 // with two spare words, so that any 32-bit window of it can be read.
 std::vector<int8_t> gTbBytes;
-std::vector<int8_t> gCodeBlockBytes;
 std::vector<int8_t> gCodewordBytes;
 std::vector<uint32_t> gTbWords;
-// One code block's data bits packed, for its CRC24B.
-constexpr int kMaxCbWords = 8448 / 32 + 1;
-uint32_t gCbWords[kMaxCbWords];
+// One code block's data bits packed, for its CRC24B, and the transport-block bits under its CRC
+// and fillers while it is encoded in place.
+constexpr int kMaxCbBits = 8448;  // K of base graph 1 at Zc 384
+uint32_t gCbWords[kMaxCbBits / 32 + 1];
+int8_t gSetAside[kMaxCbBits];
 
 // Writes the transport block and its CRC, one "%d\n" line per bit. The dump is diagnostic only:
 // encoding goes on without it.
@@ -131,7 +132,7 @@ int64_t nrDlschEncodeBytes(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPr
   const int64_t A = p->A;
 
   // TS 38.212 7.2.1 as in nrDlschEncode; the packed copy feeds the table-driven CRCs.
-  int8_t* tb = sized(gTbBytes, A + 24);
+  int8_t* tb = sized(gTbBytes, A + 24 + kMaxCbBits);
   const int64_t words = (A + 24) / 32 + 2;
   uint32_t* tbw = sized(gTbWords, words);
   const int tbCrcLen = A <= 3824 ? kCrc16Len : kCrc24Len;
@@ -151,14 +152,18 @@ int64_t nrDlschEncodeBytes(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPr
   if (gnrDiagFilesOn) dumpTransportBlock(tb, A + tbCrcLen);
 
   // TS 38.212 5.2.2 as in nrDlschEncode.
-  int8_t* cb = sized(gCodeBlockBytes, p->K);
+  // Each code block is encoded in place in the transport block, whose bits after the block's data
+  // (the next block's, or room at the end) are set aside for the CRC24B and the fillers and put
+  // back afterwards: no copy of the data.
   int8_t* cw = sized(gCodewordBytes, p->Ncb);
   int64_t s = 0;
   int64_t o = 0;
   for (int32_t r = 0; r < p->C; r++) {
+    int8_t* cb = tb + s;
+    const int32_t data = p->Kp - p->L;
+    const int32_t after = p->K - data;
+    std::memcpy(gSetAside, cb + data, after);
     if (p->C > 1) {
-      const int32_t data = p->Kp - 24;
-      std::memcpy(cb, tb + s, data);
       // The block's data bits from the packed transport block, realigned to a word boundary.
       const int64_t w0 = s / 32;
       const int sh = static_cast<int>(s % 32);
@@ -167,14 +172,13 @@ int64_t nrDlschEncodeBytes(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPr
         gCbWords[k] = sh ? (tbw[w0 + k] << sh) | (tbw[w0 + k + 1] >> (32 - sh)) : tbw[w0 + k];
       const uint32_t cbCrc = nrCrcCalcPacked(gCbWords, kCrc24B, data);
       for (int i = 0; i < 24; i++) cb[data + i] = static_cast<int8_t>((cbCrc >> i) & 1);
-    } else {
-      std::memcpy(cb, tb + s, p->Kp);
     }
     std::memset(cb + p->Kp, 0, p->F);
-    if (!nrLdpcEncodeBytes(cb, cw, p, nrLdpcRateMatchParityCols(r, p)) ||
-        !nrLdpcRateMatchBytes(cw, out + o, r, p))
-      return 0;
-    s += p->Kp - p->L;
+    const bool ok = nrLdpcEncodeBytes(cb, cw, p, nrLdpcRateMatchParityCols(r, p)) &&
+                    nrLdpcRateMatchBytes(cw, out + o, r, p);
+    std::memcpy(cb + data, gSetAside, after);
+    if (!ok) return 0;
+    s += data;
     o += p->E[r];
   }
   return p->sumE;

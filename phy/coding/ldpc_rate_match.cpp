@@ -52,12 +52,12 @@ inline int32_t runEnd(const int8_t* d, int32_t j, int32_t limit) {
   return f ? static_cast<int32_t>(static_cast<const int8_t*>(f) - d) : limit;
 }
 
-// Copies `want` non-filler elements of the ncb-element buffer d, read cyclically from position
-// `from`, to dst: one copy per run between fillers (found 16 elements or a memchr at a time), and
-// only as far as the selection reads. Returns false (nothing meaningful in dst) when the buffer
-// holds fillers only.
-template <typename T>
-bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
+// Hands `want` non-filler elements of the ncb-element buffer d, read cyclically from position
+// `from`, to take(first, length, selected so far): one call per run between fillers (found 16
+// elements or a memchr at a time), and only as far as the selection reads. Returns false (nothing
+// meaningful in dst) when the buffer holds fillers only.
+template <typename T, typename Take>
+bool selectRuns(const T* d, int32_t ncb, int32_t from, int64_t want, Take take) {
   int64_t got = 0;
   int32_t i = from;
   int32_t fillersInARow = 0;  // a whole turn of them: nothing to select
@@ -65,7 +65,7 @@ bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
     const int32_t limit = static_cast<int32_t>(std::min<int64_t>(ncb, i + (want - got)));
     int32_t j = runEnd(d, i, limit);
     if (j > i) {
-      std::memcpy(dst + got, d + i, sizeof(T) * (j - i));
+      take(i, j - i, got);
       got += j - i;
       fillersInARow = 0;
     }
@@ -75,6 +75,13 @@ bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
     i = j >= ncb ? 0 : j;
   }
   return true;
+}
+
+template <typename T>
+bool selectCyclic(const T* d, int32_t ncb, int32_t from, int64_t want, T* dst) {
+  return selectRuns(d, ncb, from, want, [d, dst](int32_t i, int32_t len, int64_t at) {
+    std::memcpy(dst + at, d + i, sizeof(T) * len);
+  });
 }
 
 // TS 38.212 5.4.2.2 for a fixed Qm: output k*Qm + l is bit k of row l, the rows being the Qm
@@ -111,19 +118,51 @@ template <typename T>
   }
 }
 
-// The byte interleaver compiled for each instruction set (the gathers of a row become
-// shuffles), picked at run time; the int32 one stays baseline.
-using InterleaveBytesFn = void (*)(const int8_t*, int8_t*, int32_t, int32_t);
-void interleaveBytesPlain(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
-  interleaveAny(e, out, n, qm);
+// The byte interleaver over Q row pointers (each row n selected bits), compiled for each
+// instruction set (the gathers of the rows become shuffles) and picked at run time; the int32
+// one stays baseline.
+template <int Q>
+[[gnu::always_inline]] inline void interleaveRows(const int8_t* const* rows, int8_t* __restrict out,
+                                                  int32_t n) {
+  const int8_t* __restrict r[Q];
+  for (int l = 0; l < Q; l++) r[l] = rows[l];
+  for (int32_t k = 0; k < n; k++)
+    for (int l = 0; l < Q; l++) out[static_cast<int64_t>(k) * Q + l] = r[l][k];
+}
+
+[[gnu::always_inline]] inline void interleaveRowsAny(const int8_t* const* rows, int8_t* out,
+                                                     int32_t n, int32_t qm) {
+  switch (qm) {
+    case 1:
+      std::memcpy(out, rows[0], n);
+      break;
+    case 2:
+      interleaveRows<2>(rows, out, n);
+      break;
+    case 4:
+      interleaveRows<4>(rows, out, n);
+      break;
+    case 6:
+      interleaveRows<6>(rows, out, n);
+      break;
+    default:
+      interleaveRows<8>(rows, out, n);
+      break;
+  }
+}
+
+using InterleaveBytesFn = void (*)(const int8_t* const*, int8_t*, int32_t, int32_t);
+void interleaveBytesPlain(const int8_t* const* rows, int8_t* out, int32_t n, int32_t qm) {
+  interleaveRowsAny(rows, out, n, qm);
 }
 #ifdef VELTRA_X86_VARIANTS
-VELTRA_TARGET_AVX2 void interleaveBytesAvx2(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
-  interleaveAny(e, out, n, qm);
+VELTRA_TARGET_AVX2 void interleaveBytesAvx2(const int8_t* const* rows, int8_t* out, int32_t n,
+                                            int32_t qm) {
+  interleaveRowsAny(rows, out, n, qm);
 }
-VELTRA_TARGET_AVX512 void interleaveBytesAvx512(const int8_t* e, int8_t* out, int32_t n,
+VELTRA_TARGET_AVX512 void interleaveBytesAvx512(const int8_t* const* rows, int8_t* out, int32_t n,
                                                 int32_t qm) {
-  interleaveAny(e, out, n, qm);
+  interleaveRowsAny(rows, out, n, qm);
 }
 constexpr InterleaveBytesFn kInterleaveBytes[kNrCpuLevels] = {
     interleaveBytesPlain, interleaveBytesAvx2, interleaveBytesAvx512};
@@ -132,11 +171,46 @@ constexpr InterleaveBytesFn kInterleaveBytes[kNrCpuLevels] = {interleaveBytesPla
                                                               nullptr};
 #endif
 
-inline void interleaveTyped(const int32_t* e, int32_t* out, int32_t n, int32_t qm) {
-  interleaveAny(e, out, n, qm);
-}
-inline void interleaveTyped(const int8_t* e, int8_t* out, int32_t n, int32_t qm) {
-  nrCpuPick(kInterleaveBytes)(e, out, n, qm);
+// One run of the selection: d[from .. from + len - 1] are selected bits at .. at + len - 1.
+struct SelRun {
+  int32_t from;
+  int32_t len;
+  int64_t at;
+};
+std::vector<SelRun> gRuns;
+
+// Byte rate matching without copying the selection: each interleaver row that lies within one
+// run is read in place from d, a row across runs is assembled in scratch.
+bool rateMatchRows(const int8_t* d, int8_t* out, int32_t ncb, int32_t k0, int32_t n, int32_t qm,
+                   std::vector<int8_t>& scratch) {
+  gRuns.clear();
+  if (!selectRuns(d, ncb, k0, static_cast<int64_t>(n) * qm, [](int32_t i, int32_t len, int64_t at) {
+        gRuns.push_back({i, len, at});
+      }))
+    return false;
+  const int8_t* rows[8];
+  size_t u = 0;
+  for (int l = 0; l < qm; l++) {
+    const int64_t start = static_cast<int64_t>(l) * n;
+    while (gRuns[u].at + gRuns[u].len <= start) u++;
+    const SelRun& run = gRuns[u];
+    if (start + n <= run.at + run.len) {
+      rows[l] = d + run.from + (start - run.at);
+      continue;
+    }
+    int8_t* row = scratch.data() + start;
+    for (int64_t got = 0; got < n;) {
+      const SelRun& piece = gRuns[u];
+      const int64_t skip = start + got - piece.at;
+      const int64_t len = std::min<int64_t>(piece.len - skip, n - got);
+      std::memcpy(row + got, d + piece.from + skip, len);
+      got += len;
+      if (got < n) u++;
+    }
+    rows[l] = row;
+  }
+  nrCpuPick(kInterleaveBytes)(rows, out, n, qm);
+  return true;
 }
 
 template <typename T>
@@ -158,12 +232,22 @@ bool rateMatch(const T* d, T* out, int32_t r, const NrLdpcParams* params,
   if (selected.size() < static_cast<size_t>(total)) selected.resize(total);
   int32_t k0 = params->k0 % ncb;
   if (k0 < 0) k0 += ncb;
-  if (!selectCyclic(d, ncb, k0, total, selected.data())) {
+  bool ok;
+  if constexpr (sizeof(T) == 1) {
+    if (qm == 1 || qm == 2 || qm == 4 || qm == 6 || qm == 8)
+      ok = rateMatchRows(d, out, ncb, k0, n, qm, selected);
+    else
+      ok = selectCyclic(d, ncb, k0, total, selected.data());
+    if (ok && !(qm == 1 || qm == 2 || qm == 4 || qm == 6 || qm == 8))
+      interleaveAny(selected.data(), out, n, qm);
+  } else {
+    ok = selectCyclic(d, ncb, k0, total, selected.data());
+    if (ok) interleaveAny(selected.data(), out, n, qm);
+  }
+  if (!ok) {
     nrDiag("nrLdpcRateMatch(): code block %d holds filler bits only!\n", r);
     return false;
   }
-  const T* e = selected.data();
-  interleaveTyped(e, out, n, qm);
   return true;
 }
 
