@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "config/console.h"
 #include "phy/coding/dlsch_encode.h"
 #include "phy/common/dmrs.h"
@@ -61,6 +65,27 @@ void mapLayer(NrNbTxBuf* port, const NrPdschCfg& d, const NrPdschLayout& lay, co
   }
 }
 
+// The 24 symbols s of one RB to its 12 REs of layer 0 (even) and layer 1 (odd).
+inline void splitPairs(int32_t* __restrict a, int32_t* __restrict b, const int32_t* __restrict s) {
+#if defined(__SSE2__)
+  for (int k = 0; k < kScPerRb; k += 4) {
+    const __m128 lo =
+        _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * k)));
+    const __m128 hi =
+        _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * k + 4)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a + k),
+                     _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + k),
+                     _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))));
+  }
+#else
+  for (int k = 0; k < kScPerRb; k++) {
+    a[k] = s[2 * k];
+    b[k] = s[2 * k + 1];
+  }
+#endif
+}
+
 // mapLayer for two layers of n symbols each at once: every RB of a non-DMRS symbol takes 24
 // consecutive codeword symbols, the even ones for layer 0 and the odd ones for layer 1.
 void mapTwoLayers(NrNbTxBuf* port0, NrNbTxBuf* port1, const NrPdschCfg& d, const NrPdschLayout& lay,
@@ -76,10 +101,7 @@ void mapTwoLayers(NrNbTxBuf* port0, NrNbTxBuf* port1, const NrPdschCfg& d, const
       const int32_t* __restrict s = src + 2 * m;
       const int take = n - m < static_cast<uint64_t>(perRb) ? static_cast<int>(n - m) : perRb;
       if (!dmrsSym && take == kScPerRb) {
-        for (int k = 0; k < kScPerRb; k++) {
-          a[k] = s[2 * k];
-          b[k] = s[2 * k + 1];
-        }
+        splitPairs(a, b, s);
       } else {
         for (int k = 0; k < take; k++) {
           const int sc = dmrsSym ? dataSc[k] : k;
