@@ -205,18 +205,27 @@ constexpr uint32_t xPowMod(uint32_t p, int n) {
 
 // Folding constants x^128 and x^192 per CRC type (24A, 24B, 16).
 struct FoldConsts {
-  uint64_t k128, k192;
+  uint64_t k128, k192;  // one block ahead
+  uint64_t k512, k576;  // four blocks ahead
 };
 constexpr FoldConsts foldConsts(uint32_t poly) {
-  return {xPowMod(bitReverse32(poly), 128), xPowMod(bitReverse32(poly), 192)};
+  return {xPowMod(bitReverse32(poly), 128), xPowMod(bitReverse32(poly), 192),
+          xPowMod(bitReverse32(poly), 512), xPowMod(bitReverse32(poly), 576)};
 }
 constexpr FoldConsts kFold[3] = {foldConsts(kCrc24APoly), foldConsts(kCrc24BPoly),
                                  foldConsts(kCrc16Poly)};
 
 // Whole 128-bit blocks folded with carry-less products: X x^128 = H x^192 + L x^128 is reduced
-// to H (x^192 mod G) + L (x^128 mod G), 96 bits, before the next block is added; X stays
+// to H (x^192 mod G) + L (x^128 mod G), 96 bits, before the next block is added (four blocks
+// ahead the same with x^576 and x^512); X stays
 // congruent to the message so far, and its four words through the table engine give the register.
 #define VELTRA_TARGET_CLMUL __attribute__((target("avx2,bmi,bmi2,popcnt,pclmul")))
+// x times x^(128 m) reduced (m = 1 or 4, by the constants c), plus b.
+[[gnu::always_inline]] VELTRA_TARGET_CLMUL inline __m128i fold(__m128i x, __m128i c, __m128i b) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, c, 0x11), _mm_clmulepi64_si128(x, c, 0x00)), b);
+}
+
 VELTRA_TARGET_CLMUL uint32_t packedClmul(const uint32_t* words, uint8_t crcType, int32_t count) {
   const CrcTables& tab = tablesFor(crcType);
   const int32_t full = count / 32;
@@ -231,10 +240,20 @@ VELTRA_TARGET_CLMUL uint32_t packedClmul(const uint32_t* words, uint8_t crcType,
                                _MM_SHUFFLE(0, 1, 2, 3));
     };
     __m128i x = load(0);
-    for (k = 4; k + 4 <= full; k += 4)
-      x = _mm_xor_si128(
-          _mm_xor_si128(_mm_clmulepi64_si128(x, kf, 0x11), _mm_clmulepi64_si128(x, kf, 0x00)),
-          load(k));
+    k = 4;
+    if (full >= 32) {
+      // Four chains of every fourth block hide the product latency, then join one by one.
+      const __m128i k4 = _mm_set_epi64x(static_cast<int64_t>(f.k576), static_cast<int64_t>(f.k512));
+      __m128i x1 = load(4), x2 = load(8), x3 = load(12);
+      for (k = 16; k + 16 <= full; k += 16) {
+        x = fold(x, k4, load(k));
+        x1 = fold(x1, k4, load(k + 4));
+        x2 = fold(x2, k4, load(k + 8));
+        x3 = fold(x3, k4, load(k + 12));
+      }
+      x = fold(fold(fold(x, kf, x1), kf, x2), kf, x3);
+    }
+    for (; k + 4 <= full; k += 4) x = fold(x, kf, load(k));
     alignas(16) uint32_t lanes[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), x);
     for (int j = 3; j >= 0; j--) r = feedWord(tab, r, lanes[j]);

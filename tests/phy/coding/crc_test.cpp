@@ -82,7 +82,8 @@ TEST(Crc, PackedEngineMatchesTheBitSerialRegisterAtEveryLevel) {
   std::mt19937 rng(24);
   std::vector<int> lengths;
   for (int n = 200; n <= 700; n++) lengths.push_back(n);
-  for (int n : {3824, 8424, 8448, 25344, 110656, 233632}) lengths.push_back(n);
+  for (int n : {1023, 1024, 1056, 1600, 2048, 3824, 8424, 8448, 25344, 110656, 233632})
+    lengths.push_back(n);
   for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
     if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
     for (uint8_t crcType : {kCrc24A, kCrc24B, kCrc16}) {
