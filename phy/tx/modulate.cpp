@@ -144,6 +144,7 @@ void scrambledSymbols(int32_t* out, const int8_t* bits, int32_t count, const uin
 }
 
 std::vector<uint64_t> gGoldWords;  // the scrambling sequence of the request, grown and kept
+std::vector<int16_t> gSoft;        // QPSK: scrambled bipolar values, grown and kept
 
 }  // namespace
 
@@ -151,15 +152,19 @@ bool nrModulateScrambled(int32_t* out, const int8_t* bits, int32_t count, uint16
                          int32_t cInit) {
   if (Qm != 2 && Qm != 4 && Qm != 6 && Qm != 8) return false;
   if (count < Qm) return true;
+  if (Qm == 2) {
+    // Two bits a symbol: the lane-wise scrambler and mapper beat one lookup per symbol.
+    if (gSoft.size() < static_cast<size_t>(count)) gSoft.resize(count);
+    nrScrambleBitsShort(bits, gSoft.data(), count, cInit);
+    nrCpuPick(kMapFns)(out, gSoft.data(), count / Qm, Qm);
+    return true;
+  }
   static const SymbolTables tables;
   const uint32_t nWords = static_cast<uint32_t>((count + 63) / 64);
   if (gGoldWords.size() < nWords) gGoldWords.resize(nWords);
   nrGoldSeqWords(cInit, gGoldWords.data(), nWords);
   const int32_t* tab = tables.t[Qm / 2 - 1];
   switch (Qm) {
-    case 2:
-      scrambledSymbols<2>(out, bits, count, gGoldWords.data(), tab);
-      break;
     case 4:
       scrambledSymbols<4>(out, bits, count, gGoldWords.data(), tab);
       break;
