@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
@@ -167,10 +168,40 @@ uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offse
   return count;
 }
 
+namespace {
+
+// x1 does not depend on c_init: its words from word 0 on are kept, grown to the longest request.
+std::vector<uint64_t> gX1Words;
+
+const uint64_t* x1Words(uint32_t n) {
+  if (gX1Words.size() < n) {
+    gX1Words.resize(n);
+    GoldRegs g = goldStart(0);
+    for (uint32_t k = 0; k < n; k++) {
+      gX1Words[k] = g.x1[0];
+      const uint64_t a = g.x1[0], b = g.x1[1];
+      g.x1[0] = b;
+      g.x1[1] = window(a, b, 16) ^ window(a, b, 4);
+    }
+  }
+  return gX1Words.data();
+}
+
+}  // namespace
+
 void nrGoldSeqWords(int32_t cInit, uint64_t* out, uint32_t nWords) {
   if (nWords == 0) return;
-  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
-  for (uint32_t k = 0; k < nWords; k++) out[k] = goldStreamNext(&s);
+  static_assert(kGoldNc % 64 == 0, "c(0) starts a word of x1 and x2");
+  constexpr uint32_t kSkip = kGoldNc / 64;
+  const uint64_t* x1 = x1Words(kSkip + nWords);
+  GoldRegs g = goldStart(static_cast<uint32_t>(cInit));
+  uint64_t a = g.x2[0], b = g.x2[1];
+  for (uint32_t k = 0; k < kSkip + nWords; k++) {
+    if (k >= kSkip) out[k - kSkip] = x1[k] ^ a;
+    const uint64_t n = window(a, b, 16) ^ window(a, b, 12) ^ window(a, b, 8) ^ window(a, b, 4);
+    a = b;
+    b = n;
+  }
 }
 
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit) {
