@@ -151,10 +151,9 @@ int64_t nrDlschEncodeBytes(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPr
   }
   if (gnrDiagFilesOn) dumpTransportBlock(tb, A + tbCrcLen);
 
-  // TS 38.212 5.2.2 as in nrDlschEncode.
-  // Each code block is encoded in place in the transport block, whose bits after the block's data
-  // (the next block's, or room at the end) are set aside for the CRC24B and the fillers and put
-  // back afterwards: no copy of the data.
+  // TS 38.212 5.2.2 as in nrDlschEncode. Each code block is encoded in place in the transport
+  // block, whose bits after the block's data (the next block's, or room at the end) are set aside
+  // for the CRC24B and the fillers and put back afterwards: no copy of the data.
   int8_t* cw = sized(gCodewordBytes, p->Ncb);
   int64_t s = 0;
   int64_t o = 0;
