@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/nr_config.h"
+#include "phy/common/sequence.h"
 #include "phy/rx/demod_soft.h"
 #include "phy/tx/modulate.h"
 
@@ -28,6 +29,30 @@ void BM_Modulate(benchmark::State& state) {
   std::vector<int32_t> out(kSymbolN);
   for (auto _ : state) {
     nrModulate(out.data(), in.data(), static_cast<int32_t>(in.size()), Qm);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSymbolN);
+}
+
+// Coded bits to symbols as the transmit chain needs them: the bipolar form, the scrambler and
+// the mapper in turn (Fused 0), or the one table-driven pass nrModulateScrambled (Fused 1).
+void BM_ScrambleModulate(benchmark::State& state) {
+  const uint16_t Qm = static_cast<uint16_t>(state.range(0));
+  const bool fused = state.range(1) != 0;
+  const std::vector<int16_t> in = bipolarBlock(Qm);
+  const int32_t count = static_cast<int32_t>(in.size());
+  std::vector<int8_t> bits(in.size());
+  for (size_t i = 0; i < in.size(); i++) bits[i] = in[i] < 0 ? 1 : 0;
+  std::vector<int16_t> soft(in.size());
+  std::vector<int32_t> out(kSymbolN);
+  constexpr int32_t kCinit = 942155;
+  for (auto _ : state) {
+    if (fused) {
+      nrModulateScrambled(out.data(), bits.data(), count, Qm, kCinit);
+    } else {
+      nrScrambleBitsShort(bits.data(), soft.data(), count, kCinit);
+      nrModulate(out.data(), soft.data(), count, Qm);
+    }
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(state.iterations() * kSymbolN);
@@ -72,5 +97,9 @@ void BM_DemodSoftSpread(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Modulate)->Arg(2)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScrambleModulate)
+    ->ArgsProduct({{2, 4, 6, 8}, {0, 1}})
+    ->ArgNames({"Qm", "Fused"})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DemodSoft)->Arg(2)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DemodSoftSpread)->Arg(4)->Arg(6)->Arg(8)->Unit(benchmark::kMicrosecond);

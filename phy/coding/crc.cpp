@@ -9,6 +9,7 @@
 #endif
 #ifdef VELTRA_X86_VARIANTS
 #include <immintrin.h>
+#include <wmmintrin.h>
 #endif
 
 namespace {
@@ -183,14 +184,104 @@ uint32_t nrCrcCalc(const int32_t* bits, uint8_t crcType, int32_t count) {
   return bitReverse32(r);
 }
 
-uint32_t nrCrcCalcPacked(const uint32_t* words, uint8_t crcType, int32_t count) {
-  if (count <= 0) return 0;
+namespace {
+
+uint32_t packedPlain(const uint32_t* words, uint8_t crcType, int32_t count) {
   const CrcTables& tab = tablesFor(crcType);
   uint32_t r = 0;
   const int32_t full = count / 32;
   for (int32_t k = 0; k < full; k++) r = feedWord(tab, r, words[k]);
   if (count % 32) r = feedTail(tab, polyFor(crcType), r, words[full], count % 32);
-  return bitReverse32(r);
+  return r;
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// x^n modulo the 32-bit register polynomial x^32 + p (p as the table engine holds it).
+constexpr uint32_t xPowMod(uint32_t p, int n) {
+  uint32_t r = 1;
+  for (int i = 0; i < n; i++) r = (r & 0x80000000u) ? (r << 1) ^ p : r << 1;
+  return r;
+}
+
+// Folding constants x^128 and x^192 per CRC type (24A, 24B, 16).
+struct FoldConsts {
+  uint64_t k128, k192;  // one block ahead
+  uint64_t k512, k576;  // four blocks ahead
+};
+constexpr FoldConsts foldConsts(uint32_t poly) {
+  return {xPowMod(bitReverse32(poly), 128), xPowMod(bitReverse32(poly), 192),
+          xPowMod(bitReverse32(poly), 512), xPowMod(bitReverse32(poly), 576)};
+}
+constexpr FoldConsts kFold[3] = {foldConsts(kCrc24APoly), foldConsts(kCrc24BPoly),
+                                 foldConsts(kCrc16Poly)};
+
+// Whole 128-bit blocks folded with carry-less products: X x^128 = H x^192 + L x^128 is reduced
+// to H (x^192 mod G) + L (x^128 mod G), 96 bits, before the next block is added (four blocks
+// ahead the same with x^576 and x^512); X stays
+// congruent to the message so far, and its four words through the table engine give the register.
+#define VELTRA_TARGET_CLMUL __attribute__((target("avx2,bmi,bmi2,popcnt,pclmul")))
+// x times x^(128 m) reduced (m = 1 or 4, by the constants c), plus b.
+[[gnu::always_inline]] VELTRA_TARGET_CLMUL inline __m128i fold(__m128i x, __m128i c, __m128i b) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, c, 0x11), _mm_clmulepi64_si128(x, c, 0x00)), b);
+}
+
+VELTRA_TARGET_CLMUL uint32_t packedClmul(const uint32_t* words, uint8_t crcType, int32_t count) {
+  const CrcTables& tab = tablesFor(crcType);
+  const int32_t full = count / 32;
+  uint32_t r = 0;
+  int32_t k = 0;
+  if (full >= 8) {
+    const FoldConsts& f = kFold[crcType == kCrc24A ? 0 : crcType == kCrc24B ? 1 : 2];
+    const __m128i kf = _mm_set_epi64x(static_cast<int64_t>(f.k192), static_cast<int64_t>(f.k128));
+    // Four words, the first the most significant.
+    auto load = [words](int32_t at) {
+      return _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + at)),
+                               _MM_SHUFFLE(0, 1, 2, 3));
+    };
+    __m128i x = load(0);
+    k = 4;
+    if (full >= 32) {
+      // Four chains of every fourth block hide the product latency, then join one by one.
+      const __m128i k4 = _mm_set_epi64x(static_cast<int64_t>(f.k576), static_cast<int64_t>(f.k512));
+      __m128i x1 = load(4), x2 = load(8), x3 = load(12);
+      for (k = 16; k + 16 <= full; k += 16) {
+        x = fold(x, k4, load(k));
+        x1 = fold(x1, k4, load(k + 4));
+        x2 = fold(x2, k4, load(k + 8));
+        x3 = fold(x3, k4, load(k + 12));
+      }
+      x = fold(fold(fold(x, kf, x1), kf, x2), kf, x3);
+    }
+    for (; k + 4 <= full; k += 4) x = fold(x, kf, load(k));
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), x);
+    for (int j = 3; j >= 0; j--) r = feedWord(tab, r, lanes[j]);
+  }
+  for (; k < full; k++) r = feedWord(tab, r, words[k]);
+  if (count % 32) r = feedTail(tab, polyFor(crcType), r, words[full], count % 32);
+  return r;
+}
+#endif
+
+using PackedFn = uint32_t (*)(const uint32_t*, uint8_t, int32_t);
+
+PackedFn pickPacked() {
+#ifdef VELTRA_X86_VARIANTS
+  // Every AVX2 processor has the carry-less multiply; checked all the same.
+  static const bool clmul = __builtin_cpu_supports("pclmul");
+  const PackedFn table[kNrCpuLevels] = {packedPlain, clmul ? packedClmul : nullptr, nullptr};
+#else
+  const PackedFn table[kNrCpuLevels] = {packedPlain, nullptr, nullptr};
+#endif
+  return nrCpuPick(table);
+}
+
+}  // namespace
+
+uint32_t nrCrcCalcPacked(const uint32_t* words, uint8_t crcType, int32_t count) {
+  if (count <= 0) return 0;
+  return bitReverse32(pickPacked()(words, crcType, count));
 }
 
 void nrCrcCalcDci(int8_t* parityOut, const int8_t* bits, int8_t L, uint32_t poly, uint16_t count) {

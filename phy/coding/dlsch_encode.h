@@ -18,3 +18,10 @@
 int64_t nrDlschEncode(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
                       int32_t* out, uint8_t rv, int64_t outCap = -1,
                       uint8_t mcsTable = kMcsTableQam256);
+
+// nrDlschEncode on byte lanes: the same bits in the same order, one 0/1 byte each, the same
+// parameters, checks, console lines and "EncCrcBuff.txt" dump. The payload is generated and its
+// CRCs are computed 32 bits at a time.
+int64_t nrDlschEncodeBytes(int32_t mcsIndex, int32_t numLayers, int32_t nRePerPrb, int32_t nPrb,
+                           int8_t* out, uint8_t rv, int64_t outCap = -1,
+                           uint8_t mcsTable = kMcsTableQam256);

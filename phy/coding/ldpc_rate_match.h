@@ -13,6 +13,9 @@
 // reported, nothing is written and the result is false.
 bool nrLdpcRateMatch(const int32_t* d, int32_t* out, int32_t r, const NrLdpcParams* params);
 
+// The same on byte lanes: one bit per int8_t element in and out, fillers marked -1 in d.
+bool nrLdpcRateMatchBytes(const int8_t* d, int8_t* out, int32_t r, const NrLdpcParams* params);
+
 // Parity column blocks of Zc bits (counted from the first core parity block, as
 // nrLdpcEncodeParity counts them) that hold every codeword position the selection of code block
 // r reads: from k0 to its E[r]-th non-filler position, or the whole circular buffer when the

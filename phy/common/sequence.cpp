@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/console.h"
+#include "phy/common/cpu_features.h"
 
 int8_t gnrSeqBuf[kSeqBufSize];
 int8_t gnrPnState[32];
@@ -166,12 +168,94 @@ uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offse
   return count;
 }
 
+namespace {
+
+// x1 does not depend on c_init: its words from word 0 on are kept, grown to the longest request.
+std::vector<uint64_t> gX1Words;
+
+const uint64_t* x1Words(uint32_t n) {
+  if (gX1Words.size() < n) {
+    gX1Words.resize(n);
+    GoldRegs g = goldStart(0);
+    for (uint32_t k = 0; k < n; k++) {
+      gX1Words[k] = g.x1[0];
+      const uint64_t a = g.x1[0], b = g.x1[1];
+      g.x1[0] = b;
+      g.x1[1] = window(a, b, 16) ^ window(a, b, 4);
+    }
+  }
+  return gX1Words.data();
+}
+
+}  // namespace
+
+void nrGoldSeqWords(int32_t cInit, uint64_t* out, uint32_t nWords) {
+  if (nWords == 0) return;
+  static_assert(kGoldNc % 64 == 0, "c(0) starts a word of x1 and x2");
+  constexpr uint32_t kSkip = kGoldNc / 64;
+  const uint64_t* x1 = x1Words(kSkip + nWords);
+  GoldRegs g = goldStart(static_cast<uint32_t>(cInit));
+  uint64_t a = g.x2[0], b = g.x2[1];
+  for (uint32_t k = 0; k < kSkip + nWords; k++) {
+    if (k >= kSkip) out[k - kSkip] = x1[k] ^ a;
+    const uint64_t n = window(a, b, 16) ^ window(a, b, 12) ^ window(a, b, 8) ^ window(a, b, 4);
+    a = b;
+    b = n;
+  }
+}
+
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit) {
   scramble<int32_t, uint32_t>(src, dst, count, cInit);
 }
 
 void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit) {
   scramble<int16_t, uint16_t>(src, dst, count, cInit);
+}
+
+namespace {
+
+// Bits to scrambled bipolar values, 64 at a time; compiled for each instruction set.
+[[gnu::always_inline]] inline void scrambleBits(const int8_t* bits, int16_t* dst, int32_t count,
+                                                int32_t cInit) {
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  for (int32_t j0 = 0; j0 < count; j0 += 64) {
+    const int32_t n = count - j0 < 64 ? count - j0 : 64;
+    int8_t c[64];
+    expandWord(c, goldStreamNext(&s), 64, kExpandBits);
+    const int8_t* b = bits + j0;
+    int16_t* d = dst + j0;
+    if (n == 64) {
+      for (int32_t j = 0; j < 64; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+    } else {
+      for (int32_t j = 0; j < n; j++) d[j] = static_cast<int16_t>(1 - 2 * ((b[j] ^ c[j]) & 1));
+    }
+  }
+}
+
+using ScrambleBitsFn = void (*)(const int8_t*, int16_t*, int32_t, int32_t);
+void scrambleBitsPlain(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+#ifdef VELTRA_X86_VARIANTS
+VELTRA_TARGET_AVX2 void scrambleBitsAvx2(const int8_t* bits, int16_t* dst, int32_t count,
+                                         int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+VELTRA_TARGET_AVX512 void scrambleBitsAvx512(const int8_t* bits, int16_t* dst, int32_t count,
+                                             int32_t cInit) {
+  scrambleBits(bits, dst, count, cInit);
+}
+constexpr ScrambleBitsFn kScrambleBits[kNrCpuLevels] = {scrambleBitsPlain, scrambleBitsAvx2,
+                                                        scrambleBitsAvx512};
+#else
+constexpr ScrambleBitsFn kScrambleBits[kNrCpuLevels] = {scrambleBitsPlain, nullptr, nullptr};
+#endif
+
+}  // namespace
+
+void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
+  if (count <= 0) return;
+  nrCpuPick(kScrambleBits)(bits, dst, count, cInit);
 }
 
 bool nrPnSeqInit(int8_t order) {
@@ -184,14 +268,15 @@ bool nrPnSeqInit(int8_t order) {
   return true;
 }
 
-bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
-  if (order != static_cast<int8_t>(kPnOrder)) {
-    nrPrintf("not support!\n");
-    return false;
-  }
-  // The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage j in bit
-  // j; the output is stage 0. The first three words come from the register bit by bit; after that
-  // p(D)^8 = D^72 + D^40 + 1 gives s(m) = s(m-32) + s(m-72), one 32-bit word per step.
+namespace {
+
+// The PN9 register run for count bits: emit(base, w, n) receives every word holding output bits
+// (bit j = s(base + j), n = the output bits in it); the register after the last one goes back to
+// gnrPnState. The register holds s(i) ... s(i+8) of s(i+9) = s(i+5) + s(i) (x^9 + x^5 + 1), stage
+// j in bit j; the output is stage 0. The first three words come from the register bit by bit;
+// after that p(D)^8 = D^72 + D^40 + 1 gives s(m) = s(m-32) + s(m-72), one 32-bit word per step.
+template <typename Emit>
+void pnRun(uint64_t count, Emit emit) {
   uint32_t r = 0;
   for (uint32_t j = 0; j < kPnOrder; j++) r |= static_cast<uint32_t>(gnrPnState[j] & 1) << j;
   const uint64_t need = count + kPnOrder;  // the bits after the last output are the new state
@@ -210,17 +295,68 @@ bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
     hist[0] = hist[1];
     hist[1] = hist[2];
     hist[2] = w;
-    if (base + 32 <= count) {
-      unpackWord(out + base, w);
-    } else {
+    if (base < count) emit(base, w, static_cast<uint32_t>(count - base < 32 ? count - base : 32));
+    if (base + 32 > count)
       for (uint32_t j = 0; j < 32; j++) {
         const uint64_t n = base + j;
-        if (n < count) out[n] = static_cast<int32_t>((w >> j) & 1);
         if (n >= count && n < need) next |= ((w >> j) & 1) << (n - count);
       }
-    }
   }
   for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = static_cast<int8_t>((next >> j) & 1);
+}
+
+}  // namespace
+
+bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count) {
+  if (order != static_cast<int8_t>(kPnOrder)) {
+    nrPrintf("not support!\n");
+    return false;
+  }
+  pnRun(count, [out](uint64_t base, uint32_t w, uint32_t n) {
+    if (n == 32) {
+      unpackWord(out + base, w);
+    } else {
+      for (uint32_t j = 0; j < n; j++) out[base + j] = static_cast<int32_t>((w >> j) & 1);
+    }
+  });
+  return true;
+}
+
+bool nrPnSeqGenBytes(int8_t order, int8_t* out, uint64_t count, uint32_t* packed) {
+  if (order != static_cast<int8_t>(kPnOrder)) {
+    nrPrintf("not support!\n");
+    return false;
+  }
+  // x^9 + x^5 + 1 is primitive: from any register s(n + 511) = s(n). One period (and the 9 bits
+  // after it) comes from the register; the output repeats it, and the register ends on the 9
+  // bits that follow the last output.
+  constexpr uint32_t kPeriod = 511;
+  int8_t period[kPeriod + kPnOrder + 7];
+  pnRun(kPeriod + kPnOrder, [&period](uint64_t base, uint32_t w, uint32_t n) {
+    for (uint32_t j = 0; j < n; j++) period[base + j] = static_cast<int8_t>((w >> j) & 1);
+  });
+  for (uint32_t j = 0; j < kPnOrder; j++) gnrPnState[j] = period[(count + j) % kPeriod];
+  const uint64_t head = count < kPeriod ? count : kPeriod;
+  if (head > 0) std::memcpy(out, period, head);
+  // Whole periods copied in ever longer runs (source and destination never overlap).
+  for (uint64_t done = head; done < count;) {
+    const uint64_t n = count - done < done ? count - done : done;
+    std::memcpy(out + done, out, n);
+    done += n;
+  }
+  if (!packed || count == 0) return true;
+  // Packed with the first bit in bit 31: three words from the bits, then p(D)^8 = D^72 + D^40 + 1,
+  // s(m) = s(m-32) + s(m-72), one word per step.
+  const uint64_t words = (count + 31) / 32;
+  for (uint64_t k = 0; k < words && k < 3; k++) {
+    uint32_t w = 0;
+    for (uint32_t j = 0; j < 32; j++)
+      w |= static_cast<uint32_t>(period[(32 * k + j) % kPeriod]) << (31 - j);
+    packed[k] = w;
+  }
+  for (uint64_t k = 3; k < words; k++)
+    packed[k] = packed[k - 1] ^ ((packed[k - 3] << 24) | (packed[k - 2] >> 8));
+  if (count % 32) packed[words - 1] &= ~0u << (32 - count % 32);
   return true;
 }
 

@@ -33,6 +33,10 @@ extern const int8_t gnrSsbMseq[3 * 128];
 // A request with offset + count > kGoldSeqLimit writes nothing and returns 0.
 uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset);
 
+// c(0) ... c(64 nWords - 1) of the Gold sequence initialised with cInit (modulo 2^31), packed
+// 64 to a word: c(64k + j) is bit j of out[k].
+void nrGoldSeqWords(int32_t cInit, uint64_t* out, uint32_t nWords);
+
 // TS 38.211 7.3.1.1: c_init = n_RNTI * 2^15 + n_ID of the PDSCH data scrambling, codeword 0,
 // formed in 32 bits: with the largest 16-bit values it reaches bit 31, which the Gold sequence
 // ignores, so it wraps rather than saturates.
@@ -43,11 +47,20 @@ inline uint32_t nrPdschDataCinit(uint32_t rnti, uint16_t nId) { return (rnti << 
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit);
 void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
 
+// Bipolar form and scrambling of coded bits in one pass: dst[j] = 1 - 2 (bits[j] xor c(j)) for
+// count 0/1 bytes, which is nrScrambleShort of the bipolar values 1 - 2 bits[j].
+void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit);
+
 // PN generator x^9 + x^5 + 1: nrPnSeqInit(9) loads the all-ones register; nrPnSeqGen writes count
 // bits (0/1, one per element), continuing from the register. Other orders print "not support!"
 // and give false.
 bool nrPnSeqInit(int8_t order);
 bool nrPnSeqGen(int8_t order, int32_t* out, uint64_t count);
+
+// nrPnSeqGen with one 0/1 byte per bit in out and, unless packed is nullptr, the same bits 32 per
+// word with the first in bit 31 (the order of nrCrcCalcPacked; bits of the last word beyond count
+// are 0). Advances the register exactly as nrPnSeqGen does.
+bool nrPnSeqGenBytes(int8_t order, int8_t* out, uint64_t count, uint32_t* packed);
 
 // The 127 PSS values (+-1) to gnrSeqBuf from byte 128 / the 127 SSS values to gnrSeqBuf from 0.
 void nrPssGen(uint8_t nId2);

@@ -14,3 +14,10 @@ constexpr int32_t kQam256Scale = 79;  // 1024 / sqrt(170)
 // writes nothing; any other order prints "%d, modulation not supported!\n" and writes nothing.
 // Returns false when nothing was mapped (Qm 1 or an unsupported order).
 bool nrModulate(int32_t* out, const int16_t* in, int32_t count, uint16_t Qm);
+
+// Scrambling and mapping in one pass: count coded bits (0/1 bytes) scrambled with the Gold
+// sequence of cInit (TS 38.211 7.3.1.1) and mapped to count / Qm symbols exactly as nrModulate
+// maps their scrambled bipolar values, for Qm = 2, 4, 6, 8. Any other order writes nothing and
+// gives false, for the caller to take nrModulate's path.
+bool nrModulateScrambled(int32_t* out, const int8_t* bits, int32_t count, uint16_t Qm,
+                         int32_t cInit);

@@ -1,7 +1,12 @@
 #include "phy/tx/pdsch_tx.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "config/console.h"
 #include "phy/coding/dlsch_encode.h"
@@ -18,7 +23,7 @@ constexpr int kMaxCodeBlocks = 100;  // what the shared-channel encoder can hold
 constexpr uint16_t kSymBitmapMask = (1u << kSymbolsPerSlot) - 1;
 
 // Work buffers, grown to the largest entry seen and reused.
-std::vector<int32_t> bitBuf;   // coded bits, then bipolar values
+std::vector<int8_t> bitBuf;    // coded bits, one byte each
 std::vector<int16_t> softBuf;  // bipolar values for the mapper (data or one DMRS symbol)
 std::vector<int32_t> symBuf;   // modulated symbols (data or one DMRS symbol)
 
@@ -26,6 +31,87 @@ template <typename T>
 T* workBuffer(std::vector<T>& v, uint64_t n) {
   if (v.size() < n) v.resize(n);
   return v.data();
+}
+
+// TS 38.211 7.3.1.3 / 7.3.1.5: n symbols src[0], src[L], src[2L], ... of one layer to its grid,
+// symbol by symbol, RB in list order, subcarriers ascending, around the DMRS: a whole RB of 12
+// at a time off the DMRS symbols, the dataScN subcarriers dataSc in a DMRS symbol; what does not
+// fit the allocation is dropped, an allocation left over keeps its REs.
+void mapLayer(NrNbTxBuf* port, const NrPdschCfg& d, const NrPdschLayout& lay, const int32_t* src,
+              uint64_t n, int L, const int* dataSc, int dataScN) {
+  uint64_t m = 0;  // symbols of this layer placed so far
+  for (int l = lay.startSym; l <= lay.lastSym && m < n; l++) {
+    int32_t* row = port->nbTxGrid[l];
+    const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+    if (dmrsSym && lay.dmrsNoData) continue;
+    const int perRb = dmrsSym ? dataScN : kScPerRb;
+    for (int r = 0; r < d.rbN && m < n; r++) {
+      int32_t* rb = row + kScPerRb * d.rbIdx[r];
+      const int32_t* s = src + m * L;
+      const int take = n - m < static_cast<uint64_t>(perRb) ? static_cast<int>(n - m) : perRb;
+      if (!dmrsSym && take == kScPerRb) {
+        if (L == 1) {
+          std::memcpy(rb, s, sizeof(int32_t) * kScPerRb);
+        } else {
+          for (int k = 0; k < kScPerRb; k++) rb[k] = s[k * L];
+        }
+      } else if (!dmrsSym) {
+        for (int k = 0; k < take; k++) rb[k] = s[k * L];
+      } else {
+        for (int k = 0; k < take; k++) rb[dataSc[k]] = s[k * L];
+      }
+      m += take;
+    }
+  }
+}
+
+// The 24 symbols s of one RB to its 12 REs of layer 0 (even) and layer 1 (odd).
+inline void splitPairs(int32_t* __restrict a, int32_t* __restrict b, const int32_t* __restrict s) {
+#if defined(__SSE2__)
+  for (int k = 0; k < kScPerRb; k += 4) {
+    const __m128 lo =
+        _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * k)));
+    const __m128 hi =
+        _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * k + 4)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a + k),
+                     _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + k),
+                     _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))));
+  }
+#else
+  for (int k = 0; k < kScPerRb; k++) {
+    a[k] = s[2 * k];
+    b[k] = s[2 * k + 1];
+  }
+#endif
+}
+
+// mapLayer for two layers of n symbols each at once: every RB of a non-DMRS symbol takes 24
+// consecutive codeword symbols, the even ones for layer 0 and the odd ones for layer 1.
+void mapTwoLayers(NrNbTxBuf* port0, NrNbTxBuf* port1, const NrPdschCfg& d, const NrPdschLayout& lay,
+                  const int32_t* src, uint64_t n, const int* dataSc, int dataScN) {
+  uint64_t m = 0;
+  for (int l = lay.startSym; l <= lay.lastSym && m < n; l++) {
+    const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+    if (dmrsSym && lay.dmrsNoData) continue;
+    const int perRb = dmrsSym ? dataScN : kScPerRb;
+    for (int r = 0; r < d.rbN && m < n; r++) {
+      int32_t* __restrict a = port0->nbTxGrid[l] + kScPerRb * d.rbIdx[r];
+      int32_t* __restrict b = port1->nbTxGrid[l] + kScPerRb * d.rbIdx[r];
+      const int32_t* __restrict s = src + 2 * m;
+      const int take = n - m < static_cast<uint64_t>(perRb) ? static_cast<int>(n - m) : perRb;
+      if (!dmrsSym && take == kScPerRb) {
+        splitPairs(a, b, s);
+      } else {
+        for (int k = 0; k < take; k++) {
+          const int sc = dmrsSym ? dataSc[k] : k;
+          a[sc] = s[2 * k];
+          b[sc] = s[2 * k + 1];
+        }
+      }
+      m += take;
+    }
+  }
 }
 
 }  // namespace
@@ -121,13 +207,13 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     // one DMRS symbol, whichever is larger.
     const uint64_t dmrsReMax = static_cast<uint64_t>(kScPerRb) * d.rbN;
     const uint64_t bitCap = static_cast<uint64_t>(d.layerN) * Qm * C + G;
-    int32_t* bits = workBuffer(bitBuf, bitCap);
+    int8_t* bits = workBuffer(bitBuf, bitCap);
     int16_t* soft = workBuffer(softBuf, bitCap > 2 * dmrsReMax ? bitCap : 2 * dmrsReMax);
     const uint64_t symCap = bitCap / Qm;
     int32_t* sym = workBuffer(symBuf, symCap > dmrsReMax ? symCap : dmrsReMax);
 
-    const int64_t coded = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
-                                        static_cast<int64_t>(bitCap), d.mcsTable);
+    const int64_t coded = nrDlschEncodeBytes(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits, d.rvIdx,
+                                             static_cast<int64_t>(bitCap), d.mcsTable);
     if (G > 0 && coded <= 0) {
       nrDiag("nrPdschTx: PDSCH %d skipped, transport block not encoded\n", p);
       allSent = false;
@@ -136,33 +222,34 @@ bool nrPdschTx(NrNbConfig* config, NrNbTxBuf* buf, NrNbTxBuf* buf1) {
     d.tbSize = static_cast<uint32_t>(tbs);
     const uint64_t nBits = coded > 0 ? static_cast<uint64_t>(coded) : 0;
 
-    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), formed in 16 bits (the
-    // same values as in 32 bits cut to 16: the arithmetic is modular).
-    for (uint64_t i = 0; i < nBits; i++) soft[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+    // TS 38.211 7.3.1.1, codeword q = 0: bipolar bits times 1 - 2c(j), then TS 38.211 7.3.1.2;
+    // one pass for the orders of the tables, the two steps for any other (which nrModulate
+    // reports).
     const uint32_t cInit = nrPdschDataCinit(d.rnti, config->cellCfg.nId);
-    nrScrambleShort(soft, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
-    nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
+    if (!nrModulateScrambled(sym, bits, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm),
+                             static_cast<int32_t>(cInit))) {
+      nrScrambleBitsShort(bits, soft, static_cast<int32_t>(nBits), static_cast<int32_t>(cInit));
+      nrModulate(sym, soft, static_cast<int32_t>(nBits), static_cast<uint16_t>(Qm));
+    }
 
     // TS 38.211 7.3.1.3: layer v carries symbols v, v + L, v + 2L, ... of the codeword. Each
     // layer fills its port's grid symbol by symbol, RB in list order, subcarriers ascending,
     // around the DMRS; a layer without a grid, or symbols beyond the allocation, are dropped.
     const int L = d.layerN;
     const uint64_t symN = nBits / Qm;
-    for (int v = 0; v < L && v < kMaxLayers; v++) {
-      if (!ports[v]) continue;
-      uint64_t m = v;
-      for (int l = lay.startSym; l <= lay.lastSym; l++) {
-        int32_t* row = ports[v]->nbTxGrid[l];
-        const bool dmrsSym = lay.dchDmrsSym[l] != 0;
-        if (dmrsSym && lay.dmrsNoData) continue;
-        for (int r = 0; r < d.rbN; r++) {
-          int32_t* rb = row + kScPerRb * d.rbIdx[r];
-          for (int k = 0; k < kScPerRb && m < symN; k++)
-            if (!dmrsSym || !lay.dchNoDataSc[k]) {
-              rb[k] = sym[m];
-              m += L;
-            }
-        }
+    // Subcarriers of an RB that carry data in a DMRS symbol.
+    int dataSc[kScPerRb];
+    int dataScN = 0;
+    for (int k = 0; k < kScPerRb; k++)
+      if (!lay.dchNoDataSc[k]) dataSc[dataScN++] = k;
+    const uint64_t perLayer = symN / 2;
+    if (L == 2 && ports[0] && ports[1] && symN % 2 == 0) {
+      mapTwoLayers(ports[0], ports[1], d, lay, sym, perLayer, dataSc, dataScN);
+    } else {
+      for (int v = 0; v < L && v < kMaxLayers; v++) {
+        if (!ports[v]) continue;
+        mapLayer(ports[v], d, lay, sym + v,
+                 symN > static_cast<uint64_t>(v) ? (symN - v + L - 1) / L : 0, L, dataSc, dataScN);
       }
     }
 

@@ -76,6 +76,28 @@ TEST(Crc, RegisterConstantsAreTheReversedGeneratorsOfTs38212) {
   EXPECT_EQ(nrCrcGenPoly(-1, c), 0);
 }
 
+// The packed engine at every instruction-set level (carry-less folding of 128-bit blocks from
+// AVX2 on) gives the bit-serial register for lengths around and well beyond the folding block.
+TEST(Crc, PackedEngineMatchesTheBitSerialRegisterAtEveryLevel) {
+  std::mt19937 rng(24);
+  std::vector<int> lengths;
+  for (int n = 200; n <= 700; n++) lengths.push_back(n);
+  for (int n : {1023, 1024, 1056, 1600, 2048, 3824, 8424, 8448, 25344, 110656, 233632})
+    lengths.push_back(n);
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (uint8_t crcType : {kCrc24A, kCrc24B, kCrc16}) {
+      for (int n : lengths) {
+        const std::vector<int> bits = randomBits(rng, n);
+        const std::vector<uint32_t> packed = pack(bits, rng);
+        ASSERT_EQ(nrCrcCalcPacked(packed.data(), crcType, n), serialCrc(bits, typePoly(crcType)))
+            << int(crcType) << " " << n << " level " << int(cap);
+      }
+    }
+  }
+  nrCpuSetLevelCap(0xFF);
+}
+
 TEST(Crc, TableEnginesMatchTheBitSerialRegisterForEveryLength) {
   std::mt19937 rng(7);
   std::vector<int> lengths;

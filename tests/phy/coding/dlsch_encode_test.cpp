@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
+#include "phy/common/cpu_features.h"
+#include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
 #include "tests/test_util.h"
 
@@ -227,4 +230,80 @@ TEST(DlschEncode, BitsAreThoseOfFullCodewordsAtEveryRedundancyVersion) {
       EXPECT_TRUE(std::equal(expect.begin(), expect.end(), out.begin()))
           << "MCS " << a.mcs << " rv " << +rv;
     }
+}
+
+// The byte-lane chain writes exactly the bits, the count, the dump and the PN register of the
+// int32 chain, at every instruction-set level, over a table that reaches one code block with
+// CRC16 and with CRC24A, several code blocks of both base graphs, filler bits, every modulation
+// order, every redundancy version and one and two layers.
+TEST(DlschEncode, BytePathWritesTheBitsOfTheInt32Path) {
+  ScopedTempDir dir;
+  const Alloc allocs[] = {{0, 1, 12, 1},     {9, 1, 144, 8},    {15, 1, 120, 12},
+                          {1, 1, 156, 100},  {27, 1, 150, 100}, {20, 2, 132, 51},
+                          {27, 2, 150, 106}, {5, 2, 60, 3},     {15, 1, 120, 20}};
+  bool crc16 = false, crc24a = false, multiBg1 = false, multiBg2 = false, fillers = false;
+  bool qm[9] = {};
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (const Alloc& a : allocs)
+      for (uint8_t rv = 0; rv < 4; rv++) {
+        int64_t n = 0;
+        const std::vector<int32_t> want = encode(a, rv, &n);
+        const std::string wantDump = readWholeFile("EncCrcBuff.txt");
+        const std::vector<int8_t> wantState(gnrPnState, gnrPnState + 9);
+        const NrLdpcParams p = nrLdpcParams;
+        std::remove("EncCrcBuff.txt");
+        std::vector<int8_t> got(want.size() + 1, -7);
+        EXPECT_EQ(nrDlschEncodeBytes(a.mcs, a.layers, a.nRePerPrb, a.nPrb, got.data(), rv), n);
+        EXPECT_EQ(got.back(), -7) << "wrote past G";
+        ASSERT_GT(n, 0);
+        int wrong = 0;
+        for (int64_t i = 0; i < n; i++) wrong += got[i] != want[i];
+        EXPECT_EQ(wrong, 0) << "MCS " << a.mcs << " RBs " << a.nPrb << " rv " << +rv << " level "
+                            << +cap;
+        EXPECT_EQ(readWholeFile("EncCrcBuff.txt"), wantDump) << "MCS " << a.mcs;
+        EXPECT_EQ(std::vector<int8_t>(gnrPnState, gnrPnState + 9), wantState);
+        crc16 |= p.C == 1 && p.A <= 3824;
+        crc24a |= p.C == 1 && p.A > 3824;
+        multiBg1 |= p.C > 1 && p.bg == 1;
+        multiBg2 |= p.C > 1 && p.bg == 2;
+        fillers |= p.F > 0;
+        qm[p.Qm] = true;
+      }
+  }
+  nrCpuSetLevelCap(0xFF);
+  EXPECT_TRUE(crc16);
+  EXPECT_TRUE(crc24a);
+  EXPECT_TRUE(multiBg1);
+  EXPECT_TRUE(multiBg2);
+  EXPECT_TRUE(fillers);
+  EXPECT_TRUE(qm[2] && qm[4] && qm[6] && qm[8]);
+}
+
+// The byte chain refuses what the int32 chain refuses, with the same line and no output.
+TEST(DlschEncode, BytePathRefusesWhatTheInt32PathRefuses) {
+  ScopedTempDir dir;
+  struct Case {
+    Alloc a;
+    int64_t cap;
+  };
+  const Case cases[] = {{{27, 8, 156, 275}, -1}, {{10, 1, 138, 20}, 99}};
+  for (const Case& c : cases) {
+    uint64_t G = 0;
+    tbsOf(c.a, &G);
+    std::vector<int32_t> wide(G, -7);
+    std::vector<int8_t> narrow(G, -7);
+    int64_t n = -1, m = -1;
+    const std::string want = captureDiag([&] {
+      n = nrDlschEncode(c.a.mcs, c.a.layers, c.a.nRePerPrb, c.a.nPrb, wide.data(), 0, c.cap);
+    });
+    const std::string got = captureDiag([&] {
+      m = nrDlschEncodeBytes(c.a.mcs, c.a.layers, c.a.nRePerPrb, c.a.nPrb, narrow.data(), 0, c.cap);
+    });
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(m, 0);
+    EXPECT_FALSE(got.empty());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(narrow, std::vector<int8_t>(G, -7));
+  }
 }

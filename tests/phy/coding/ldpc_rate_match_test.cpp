@@ -9,6 +9,7 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_tables.h"
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -159,6 +160,52 @@ TEST(LdpcRateMatch, AgreesWithStepByStepSelectionOverRandomRequests) {
     ASSERT_EQ(out, referenceRateMatch(d, k0, e, qm))
         << "trial " << trial << " Ncb " << ncb << " k0 " << k0 << " E " << e << " Qm " << qm;
   }
+}
+
+// The byte rate matcher (rows read in place, assembled where the selection splits them) agrees
+// with the literal procedure over random buffers, starts, lengths and orders at every
+// instruction-set level, and refuses a buffer of fillers only.
+TEST(LdpcRateMatch, BytePathAgreesWithStepByStepSelectionAtEveryLevel) {
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 600; trial++) {
+      const int ncb = 1 + static_cast<int>(rng() % 400);
+      std::vector<int32_t> d(ncb);
+      for (int i = 0; i < ncb; i++) d[i] = i % 120;  // position labels that fit a byte
+      if (trial % 3 == 0) {
+        const int a = static_cast<int>(rng() % ncb);
+        const int len = static_cast<int>(rng() % (ncb - a));
+        for (int i = a; i < a + len; i++) d[i] = -1;
+      } else if (trial % 3 == 1) {
+        for (int i = 0; i < ncb; i++)
+          if (rng() % 4 == 0) d[i] = -1;
+      }
+      d[rng() % ncb] = 50;
+      const int qms[] = {1, 2, 4, 6, 8, 3};
+      const int qm = qms[trial % 6];
+      const int e = qm * static_cast<int>(rng() % (3 * ncb / qm + 2));
+      const int k0 = static_cast<int>(rng() % ncb);
+      const NrLdpcParams p = rateMatchParams(ncb, k0, e, qm);
+      const std::vector<int8_t> narrow(d.begin(), d.end());
+      std::vector<int8_t> out(e + 1, -7);
+      nrLdpcRateMatchBytes(narrow.data(), out.data(), 0, &p);
+      ASSERT_EQ(out[e], -7);
+      const std::vector<int32_t> want = referenceRateMatch(d, k0, e, qm);
+      ASSERT_EQ(std::vector<int32_t>(out.begin(), out.end() - 1), want)
+          << "trial " << trial << " Ncb " << ncb << " k0 " << k0 << " E " << e << " Qm " << qm
+          << " level " << +cap;
+    }
+  }
+  nrCpuSetLevelCap(0xFF);
+  const int8_t fillers[] = {-1, -1, -1};
+  const NrLdpcParams p = rateMatchParams(3, 0, 4, 2);
+  std::vector<int8_t> out(4, -7);
+  EXPECT_NE(captureDiag([&] {
+              nrLdpcRateMatchBytes(fillers, out.data(), 0, &p);
+            }).find("filler bits only"),
+            std::string::npos);
+  EXPECT_EQ(out, std::vector<int8_t>(4, -7));
 }
 
 // The parity columns the rate matcher states are all it reads: over random blocks, rates and

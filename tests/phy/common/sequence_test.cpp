@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -76,6 +77,18 @@ TEST(GoldSequence, OffsetRequestIsASliceOfTheOffsetZeroSequence) {
     const uint32_t m = total - k;
     ASSERT_EQ(nrGoldSeqGen(0x5A5A5A5, m, 1, k), m);
     EXPECT_EQ(goldOut(m), std::vector<int>(whole.begin() + k, whole.end())) << k;
+  }
+}
+
+// The packed words carry c(0), c(1), ... bit 0 first.
+TEST(GoldSequence, PackedWordsHoldTheSequenceFromBitZero) {
+  for (int32_t cInit : {0, 1, 51234, 0x7FFFFFFF}) {
+    std::vector<uint64_t> words(40, 0x5A5A5A5Au);
+    nrGoldSeqWords(cInit, words.data(), 39);
+    EXPECT_EQ(words[39], 0x5A5A5A5Au) << "wrote past the words";
+    const std::vector<int> ref = referenceGold(static_cast<uint32_t>(cInit), 0, 39 * 64);
+    for (int n = 0; n < 39 * 64; n++)
+      ASSERT_EQ(static_cast<int>((words[n / 64] >> (n % 64)) & 1), ref[n]) << cInit << " " << n;
   }
 }
 
@@ -210,6 +223,54 @@ TEST(PnSequence, ContinuesAcrossCallsUntilReinitialised) {
   std::vector<int32_t> again(40);
   nrPnSeqGen(9, again.data(), again.size());
   EXPECT_EQ(again, std::vector<int32_t>(whole.begin(), whole.begin() + 40));
+}
+
+// The byte form is the int32 form: the same bits, the same packed words (first bit in bit 31,
+// zeros past the end) and the same register afterwards, in one call or in pieces.
+TEST(PnSequence, ByteFormCarriesTheBitsPackedWordsAndRegisterOfTheWordForm) {
+  for (size_t count : {0, 1, 9, 31, 32, 33, 95, 96, 97, 511, 1000, 4097}) {
+    nrPnSeqInit(9);
+    std::vector<int32_t> want(count + 600);
+    nrPnSeqGen(9, want.data(), count);
+    std::vector<int8_t> wantState(gnrPnState, gnrPnState + 9);
+    nrPnSeqGen(9, want.data() + count, 600);
+
+    nrPnSeqInit(9);
+    std::vector<int8_t> got(count + 600, -1);
+    std::vector<uint32_t> packed((count + 31) / 32 + 1, 0xDEADBEEFu);
+    ASSERT_TRUE(nrPnSeqGenBytes(9, got.data(), count, packed.data()));
+    EXPECT_EQ(std::vector<int8_t>(gnrPnState, gnrPnState + 9), wantState) << count;
+    EXPECT_EQ(packed.back(), count % 32 ? packed.back() : 0xDEADBEEFu) << "wrote past the words";
+    ASSERT_TRUE(nrPnSeqGenBytes(9, got.data() + count, 600, nullptr));
+    for (size_t i = 0; i < want.size(); i++) ASSERT_EQ(got[i], want[i]) << count << ", bit " << i;
+    for (size_t i = 0; i < 32 * ((count + 31) / 32); i++) {
+      const uint32_t bit = (packed[i / 32] >> (31 - i % 32)) & 1;
+      ASSERT_EQ(bit, i < count ? static_cast<uint32_t>(want[i]) : 0u)
+          << count << ", word bit " << i;
+    }
+  }
+  EXPECT_FALSE(captureStdout([] { nrPnSeqGenBytes(7, nullptr, 10, nullptr); }).empty());
+}
+
+// One pass from coded bits to scrambled bipolar values equals the bipolar form followed by the
+// scrambler.
+TEST(Scrambler, BitsToScrambledBipolarMatchesBipolarThenScramble) {
+  std::mt19937 rng(14);
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (int32_t count : {0, 1, 63, 64, 65, 1000, 4099}) {
+      for (int32_t cInit : {0, 1, 0x7FFFFFFF, -1, 942155}) {
+        std::vector<int8_t> bits(count);
+        for (auto& b : bits) b = static_cast<int8_t>(rng() & 1);
+        std::vector<int16_t> want(count + 1, 77), got(count + 1, 77);
+        for (int32_t i = 0; i < count; i++) want[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+        nrScrambleShort(want.data(), want.data(), count, cInit);
+        nrScrambleBitsShort(bits.data(), got.data(), count, cInit);
+        EXPECT_EQ(got, want) << count << ", cInit " << cInit << ", level " << +cap;
+      }
+    }
+  }
+  nrCpuSetLevelCap(0xFF);
 }
 
 TEST(PnSequence, IsAllZeroWithoutInitialisation) {

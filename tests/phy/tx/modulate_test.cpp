@@ -10,6 +10,7 @@
 
 #include "config/nr_config.h"
 #include "phy/common/cpu_features.h"
+#include "phy/common/sequence.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -152,5 +153,38 @@ TEST(Modulate, EveryInstructionSetLevelMapsLikeThePlainLoops) {
         nrCpuSetLevelCap(0xFF);
       }
     }
+  }
+}
+
+// Scrambling and mapping in one pass give the symbols of the bipolar values, the scrambler and
+// the mapper, for every order, partial symbols and groups included, at every instruction-set
+// level; other orders are left to nrModulate.
+TEST(Modulate, ScrambledBitsMapToTheSymbolsOfScramblerThenMapper) {
+  std::mt19937 rng(38);
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (uint16_t qm : {2, 4, 6, 8}) {
+      for (int32_t count : {0, 1, 2, 7, 64, 383, 384, 385, 1000, 4097, 30001}) {
+        for (int32_t cInit : {0, 942155, 0x7FFFFFFF}) {
+          std::vector<int8_t> bits(count);
+          for (auto& b : bits) b = static_cast<int8_t>(rng() & 1);
+          std::vector<int16_t> soft(count);
+          for (int32_t i = 0; i < count; i++) soft[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+          nrScrambleShort(soft.data(), soft.data(), count, cInit);
+          std::vector<int32_t> want(count / qm + 1, 55), got(count / qm + 1, 55);
+          if (count >= qm) nrModulate(want.data(), soft.data(), count, qm);
+          ASSERT_TRUE(nrModulateScrambled(got.data(), bits.data(), count, qm, cInit));
+          EXPECT_EQ(got, want) << "Qm " << qm << ", " << count << " bits, cInit " << cInit
+                               << ", level " << +cap;
+        }
+      }
+    }
+  }
+  nrCpuSetLevelCap(0xFF);
+  int32_t untouched = 55;
+  const int8_t bits[8] = {};
+  for (uint16_t qm : {0, 1, 3, 10}) {
+    EXPECT_FALSE(nrModulateScrambled(&untouched, bits, 8, qm, 1)) << qm;
+    EXPECT_EQ(untouched, 55);
   }
 }

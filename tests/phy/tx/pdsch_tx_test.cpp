@@ -10,10 +10,12 @@
 #include "config/nr_config.h"
 #include "config/slot_config_gen.h"
 #include "phy/coding/dlsch_encode.h"
+#include "phy/common/cpu_features.h"
 #include "phy/common/dmrs.h"
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
 #include "phy/rx/demod_soft.h"
+#include "phy/tx/modulate.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -372,4 +374,139 @@ TEST(PdschTx, DmrsOnlySymbolCarriesTheLayersDmrsAndNoData) {
     else
       ASSERT_EQ(txBuf.nbTxGrid[3][k], 0) << k;
   }
+}
+
+namespace {
+
+NrNbTxBuf txBuf1;
+
+// The data of every layer as the chain first placed it: int32 coded bits, bipolar values, the
+// scrambler, the mapper, then one resource element at a time around the DMRS. Each grid is
+// kSymbolsPerSlot * kGridScCap values; placed marks the REs written.
+void referenceData(const NrNbConfig& c, std::vector<int32_t>* grid, std::vector<char>* placed) {
+  const NrPdschCfg& d = c.pdschCfg[0];
+  NrPdschLayout lay;
+  nrPdschLayout(&d, &lay);
+  int32_t Qm = 0, C = 0;
+  float rate = 0;
+  uint64_t tbs = 0, G = 0;
+  nrTbsCalc(d.mcs, lay.nRePerPrb, d.rbN, d.layerN, &Qm, &C, &rate, &tbs, &G, d.mcsTable);
+  std::vector<int32_t> bits(G + 8 * C * d.layerN);
+  const int64_t n = nrDlschEncode(d.mcs, d.layerN, lay.nRePerPrb, d.rbN, bits.data(), d.rvIdx,
+                                  static_cast<int64_t>(bits.size()), d.mcsTable);
+  ASSERT_GT(n, 0);
+  std::vector<int16_t> soft(n);
+  for (int64_t i = 0; i < n; i++) soft[i] = static_cast<int16_t>(1 - 2 * bits[i]);
+  nrScrambleShort(soft.data(), soft.data(), static_cast<int32_t>(n),
+                  static_cast<int32_t>(nrPdschDataCinit(d.rnti, c.cellCfg.nId)));
+  std::vector<int32_t> sym(n / Qm);
+  nrModulate(sym.data(), soft.data(), static_cast<int32_t>(n), static_cast<uint16_t>(Qm));
+  const uint64_t symN = sym.size();
+  for (int v = 0; v < d.layerN; v++) {
+    grid[v].assign(kSymbolsPerSlot * kGridScCap, 0);
+    placed[v].assign(kSymbolsPerSlot * kGridScCap, 0);
+    uint64_t m = v;
+    for (int l = lay.startSym; l <= lay.lastSym; l++) {
+      const bool dmrsSym = lay.dchDmrsSym[l] != 0;
+      if (dmrsSym && lay.dmrsNoData) continue;
+      for (int r = 0; r < d.rbN; r++)
+        for (int k = 0; k < kScPerRb && m < symN; k++)
+          if (!dmrsSym || !lay.dchNoDataSc[k]) {
+            const int at = l * kGridScCap + kScPerRb * d.rbIdx[r] + k;
+            grid[v][at] = sym[m];
+            placed[v][at] = 1;
+            m += d.layerN;
+          }
+    }
+  }
+}
+
+}  // namespace
+
+// Whatever the layers, DMRS symbols with or without data, RB order and modulation, every data
+// RE of every layer holds the value of the reference chain and no other RE of the PDSCH symbols
+// is written but the DMRS, at every instruction-set level.
+TEST(PdschTx, DataRunsMatchTheReferenceChainForOneAndTwoLayers) {
+  struct Case {
+    const char* what;
+    void (*vary)(NrNbConfig&);
+    bool secondGrid;
+  };
+  const Case cases[] = {
+      {"default-like slot", [](NrNbConfig&) {}, true},
+      {"full carrier, two layers, DMRS symbols with data",
+       [](NrNbConfig& c) {
+         NrPdschCfg& d = c.pdschCfg[0];
+         d.layerN = 2;
+         d.mcs = 27;
+         d.symBitmap = 0x3FFF;
+         d.rbN = 106;
+         for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = r;
+         d.dmrsFirstSym = 2;
+         d.dmrsAddPos[0] = 11;
+       },
+       true},
+      {"two layers, 16QAM, DMRS symbols without data",
+       [](NrNbConfig& c) {
+         c.pdschCfg[0].layerN = 2;
+         c.pdschCfg[0].mcs = 6;
+         c.pdschCfg[0].cdmGrpNoData = 2;
+       },
+       true},
+      {"two layers, QPSK, type 2, RBs out of order, rv 0",
+       [](NrNbConfig& c) {
+         NrPdschCfg& d = c.pdschCfg[0];
+         d.layerN = 2;
+         d.mcs = 2;
+         d.rvIdx = 0;
+         d.dmrsType = 2;
+         for (int r = 0; r < d.rbN; r++) d.rbIdx[r] = 200 - 3 * r;
+       },
+       true},
+      {"DMRS off: DMRS symbols carry data everywhere",
+       [](NrNbConfig& c) { c.pdschCfg[0].dmrsEn = 0; }, true},
+      {"two layers, the second without a grid", [](NrNbConfig& c) { c.pdschCfg[0].layerN = 2; },
+       false},
+  };
+  ScopedTempDir dir;
+  for (uint8_t cap = kNrCpuBaseline; cap < kNrCpuLevels; cap++) {
+    if (nrCpuSetLevelCap(cap) != cap) continue;  // this CPU lacks the level
+    for (const Case& c : cases) {
+      defaultLikeSlot(&gnrNbConfig);
+      c.vary(gnrNbConfig);
+      std::memset(&txBuf, 0, sizeof(txBuf));
+      std::memset(&txBuf1, 0, sizeof(txBuf1));
+      EXPECT_EQ(captureConsole([&] {
+                  nrPdschTx(&gnrNbConfig, &txBuf, c.secondGrid ? &txBuf1 : nullptr);
+                }).err,
+                "")
+          << c.what;
+      const NrPdschCfg& d = gnrNbConfig.pdschCfg[0];
+      std::vector<int32_t> grid[2];
+      std::vector<char> placed[2];
+      referenceData(gnrNbConfig, grid, placed);
+      NrPdschLayout lay;
+      nrPdschLayout(&d, &lay);
+      const NrNbTxBuf* const bufs[2] = {&txBuf, &txBuf1};
+      for (int v = 0; v < d.layerN; v++) {
+        int wrong = 0, stray = 0, dataRe = 0;
+        const bool sent = v == 0 || c.secondGrid;
+        for (int l = 0; l < kSymbolsPerSlot; l++)
+          for (int k = 0; k < kGridScCap; k++) {
+            const int32_t got = bufs[v]->nbTxGrid[l][k];
+            const int at = l * kGridScCap + k;
+            if (placed[v][at]) {
+              dataRe++;
+              wrong += got != (sent ? grid[v][at] : 0);
+            } else {
+              stray += got != 0 && !lay.dchDmrsSym[l];
+            }
+          }
+        EXPECT_EQ(dataRe, d.rbN * lay.nRePerPrb) << c.what;
+        EXPECT_EQ(wrong, 0) << c.what << ", layer " << v << ", level " << +cap;
+        EXPECT_EQ(stray, 0) << c.what << ", layer " << v;
+      }
+    }
+  }
+  nrCpuSetLevelCap(0xFF);
 }
