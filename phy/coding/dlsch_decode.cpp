@@ -24,8 +24,10 @@ constexpr char kDecFile[] = "DecBuff.txt";
 constexpr int kMaxCbBits = 22 * kLdpcDecMaxZc;  // K of BG1 at Zc 384
 constexpr int kMaxCbLlr = 66 * kLdpcDecMaxZc;   // N of BG1 at Zc 384
 
-// Work buffers: soft bits widened and descrambled in place, the decoded bits of every code block
-// (code block r at r*K), and the circular buffer of the code block being decoded.
+// Work buffers: the soft bits descrambled in their own 16 bits (softWork16), or widened and
+// descrambled in place where 16 bits cannot hold a product (softWork), the decoded bits of every
+// code block (code block r at r*K), and the circular buffer of the code block being decoded.
+int16_t softWork16[kUeLlrCap];
 int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
@@ -36,8 +38,8 @@ NrDlschDecReport lastReport;
 bool cbReachedDecoder = false;
 
 // dst[t] = src[t * stride] (Add: dst[t] += ...) for t < len; the stride is the modulation order.
-template <bool Add, int Stride>
-void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+template <bool Add, int Stride, typename T>
+void moveStrided(int32_t* __restrict dst, const T* __restrict src, int32_t len) {
   for (int32_t t = 0; t < len; t++) {
     if constexpr (Add)
       dst[t] += src[static_cast<int64_t>(t) * Stride];
@@ -46,23 +48,23 @@ void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t
   }
 }
 
-template <bool Add>
-void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+template <bool Add, typename T>
+void moveRun(int32_t* dst, const T* src, int32_t len, int32_t stride) {
   switch (stride) {
     case 1:
-      moveStrided<Add, 1>(dst, src, len);
+      moveStrided<Add, 1, T>(dst, src, len);
       break;
     case 2:
-      moveStrided<Add, 2>(dst, src, len);
+      moveStrided<Add, 2, T>(dst, src, len);
       break;
     case 4:
-      moveStrided<Add, 4>(dst, src, len);
+      moveStrided<Add, 4, T>(dst, src, len);
       break;
     case 6:
-      moveStrided<Add, 6>(dst, src, len);
+      moveStrided<Add, 6, T>(dst, src, len);
       break;
     case 8:
-      moveStrided<Add, 8>(dst, src, len);
+      moveStrided<Add, 8, T>(dst, src, len);
       break;
     default:
       for (int32_t t = 0; t < len; t++) {
@@ -76,7 +78,8 @@ void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
 
 // Eight interleaver rows at once (Qm = 8), where each row's positions run on without a break:
 // cbLlr[base[l] + k] = llr[8k + l] for kBegin <= k < kEnd.
-void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t kEnd,
+template <typename T>
+void moveRows8Plain(int32_t* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd,
                     const int32_t* base) {
   for (int32_t k = kBegin; k < kEnd; k++)
     for (int l = 0; l < 8; l++) cbLlr[base[l] + k] = llr[8 * static_cast<int64_t>(k) + l];
@@ -85,14 +88,21 @@ void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t 
 #ifdef VELTRA_X86_VARIANTS
 // The same by 8x8 transposes: eight soft bits of one modulation symbol in, eight consecutive
 // soft bits of one row out.
-VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_t kBegin,
-                                      int32_t kEnd, const int32_t* base) {
+// 16-bit soft bits are widened as they are loaded.
+template <typename T>
+VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd,
+                                      const int32_t* base) {
   int32_t k = kBegin;
   for (; k + 8 <= kEnd; k += 8) {
-    const int32_t* src = llr + 8 * static_cast<int64_t>(k);
+    const T* src = llr + 8 * static_cast<int64_t>(k);
     __m256i r[8], t[8];
-    for (int i = 0; i < 8; i++)
-      r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    for (int i = 0; i < 8; i++) {
+      if constexpr (sizeof(T) == 2)
+        r[i] =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * i)));
+      else
+        r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    }
     for (int i = 0; i < 8; i += 2) {
       t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
       t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
@@ -114,19 +124,22 @@ VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_
   }
   moveRows8Plain(cbLlr, llr, k, kEnd, base);
 }
-using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
-constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, moveRows8Avx2, nullptr};
+template <typename T>
+using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T>
+constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, moveRows8Avx2<T>,
+                                                        nullptr};
 #else
-using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
-constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, nullptr, nullptr};
+template <typename T>
+using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T>
+constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, nullptr, nullptr};
 #endif
 
-}  // namespace
-
-namespace dlsch_detail {
-
-void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
-                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+// dlsch_detail::deRateMatch for soft bits of either width.
+template <typename T>
+void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                    int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
@@ -194,7 +207,7 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
       runPos[l][runs[l]++] = pos;
     });
     if (!fits) stop = move(std::false_type{});  // cannot happen; the row-by-row walk stands in
-    const MoveRows8Fn moveRows8 = nrCpuPick(kMoveRows8Fns);
+    const MoveRows8Fn<T> moveRows8 = nrCpuPick(kMoveRows8Fns<T>);
     int at[8] = {};
     for (int32_t k = 0; fits && k < n;) {
       int32_t end = n;
@@ -224,11 +237,11 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
 }
 
-}  // namespace dlsch_detail
-
-int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
-                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
-                       uint8_t iLS, uint8_t crcType) {
+// nrLdpcCbDecode for soft bits of either width.
+template <typename T>
+int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp, int32_t Zc,
+                 int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg, uint8_t iLS,
+                 uint8_t crcType) {
   cbReachedDecoder = false;
   const bool bgOk = bg == 1 || bg == 2;
   const int32_t kb = bg == 1 ? 22 : 10;
@@ -255,16 +268,44 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
   // Scanned in runs of kAnyRun, up to the first run with a non-zero value.
   constexpr int64_t kAnyRun = 64;
-  int32_t any = 0;
+  T any = 0;
   for (int64_t i = 0; i < used && any == 0; i += kAnyRun) {
     const int64_t end = i + kAnyRun < used ? i + kAnyRun : used;
     for (int64_t t = i; t < end; t++) any |= llr[t];
   }
   if (any == 0) return 0;
 
-  dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
   cbReachedDecoder = true;
   return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
+}
+
+}  // namespace
+
+namespace dlsch_detail {
+
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+}
+
+void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+}
+
+int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                   int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                   uint8_t iLS, uint8_t crcType) {
+  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType);
+}
+
+}  // namespace dlsch_detail
+
+int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                       uint8_t iLS, uint8_t crcType) {
+  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType);
 }
 
 uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
@@ -298,8 +339,14 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     return 0;
   }
 
-  for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
-  nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
+  // Descrambled in 16 bits, read by the de-rate-matching as they are; only where a product does
+  // not fit (-32768 negated) is the block descrambled again in 32 bits.
+  const bool narrow =
+      nrScrambleShortExact(softBits, softWork16, static_cast<int32_t>(p.sumE), cInit);
+  if (!narrow) {
+    for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
+    nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
+  }
 
   // The transport block is received only when every code block checks: a failed earlier block
   // must not be hidden by a good last one.
@@ -310,9 +357,14 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   int64_t in = 0;
   int64_t out = 0;
   for (int32_t r = 0; r < p.C; r++) {
-    const int32_t ok = nrLdpcCbDecode(
-        softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc, static_cast<int32_t>(Qm), p.k0,
-        p.Ncb, p.N, static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
+    const int32_t ok =
+        narrow ? dlsch_detail::cbDecode16(softWork16 + in, p.E[r], decodedBits + out, p.K, p.Kp,
+                                          p.Zc, static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
+                                          static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS),
+                                          p.crcType)
+               : nrLdpcCbDecode(softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc,
+                                static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
+                                static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
     nrPrintf("\n===>Enter Dec module! ");
     nrPrintf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
     if (!ok) result = 0;

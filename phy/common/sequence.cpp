@@ -174,6 +174,27 @@ void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cI
   scramble<int16_t, uint16_t>(src, dst, count, cInit);
 }
 
+bool nrScrambleShortExact(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit) {
+  if (count <= 0) return true;
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  // Lanes where -32768 was negated: the only product that wraps in 16 bits, and then the only
+  // one that comes out as -32768 with the mask set.
+  uint16_t wrapped = 0;
+  for (int32_t j0 = 0; j0 < count; j0 += 64) {
+    const uint64_t w = goldStreamNext(&s);
+    const int32_t n = count - j0 < 64 ? count - j0 : 64;
+    int8_t mask[64];
+    expandWord(mask, w, 64, kExpandMask);
+    for (int32_t j = 0; j < n; j++) {
+      const uint16_t m = static_cast<uint16_t>(static_cast<int16_t>(mask[j]));
+      const uint16_t d = static_cast<uint16_t>((static_cast<uint16_t>(src[j0 + j]) ^ m) - m);
+      wrapped |= static_cast<uint16_t>(d == 0x8000u ? m : 0u);
+      dst[j0 + j] = static_cast<int16_t>(d);
+    }
+  }
+  return wrapped == 0;
+}
+
 bool nrPnSeqInit(int8_t order) {
   std::memset(gnrPnState, 0, 30);
   if (order != static_cast<int8_t>(kPnOrder)) {

@@ -580,3 +580,122 @@ TEST(LdpcCbDeRateMatch, UndoesTheRateMatcher) {
     EXPECT_EQ(sent, t.p.E[0]) << "A " << c.A;
   }
 }
+
+// The de-rate-matching of 16-bit soft bits (as nrDlschDecode keeps them) equals that of the same
+// values widened first, over the full 16-bit range, every modulation order, starts before, at and
+// after the fillers, punctured and repeated buffers, at every instruction set.
+TEST(LdpcCbDeRateMatch, SixteenBitSoftBitsGiveTheWidenedResult) {
+  std::mt19937 rng(22);
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  for (int trial = 0; trial < 400; trial++) {
+    DeRateMatchCase c{};
+    const bool bg1 = trial % 2 == 0;
+    c.Zc = trial % 11 == 0 ? 384 : 2 + static_cast<int32_t>(rng() % 60);
+    c.K = (bg1 ? 22 : 10) * c.Zc;
+    c.N = (bg1 ? 66 : 50) * c.Zc;
+    c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
+    c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
+                           : c.N;
+    c.Ncb = std::max(c.Ncb, 1);
+    c.k0 = static_cast<int32_t>(rng() % c.Ncb);
+    if (trial % 3 == 0 && c.Kp < c.K) c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);
+    c.Qm = qms[trial % 5];
+    // Punctured, about one turn, and several turns of the buffer.
+    const int32_t turns[] = {1, 2, 4, 7};
+    c.E = static_cast<int32_t>(rng() % (turns[trial % 4] * c.Ncb / 2 + 20));
+    std::vector<int16_t> llr16(c.E);
+    for (int16_t& x : llr16) x = static_cast<int16_t>(static_cast<int32_t>(rng() % 65536) - 32768);
+    if (c.E > 1) llr16[1] = INT16_MIN;
+    const std::vector<int32_t> llr(llr16.begin(), llr16.end());
+    for (uint8_t level = 0; level <= nrCpuLevelDetected(); level++) {
+      nrCpuSetLevelCap(level);
+      std::vector<int32_t> want(c.N + 1, 12345), got(c.N + 1, 12345);
+      dlsch_detail::deRateMatch(llr.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N,
+                                want.data());
+      dlsch_detail::deRateMatch(llr16.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N,
+                                got.data());
+      ASSERT_EQ(got, want) << "trial " << trial << " level " << +level << " Zc " << c.Zc << " Qm "
+                           << c.Qm << " k0 " << c.k0 << " Ncb " << c.Ncb << " E " << c.E;
+    }
+    nrCpuSetLevelCap(nrCpuLevelDetected());
+  }
+}
+
+// nrDlschDecode (16-bit descrambling and de-rate-matching) decides every code block as the
+// widened chain does (32-bit descrambling, then nrLdpcCbDecode block by block): same verdicts,
+// iterations and decoded bits, over every modulation order and redundancy version, several code
+// blocks, noise that fails some blocks, and soft bits at the ends of the 16-bit range (-32768
+// negated by the scrambling takes the 32-bit path).
+TEST(DlschDecode, DecidesEveryBlockAsTheWidenedChain) {
+  struct Case {
+    int64_t A, G;
+    float rateX1024;
+    int32_t Qm;
+    uint8_t rv;
+    int32_t noise;  // uniform noise added to soft bits of magnitude 9
+    bool extremes;  // some soft bits at +-32767 and -32768
+  };
+  const Case cases[] = {
+      {19992, 30000, 700, 2, 0, 0, false},   // three BG1 blocks
+      {19992, 30000, 700, 4, 1, 14, false},  // noisy: some blocks fail
+      {19992, 24000, 850, 6, 2, 10, true},   // extremes
+      {40976, 48000, 870, 8, 3, 6, false},   // 256QAM, rv 3
+      {3824, 16000, 600, 4, 2, 9, true},     // BG2, wraps
+      {100, 2400, 100, 2, 1, 12, false},     // repetition: E > Ncb
+      {8424, 9504, 910, 8, 0, 4, true},      // punctured, 256QAM
+  };
+  for (const Case& k : cases) {
+    const TxBlock t = transmit(k.A, k.G, k.rateX1024, k.Qm, k.rv, 1, 9);
+    std::vector<int16_t> soft = pdschSoftBits(t, k.G, kCInit, 9);
+    std::mt19937 rng(static_cast<uint32_t>(k.A + k.rv));
+    for (size_t i = 0; i < t.bits.size(); i++) {
+      if (k.noise)
+        soft[i] = static_cast<int16_t>(soft[i] + static_cast<int32_t>(rng() % (2 * k.noise + 1)) -
+                                       k.noise);
+      if (k.extremes && rng() % 50 == 0) {
+        const int16_t ends[] = {INT16_MIN, INT16_MAX, -INT16_MAX};
+        soft[i] = ends[rng() % 3];
+      }
+    }
+    // The widened chain.
+    std::vector<int32_t> wide(soft.begin(), soft.end());
+    nrScrambleInt(wide.data(), wide.data(), static_cast<int32_t>(t.p.sumE), kCInit);
+    std::vector<int32_t> wantOk(t.p.C), wantIter(t.p.C);
+    std::vector<std::vector<int32_t>> wantBits(t.p.C);
+    int64_t in = 0;
+    for (int32_t r = 0; r < t.p.C; in += t.p.E[r], r++) {
+      wantBits[r].assign(t.p.K, 7);
+      wantOk[r] = nrLdpcCbDecode(wide.data() + in, t.p.E[r], wantBits[r].data(), t.p.K, t.p.Kp,
+                                 t.p.Zc, k.Qm, t.p.k0, t.p.Ncb, t.p.N, static_cast<uint8_t>(t.p.bg),
+                                 static_cast<uint8_t>(t.p.iLS), t.p.crcType);
+      wantIter[r] = nrLdpcDecIterUsed();
+    }
+    ScopedTempDir dir;
+    gnrDiagFilesOn = true;
+    uint8_t result = 9;
+    captureStdout([&] {
+      result = nrDlschDecode(static_cast<uint32_t>(k.A), static_cast<uint32_t>(k.G),
+                             static_cast<float>(k.A) / k.G, kCInit, static_cast<uint32_t>(k.Qm),
+                             k.rv, soft.data(), 1, static_cast<uint16_t>(2 * k.rateX1024));
+    });
+    const NrDlschDecReport* rep = nrDlschDecLastReport();
+    ASSERT_EQ(rep->cbN, t.p.C) << "A " << k.A;
+    bool all = true;
+    for (int32_t r = 0; r < t.p.C; r++) {
+      EXPECT_EQ(rep->cb[r].crcOk, wantOk[r]) << "A " << k.A << " block " << r;
+      if (wantOk[r] || rep->cb[r].iterUsed) {
+        EXPECT_EQ(rep->cb[r].iterUsed, wantIter[r]) << r;
+      }
+      all = all && wantOk[r];
+    }
+    EXPECT_EQ(result, all ? 1 : 0) << "A " << k.A;
+    if (all) {
+      // The dump holds the decoded bits of every block without its code-block CRC.
+      std::string want;
+      const int32_t perBlock = t.p.C > 1 ? t.p.Kp - t.p.L : t.p.Kp;
+      for (int32_t r = 0; r < t.p.C; r++)
+        for (int32_t i = 0; i < perBlock; i++) want += std::to_string(wantBits[r][i]) + "\n";
+      EXPECT_EQ(readWholeFile("DecBuff.txt"), want) << "A " << k.A;
+    }
+  }
+}
