@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "phy/common/cpu_features.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -305,15 +306,29 @@ TEST(Scrambler, ShortExactMatchesTheWidenedProductAndFlagsTheOneThatWraps) {
     if (k.at >= 0) in[k.at] = INT16_MIN;
     std::vector<int32_t> wide(in.begin(), in.end());
     nrScrambleInt(wide.data(), wide.data(), n, cInit);
-    std::vector<int16_t> got(n);
-    EXPECT_EQ(nrScrambleShortExact(in.data(), got.data(), n, cInit), k.exact) << k.at;
-    for (int32_t j = 0; j < n; j++) {
-      if (j == k.at && !k.exact) {
-        ASSERT_EQ(got[j], INT16_MIN);  // wrapped, as nrScrambleShort wraps
-        continue;
+    // Every instruction set, lengths ending inside a 32-lane step and in place.
+    for (uint8_t level = 0; level <= nrCpuLevelDetected(); level++) {
+      nrCpuSetLevelCap(level);
+      for (int32_t len : {n, n - 17, 40}) {
+        const bool covers = k.at < len;
+        std::vector<int16_t> got(n, 77);
+        EXPECT_EQ(nrScrambleShortExact(in.data(), got.data(), len, cInit), k.exact || !covers)
+            << k.at << " level " << +level;
+        for (int32_t j = 0; j < n; j++) {
+          if (j >= len) {
+            ASSERT_EQ(got[j], 77) << "wrote past the count";
+          } else if (j == k.at && !k.exact) {
+            ASSERT_EQ(got[j], INT16_MIN);  // wrapped, as nrScrambleShort wraps
+          } else {
+            ASSERT_EQ(got[j], wide[j]) << j << " level " << +level;
+          }
+        }
+        std::vector<int16_t> same = in;
+        nrScrambleShortExact(same.data(), same.data(), len, cInit);
+        ASSERT_TRUE(std::equal(same.begin(), same.begin() + len, got.begin()));
       }
-      ASSERT_EQ(got[j], wide[j]) << j;
     }
+    nrCpuSetLevelCap(nrCpuLevelDetected());
   }
   int16_t none = 3;
   EXPECT_TRUE(nrScrambleShortExact(&none, &none, 0, cInit));
