@@ -136,10 +136,12 @@ template <typename T>
 constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, nullptr, nullptr};
 #endif
 
-// dlsch_detail::deRateMatch for soft bits of either width.
+// dlsch_detail::deRateMatch for soft bits of either width. With `extent`, the positions from
+// *extent on, which it sets, are all 0 and are left as they were instead of being cleared: the
+// decoder is then handed only the first *extent values (those beyond are 0 as punctured ones).
 template <typename T>
 void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
-                    int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+                    int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr, int32_t* extent = nullptr) {
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
@@ -188,6 +190,7 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
     std::memset(cbLlr, 0, sizeof(int32_t) * N);
     for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
     move(std::true_type{});
+    if (extent) *extent = N;
     return;
   }
   // Every position is sent at most once: the runs store their soft bits, and only the positions
@@ -224,17 +227,29 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
   } else {
     stop = move(std::false_type{});
   }
+  // Every position up to Ncb is written, but where the selection stops short and does not wrap.
+  int32_t written = Ncb;
   if (selected < Ncb - fillInBuf) {
     // Fewer selected bits than non-filler positions: the selection stops short of its start.
     if (stop < start) {
       std::memset(cbLlr + stop, 0, sizeof(int32_t) * (start - stop));
     } else {
-      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
+      if (extent)
+        written = stop;
+      else
+        std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
       std::memset(cbLlr, 0, sizeof(int32_t) * start);
     }
   }
-  if (N > Ncb) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
+  if (N > Ncb && !extent) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
   for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+  if (extent && fillEnd > fillStart) {
+    // The fillers are handed over too, with the positions between the last written and them.
+    if (written < fillStart)
+      std::memset(cbLlr + written, 0, sizeof(int32_t) * (fillStart - written));
+    written = std::max(written, fillEnd);
+  }
+  if (extent) *extent = written;
 }
 
 // nrLdpcCbDecode for soft bits of either width.
@@ -275,9 +290,12 @@ int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t K
   }
   if (any == 0) return 0;
 
-  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+  // The decoder reads the LLRs up to where the de-rate-matching wrote: positions beyond are 0,
+  // which it treats as it does punctured ones, and it does not even read them.
+  int32_t extent = N;
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr, &extent);
   cbReachedDecoder = true;
-  return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
+  return nrLdpcDecode(cbLlr, decoded, Kp, Zc, extent, bg, iLS, crcType);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
+#include "phy/coding/ldpc_tables.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
@@ -697,5 +698,56 @@ TEST(DlschDecode, DecidesEveryBlockAsTheWidenedChain) {
         for (int32_t i = 0; i < perBlock; i++) want += std::to_string(wantBits[r][i]) + "\n";
       EXPECT_EQ(readWholeFile("DecBuff.txt"), want) << "A " << k.A;
     }
+  }
+}
+
+// nrLdpcCbDecode hands the decoder only the circular-buffer positions the de-rate-matching wrote
+// (the rest are 0) and leaves the rest of its buffer as an earlier block left it: the verdict,
+// the iterations and the a posteriori values equal those of decoding the whole, cleared buffer.
+// Shapes with fillers beyond a short selection, shortened buffers, every start and modulation
+// order, punctured and repeated; the buffer dirtied by a long block before each.
+TEST(LdpcCbDecode, DecidesAsTheWholeClearedCircularBuffer) {
+  std::mt19937 rng(23);
+  const int32_t zcs[] = {8, 15, 36, 64, 96};
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  std::vector<int32_t> out(22 * 96), refOut(22 * 96);
+  for (int trial = 0; trial < 120; trial++) {
+    const bool bg1 = trial % 2 == 0;
+    const int32_t Zc = zcs[trial % 5];
+    const int32_t zcIdx = nrLdpcLiftIndex(Zc);
+    const uint8_t iLS = static_cast<uint8_t>(nrLdpcLiftSet(zcIdx));
+    const uint8_t bg = bg1 ? 1 : 2;
+    const int32_t K = (bg1 ? 22 : 10) * Zc, N = (bg1 ? 66 : 50) * Zc;
+    const int32_t Kp =
+        trial % 4 == 3 ? K : 2 * Zc + 25 + static_cast<int32_t>(rng() % (K - 2 * Zc - 25));
+    const int32_t Ncb =
+        trial % 5 == 1 ? K - 2 * Zc + 1 + static_cast<int32_t>(rng() % (N - K + 2 * Zc)) : N;
+    const int32_t k0 = trial % 3 == 0 ? 0 : static_cast<int32_t>(rng() % Ncb);
+    const int32_t Qm = qms[(trial / 2) % 5];
+    // From a few bits (ending before the fillers) over punctured to repeated buffers.
+    const int32_t ends[] = {std::max(Kp - 2 * Zc, 8) / 2, Ncb / 2, Ncb - Zc, 2 * Ncb + 7};
+    const int32_t E = std::max(Qm, ends[trial % 4] / Qm * Qm);
+    auto randomLlr = [&](int32_t n) {
+      std::vector<int32_t> v(n);
+      for (int32_t& x : v) x = static_cast<int32_t>(rng() % 81) - 40;
+      return v;
+    };
+    const std::vector<int32_t> dirt = randomLlr(3 * Ncb);
+    nrLdpcCbDecode(dirt.data(), 3 * Ncb / Qm * Qm, out.data(), K, Kp, Zc, Qm, 0, Ncb, N, bg, iLS,
+                   kCrc24B);
+    const std::vector<int32_t> llr = randomLlr(E);
+    std::vector<int32_t> buf(N);
+    dlsch_detail::deRateMatch(llr.data(), E, K, Kp, Zc, Qm, k0, Ncb, N, buf.data());
+    const int32_t want = nrLdpcDecode(buf.data(), refOut.data(), Kp, Zc, N, bg, iLS, kCrc24B);
+    const uint8_t wantIter = nrLdpcDecIterUsed();
+    std::vector<int16_t> wantApp(68 * Zc), gotApp(68 * Zc);
+    nrLdpcDecApp(wantApp.data(), static_cast<int32_t>(wantApp.size()));
+    const int32_t got =
+        nrLdpcCbDecode(llr.data(), E, out.data(), K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, kCrc24B);
+    ASSERT_EQ(got, want) << "trial " << trial;
+    ASSERT_EQ(nrLdpcDecIterUsed(), wantIter) << "trial " << trial;
+    nrLdpcDecApp(gotApp.data(), static_cast<int32_t>(gotApp.size()));
+    ASSERT_EQ(gotApp, wantApp) << "trial " << trial << " Zc " << Zc << " K' " << Kp << " Ncb "
+                               << Ncb << " k0 " << k0 << " Qm " << Qm << " E " << E;
   }
 }
