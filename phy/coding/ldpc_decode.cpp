@@ -521,16 +521,16 @@ template <bool kFirst, bool kMin3, int kWeight>
 }
 
 // The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
-// that the values v stay in registers).
-template <int W>
+// that the values v stay in registers), in the first iteration or a later one.
+template <bool kFirst, int W>
 [[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void stepsByWeight(const MaskedPtrs& q,
                                                                       const DecCfg& c) {
   if constexpr (W > kW)
-    layerStepsMasked<false, false, 0>(q, c);
+    layerStepsMasked<kFirst, false, 0>(q, c);
   else if (q.weight == W)
-    layerStepsMasked<false, false, W>(q, c);
+    layerStepsMasked<kFirst, false, W>(q, c);
   else
-    stepsByWeight<W + 1>(q, c);
+    stepsByWeight<kFirst, W + 1>(q, c);
 }
 
 template <bool kFirst, bool kMin3>
@@ -551,8 +551,8 @@ template <bool kFirst, bool kMin3>
     const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
-  if constexpr (!kFirst && !kMin3)
-    stepsByWeight<1>(q, c);
+  if constexpr (!kMin3)
+    stepsByWeight<kFirst, 1>(q, c);
   else
     layerStepsMasked<kFirst, kMin3, 0>(q, c);
 }
