@@ -252,11 +252,11 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
   if (extent) *extent = written;
 }
 
-// nrLdpcCbDecode for soft bits of either width.
+// nrLdpcCbDecode for soft bits of either width; the decoded bits are written only when keepBits.
 template <typename T>
 int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp, int32_t Zc,
                  int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg, uint8_t iLS,
-                 uint8_t crcType) {
+                 uint8_t crcType, bool keepBits = true) {
   cbReachedDecoder = false;
   const bool bgOk = bg == 1 || bg == 2;
   const int32_t kb = bg == 1 ? 22 : 10;
@@ -295,7 +295,7 @@ int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t K
   int32_t extent = N;
   deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr, &extent);
   cbReachedDecoder = true;
-  return nrLdpcDecode(cbLlr, decoded, Kp, Zc, extent, bg, iLS, crcType);
+  return ldpc_detail::decodeKeep(cbLlr, decoded, keepBits, Kp, Zc, extent, bg, iLS, crcType);
 }
 
 }  // namespace
@@ -314,8 +314,8 @@ void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
 
 int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
                    int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
-                   uint8_t iLS, uint8_t crcType) {
-  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType);
+                   uint8_t iLS, uint8_t crcType, bool keepBits) {
+  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType, keepBits);
 }
 
 }  // namespace dlsch_detail
@@ -379,7 +379,7 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
         narrow ? dlsch_detail::cbDecode16(softWork16 + in, p.E[r], decodedBits + out, p.K, p.Kp,
                                           p.Zc, static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
                                           static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS),
-                                          p.crcType)
+                                          p.crcType, gnrDiagFilesOn)
                : nrLdpcCbDecode(softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc,
                                 static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
                                 static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
@@ -396,7 +396,8 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   if (result == 1 && gnrDiagFilesOn) {
     // The transport block and its CRC, reassembled from the code blocks without their CRC24B
     // (TS 38.212 5.2.2); with one code block these are its K' = B bits, every one written by the
-    // decoder of its block since all of them passed.
+    // decoder of its block since all of them passed (the decoders write them only while the
+    // dump is on).
     const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
     nrWriteTextLines(kDecFile, false, static_cast<uint32_t>(p.C * perBlock),
                      [&](uint32_t i, char* s) {

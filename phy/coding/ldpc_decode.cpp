@@ -851,13 +851,18 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
 
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType) {
+  return ldpc_detail::decodeKeep(llr, out, true, Kp, Zc, N, bg, iLS, crcType);
+}
+
+int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp,
+                                int32_t Zc, int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType) {
   NrStageScope decoding(NrStage::kDecoding);
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);
   const int zcIdx = nrLdpcLiftIndex(Zc);
   const int cols = bg == 1 ? kBg1Cols : kBg2Cols;
   const int kb = bg == 1 ? kBg1Cols - kBg1Rows : kBg2Cols - kBg2Rows;
   if (!sch || zcIdx < 0 || iLS >= kLiftSetN || N <= 0 || N > (cols - 2) * Zc || Kp <= 0 ||
-      Kp > kb * Zc || !llr || !out) {
+      Kp > kb * Zc || !llr || (keepBits && !out)) {
     nrDiag("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
     iterUsed = 0;
     layersRun = 0;
@@ -969,6 +974,6 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardFn(Kp, Zc, crcType);
   if (!pass) return 0;
   // The bits the CRC passed on.
-  emitFn(out, Kp);
+  if (keepBits) emitFn(out, Kp);
   return 1;
 }

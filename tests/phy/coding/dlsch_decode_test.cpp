@@ -671,32 +671,36 @@ TEST(DlschDecode, DecidesEveryBlockAsTheWidenedChain) {
                                  static_cast<uint8_t>(t.p.iLS), t.p.crcType);
       wantIter[r] = nrLdpcDecIterUsed();
     }
-    ScopedTempDir dir;
-    gnrDiagFilesOn = true;
-    uint8_t result = 9;
-    captureStdout([&] {
-      result = nrDlschDecode(static_cast<uint32_t>(k.A), static_cast<uint32_t>(k.G),
-                             static_cast<float>(k.A) / k.G, kCInit, static_cast<uint32_t>(k.Qm),
-                             k.rv, soft.data(), 1, static_cast<uint16_t>(2 * k.rateX1024));
-    });
-    const NrDlschDecReport* rep = nrDlschDecLastReport();
-    ASSERT_EQ(rep->cbN, t.p.C) << "A " << k.A;
-    bool all = true;
-    for (int32_t r = 0; r < t.p.C; r++) {
-      EXPECT_EQ(rep->cb[r].crcOk, wantOk[r]) << "A " << k.A << " block " << r;
-      if (wantOk[r] || rep->cb[r].iterUsed) {
-        EXPECT_EQ(rep->cb[r].iterUsed, wantIter[r]) << r;
+    // Without the dump (the decoders then keep no bits) and with it.
+    for (bool files : {false, true}) {
+      ScopedTempDir dir;
+      gnrDiagFilesOn = files;
+      uint8_t result = 9;
+      captureStdout([&] {
+        result = nrDlschDecode(static_cast<uint32_t>(k.A), static_cast<uint32_t>(k.G),
+                               static_cast<float>(k.A) / k.G, kCInit, static_cast<uint32_t>(k.Qm),
+                               k.rv, soft.data(), 1, static_cast<uint16_t>(2 * k.rateX1024));
+      });
+      const NrDlschDecReport* rep = nrDlschDecLastReport();
+      ASSERT_EQ(rep->cbN, t.p.C) << "A " << k.A;
+      bool all = true;
+      for (int32_t r = 0; r < t.p.C; r++) {
+        EXPECT_EQ(rep->cb[r].crcOk, wantOk[r]) << "A " << k.A << " block " << r;
+        if (wantOk[r] || rep->cb[r].iterUsed) {
+          EXPECT_EQ(rep->cb[r].iterUsed, wantIter[r]) << r;
+        }
+        all = all && wantOk[r];
       }
-      all = all && wantOk[r];
-    }
-    EXPECT_EQ(result, all ? 1 : 0) << "A " << k.A;
-    if (all) {
-      // The dump holds the decoded bits of every block without its code-block CRC.
-      std::string want;
-      const int32_t perBlock = t.p.C > 1 ? t.p.Kp - t.p.L : t.p.Kp;
-      for (int32_t r = 0; r < t.p.C; r++)
-        for (int32_t i = 0; i < perBlock; i++) want += std::to_string(wantBits[r][i]) + "\n";
-      EXPECT_EQ(readWholeFile("DecBuff.txt"), want) << "A " << k.A;
+      EXPECT_EQ(result, all ? 1 : 0) << "A " << k.A;
+      EXPECT_EQ(readWholeFile("DecBuff.txt").empty(), !(all && files)) << "A " << k.A;
+      if (all && files) {
+        // The dump holds the decoded bits of every block without its code-block CRC.
+        std::string want;
+        const int32_t perBlock = t.p.C > 1 ? t.p.Kp - t.p.L : t.p.Kp;
+        for (int32_t r = 0; r < t.p.C; r++)
+          for (int32_t i = 0; i < perBlock; i++) want += std::to_string(wantBits[r][i]) + "\n";
+        EXPECT_EQ(readWholeFile("DecBuff.txt"), want) << "A " << k.A;
+      }
     }
   }
 }
