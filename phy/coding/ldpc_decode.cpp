@@ -332,10 +332,12 @@ template <typename Ln>
   }
 }
 
-// Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice.
-// Returns whether any value loaded is not 0.
+// Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice
+// (kDupAll), or followed by a copy of its first 32 values only, as the AVX-512 loops read it. With
+// save, the block is also copied there. Returns whether any value loaded is not 0.
+template <bool kDupAll>
 [[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
-                                             int fracBits) {
+                                             int fracBits, int16_t* save) {
   int16_t any = 0;
   if (fracBits >= 2) {
     const int up = fracBits - 2;
@@ -351,7 +353,10 @@ template <typename Ln>
     }
   }
   for (int z = n; z < Zc; z++) dst[z] = 0;
-  for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
+  const int dup = kDupAll ? Zc : std::min(Zc, kMaxLanes);
+  for (int z = 0; z < dup; z++) dst[Zc + z] = dst[z];
+  if (save)
+    for (int z = 0; z < Zc; z++) save[z] = dst[z];
   return any != 0;
 }
 
@@ -562,17 +567,18 @@ template <bool kFirst, bool kMin3>
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
 // the mask-register loops for AVX-512.
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
-using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int);
+using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int, int16_t*);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
 void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
-bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f, int16_t* save) {
+  return loadLanes<true>(d, s, n, Zc, f, save);
 }
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
-VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f,
+                                 int16_t* save) {
+  return loadLanes<true>(d, s, n, Zc, f, save);
 }
 VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
   if (c.minStar) {
@@ -587,8 +593,10 @@ VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
       layerMasked<false, false>(j, c);
   }
 }
-VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+// Only for the AVX-512 lane loops (the same level), which need the first 32 values repeated.
+VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f,
+                                     int16_t* save) {
+  return loadLanes<false>(d, s, n, Zc, f, save);
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
 constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
@@ -925,17 +933,19 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
     for (int l = 0; l < sch->numLayers; l++)
       if (sch->degOneCol[l] >= 0) degOne[sch->degOneCol[l]] = true;
   bool nonzero[kLdpcDecMaxCols];
-  for (int col = 0; col < cols; col++) {
+  auto colInput = [&](int col, int& n) {
     const int first = (col - 2) * Zc;
-    const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
-    const int32_t* src = llr + (n > 0 ? first : 0);
-    if (degOne[col]) {
-      int32_t any = 0;
-      for (int z = 0; z < n; z++) any |= src[z];
-      nonzero[col] = false;
-      if (any == 0) continue;
-    }
-    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits);
+    n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
+    return llr + (n > 0 ? first : 0);
+  };
+  // The degree-one columns first: which of them hold anything decides the layers that run.
+  for (int col = 0; col < cols; col++) {
+    if (!degOne[col]) continue;
+    int n;
+    const int32_t* src = colInput(col, n);
+    int32_t any = 0;
+    for (int z = 0; z < n; z++) any |= src[z];
+    nonzero[col] = any != 0 && loadFn(appMem[col], src, n, Zc, fracBits, nullptr);
   }
   bool run[kLdpcDecMaxLayers];
   layersRun = 0;
@@ -945,14 +955,22 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
     layersRun = static_cast<uint8_t>(layersRun + run[l]);
   }
 
-  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them;
-  // columns of zeros are only marked.
+  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them:
+  // the other columns are saved as they are loaded, the degree-one ones that hold anything
+  // copied; columns of zeros are only marked.
   lastSkipped = layersRun < sch->numLayers;
+  for (int col = 0; col < cols; col++) {
+    if (degOne[col]) continue;
+    int n;
+    const int32_t* src = colInput(col, n);
+    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits,
+                          lastSkipped && col < dataCols ? savedIn[col] : nullptr);
+  }
   if (lastSkipped) {
     lastDataCols = dataCols;
     for (int col = 0; col < lastDataCols; col++) {
       savedNonzero[col] = nonzero[col];
-      if (nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+      if (degOne[col] && nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
     }
     lastCfg = c;
     lastSch = sch;
