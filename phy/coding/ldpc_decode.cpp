@@ -633,6 +633,15 @@ void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* 
 // iteration (written by runIteration in the first iteration).
 LayerJob inPlaceJobs[kLdpcDecMaxLayers];
 int inPlaceJobN;
+// What the in-place jobs were built for (schedule, reduced shifts, layers run); valid only while
+// nothing else has rebuilt them. A decoding of the same shape runs its first iteration from them.
+struct JobsKey {
+  bool valid;
+  const NrLdpcDecSchedule* sch;
+  const int16_t* shifts;
+  bool run[kLdpcDecMaxLayers];
+};
+JobsKey jobsKey;
 
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
 // blocks keep rotation 0 and are read at the edge's own shift.
@@ -643,6 +652,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
     for (int i = 0; i < inPlaceJobN; i++) layerFn(inPlaceJobs[i], c);
     return;
   }
+  jobsKey.valid = false;
   inPlaceJobN = 0;
   LayerJob j;
   j.first = first;
@@ -977,11 +987,30 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
     lastShifts = shifts;
   }
 
+  // The in-place jobs of the last decoding hold for a block of the same shape (rotations 0, the
+  // same shifts and layers): its first iteration runs them as first-iteration jobs.
+  const bool sameJobs = inPlace && jobsKey.valid && jobsKey.sch == sch &&
+                        jobsKey.shifts == shifts &&
+                        std::equal(run, run + sch->numLayers, jobsKey.run);
   int16_t nextRel[kLdpcDecMaxEdges];
-  nextReads(*sch, shifts, run, Zc, nextRel);
+  if (!sameJobs) nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+    if (it == 0 && sameJobs) {
+      for (int i = 0; i < inPlaceJobN; i++) {
+        LayerJob j = inPlaceJobs[i];
+        j.first = true;
+        layerFn(j, c);
+      }
+    } else {
+      runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+    }
+    if (it == 0 && inPlace && !sameJobs) {
+      jobsKey.valid = true;
+      jobsKey.sch = sch;
+      jobsKey.shifts = shifts;
+      std::copy(run, run + sch->numLayers, jobsKey.run);
+    }
     if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
