@@ -556,7 +556,9 @@ template <bool kFirst, bool kMin3>
     const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
-  if constexpr (!kMin3)
+  // Only the later iterations are unrolled by weight: measured, unrolling the first one too costs
+  // more (code size) than it saves.
+  if constexpr (!kFirst && !kMin3)
     stepsByWeight<kFirst, 1>(q, c);
   else
     layerStepsMasked<kFirst, kMin3, 0>(q, c);
