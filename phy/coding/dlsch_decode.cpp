@@ -24,8 +24,10 @@ constexpr char kDecFile[] = "DecBuff.txt";
 constexpr int kMaxCbBits = 22 * kLdpcDecMaxZc;  // K of BG1 at Zc 384
 constexpr int kMaxCbLlr = 66 * kLdpcDecMaxZc;   // N of BG1 at Zc 384
 
-// Work buffers: soft bits widened and descrambled in place, the decoded bits of every code block
-// (code block r at r*K), and the circular buffer of the code block being decoded.
+// Work buffers: the soft bits descrambled in their own 16 bits (softWork16), or widened and
+// descrambled in place where 16 bits cannot hold a product (softWork), the decoded bits of every
+// code block (code block r at r*K), and the circular buffer of the code block being decoded.
+int16_t softWork16[kUeLlrCap];
 int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
@@ -36,8 +38,8 @@ NrDlschDecReport lastReport;
 bool cbReachedDecoder = false;
 
 // dst[t] = src[t * stride] (Add: dst[t] += ...) for t < len; the stride is the modulation order.
-template <bool Add, int Stride>
-void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t len) {
+template <bool Add, int Stride, typename T>
+void moveStrided(int32_t* __restrict dst, const T* __restrict src, int32_t len) {
   for (int32_t t = 0; t < len; t++) {
     if constexpr (Add)
       dst[t] += src[static_cast<int64_t>(t) * Stride];
@@ -46,23 +48,23 @@ void moveStrided(int32_t* __restrict dst, const int32_t* __restrict src, int32_t
   }
 }
 
-template <bool Add>
-void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
+template <bool Add, typename T>
+void moveRun(int32_t* dst, const T* src, int32_t len, int32_t stride) {
   switch (stride) {
     case 1:
-      moveStrided<Add, 1>(dst, src, len);
+      moveStrided<Add, 1, T>(dst, src, len);
       break;
     case 2:
-      moveStrided<Add, 2>(dst, src, len);
+      moveStrided<Add, 2, T>(dst, src, len);
       break;
     case 4:
-      moveStrided<Add, 4>(dst, src, len);
+      moveStrided<Add, 4, T>(dst, src, len);
       break;
     case 6:
-      moveStrided<Add, 6>(dst, src, len);
+      moveStrided<Add, 6, T>(dst, src, len);
       break;
     case 8:
-      moveStrided<Add, 8>(dst, src, len);
+      moveStrided<Add, 8, T>(dst, src, len);
       break;
     default:
       for (int32_t t = 0; t < len; t++) {
@@ -76,7 +78,8 @@ void moveRun(int32_t* dst, const int32_t* src, int32_t len, int32_t stride) {
 
 // Eight interleaver rows at once (Qm = 8), where each row's positions run on without a break:
 // cbLlr[base[l] + k] = llr[8k + l] for kBegin <= k < kEnd.
-void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t kEnd,
+template <typename T>
+void moveRows8Plain(int32_t* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd,
                     const int32_t* base) {
   for (int32_t k = kBegin; k < kEnd; k++)
     for (int l = 0; l < 8; l++) cbLlr[base[l] + k] = llr[8 * static_cast<int64_t>(k) + l];
@@ -85,14 +88,21 @@ void moveRows8Plain(int32_t* cbLlr, const int32_t* llr, int32_t kBegin, int32_t 
 #ifdef VELTRA_X86_VARIANTS
 // The same by 8x8 transposes: eight soft bits of one modulation symbol in, eight consecutive
 // soft bits of one row out.
-VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_t kBegin,
-                                      int32_t kEnd, const int32_t* base) {
+// 16-bit soft bits are widened as they are loaded.
+template <typename T>
+VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd,
+                                      const int32_t* base) {
   int32_t k = kBegin;
   for (; k + 8 <= kEnd; k += 8) {
-    const int32_t* src = llr + 8 * static_cast<int64_t>(k);
+    const T* src = llr + 8 * static_cast<int64_t>(k);
     __m256i r[8], t[8];
-    for (int i = 0; i < 8; i++)
-      r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    for (int i = 0; i < 8; i++) {
+      if constexpr (sizeof(T) == 2)
+        r[i] =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * i)));
+      else
+        r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 8 * i));
+    }
     for (int i = 0; i < 8; i += 2) {
       t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
       t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
@@ -114,19 +124,69 @@ VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const int32_t* llr, int32_
   }
   moveRows8Plain(cbLlr, llr, k, kEnd, base);
 }
-using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
-constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, moveRows8Avx2, nullptr};
+// 16-bit soft bits with AVX-512: the 64 soft bits of eight symbols are gathered by two word
+// permutes into rows 0-3 and rows 4-7 (eight values each), widened two rows at a time.
+VELTRA_TARGET_AVX512 void moveRows8Avx512(int32_t* cbLlr, const int16_t* llr, int32_t kBegin,
+                                          int32_t kEnd, const int32_t* base) {
+  // Lane j of the gather holds row j/8 + 4h, symbol j%8: soft bit 8 (j%8) + j/8 + 4h.
+  alignas(64) static constexpr auto kIdx = [] {
+    struct T {
+      int16_t v[2][32];
+    } t{};
+    for (int h = 0; h < 2; h++)
+      for (int j = 0; j < 32; j++) t.v[h][j] = static_cast<int16_t>(8 * (j % 8) + j / 8 + 4 * h);
+    return t;
+  }();
+  const __m512i idx0 = _mm512_load_si512(kIdx.v[0]);
+  const __m512i idx1 = _mm512_load_si512(kIdx.v[1]);
+  int32_t k = kBegin;
+  for (; k + 8 <= kEnd; k += 8) {
+    const int16_t* src = llr + 8 * static_cast<int64_t>(k);
+    const __m512i a = _mm512_loadu_si512(src);
+    const __m512i b = _mm512_loadu_si512(src + 32);
+    const __m512i g[2] = {_mm512_permutex2var_epi16(a, idx0, b),
+                          _mm512_permutex2var_epi16(a, idx1, b)};
+    for (int h = 0; h < 2; h++) {
+      // The zero-masked forms throughout: GCC 12 takes the plain ones' undefined upper lanes for
+      // uninitialised values.
+      const __m512i r01 =
+          _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, g[h], 0));
+      const __m512i r23 =
+          _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, g[h], 1));
+      const int l = 4 * h;
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[l] + k),
+                          _mm512_maskz_extracti64x4_epi64(0xF, r01, 0));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[l + 1] + k),
+                          _mm512_maskz_extracti64x4_epi64(0xF, r01, 1));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[l + 2] + k),
+                          _mm512_maskz_extracti64x4_epi64(0xF, r23, 0));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cbLlr + base[l + 3] + k),
+                          _mm512_maskz_extracti64x4_epi64(0xF, r23, 1));
+    }
+  }
+  moveRows8Plain(cbLlr, llr, k, kEnd, base);
+}
+template <typename T>
+using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T>
+constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, moveRows8Avx2<T>,
+                                                        nullptr};
+template <>
+constexpr MoveRows8Fn<int16_t> kMoveRows8Fns<int16_t>[kNrCpuLevels] = {
+    moveRows8Plain<int16_t>, moveRows8Avx2<int16_t>, moveRows8Avx512};
 #else
-using MoveRows8Fn = void (*)(int32_t*, const int32_t*, int32_t, int32_t, const int32_t*);
-constexpr MoveRows8Fn kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain, nullptr, nullptr};
+template <typename T>
+using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T>
+constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, nullptr, nullptr};
 #endif
 
-}  // namespace
-
-namespace dlsch_detail {
-
-void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
-                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+// dlsch_detail::deRateMatch for soft bits of either width. With `extent`, the positions from
+// *extent on, which it sets, are all 0 and are left as they were instead of being cleared: the
+// decoder is then handed only the first *extent values (those beyond are 0 as punctured ones).
+template <typename T>
+void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                    int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr, int32_t* extent = nullptr) {
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
@@ -175,6 +235,7 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
     std::memset(cbLlr, 0, sizeof(int32_t) * N);
     for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
     move(std::true_type{});
+    if (extent) *extent = N;
     return;
   }
   // Every position is sent at most once: the runs store their soft bits, and only the positions
@@ -194,7 +255,7 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
       runPos[l][runs[l]++] = pos;
     });
     if (!fits) stop = move(std::false_type{});  // cannot happen; the row-by-row walk stands in
-    const MoveRows8Fn moveRows8 = nrCpuPick(kMoveRows8Fns);
+    const MoveRows8Fn<T> moveRows8 = nrCpuPick(kMoveRows8Fns<T>);
     int at[8] = {};
     for (int32_t k = 0; fits && k < n;) {
       int32_t end = n;
@@ -211,24 +272,36 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
   } else {
     stop = move(std::false_type{});
   }
+  // Every position up to Ncb is written, but where the selection stops short and does not wrap.
+  int32_t written = Ncb;
   if (selected < Ncb - fillInBuf) {
     // Fewer selected bits than non-filler positions: the selection stops short of its start.
     if (stop < start) {
       std::memset(cbLlr + stop, 0, sizeof(int32_t) * (start - stop));
     } else {
-      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
+      if (extent)
+        written = stop;
+      else
+        std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
       std::memset(cbLlr, 0, sizeof(int32_t) * start);
     }
   }
-  if (N > Ncb) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
+  if (N > Ncb && !extent) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
   for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
+  if (extent && fillEnd > fillStart) {
+    // The fillers are handed over too, with the positions between the last written and them.
+    if (written < fillStart)
+      std::memset(cbLlr + written, 0, sizeof(int32_t) * (fillStart - written));
+    written = std::max(written, fillEnd);
+  }
+  if (extent) *extent = written;
 }
 
-}  // namespace dlsch_detail
-
-int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
-                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
-                       uint8_t iLS, uint8_t crcType) {
+// nrLdpcCbDecode for soft bits of either width; the decoded bits are written only when keepBits.
+template <typename T>
+int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp, int32_t Zc,
+                 int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg, uint8_t iLS,
+                 uint8_t crcType, bool keepBits = true) {
   cbReachedDecoder = false;
   const bool bgOk = bg == 1 || bg == 2;
   const int32_t kb = bg == 1 ? 22 : 10;
@@ -255,16 +328,47 @@ int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t 
   const int64_t used = static_cast<int64_t>(E / Qm) * Qm;
   // Scanned in runs of kAnyRun, up to the first run with a non-zero value.
   constexpr int64_t kAnyRun = 64;
-  int32_t any = 0;
+  T any = 0;
   for (int64_t i = 0; i < used && any == 0; i += kAnyRun) {
     const int64_t end = i + kAnyRun < used ? i + kAnyRun : used;
     for (int64_t t = i; t < end; t++) any |= llr[t];
   }
   if (any == 0) return 0;
 
-  dlsch_detail::deRateMatch(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+  // The decoder reads the LLRs up to where the de-rate-matching wrote: positions beyond are 0,
+  // which it treats as it does punctured ones, and it does not even read them.
+  int32_t extent = N;
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr, &extent);
   cbReachedDecoder = true;
-  return nrLdpcDecode(cbLlr, decoded, Kp, Zc, N, bg, iLS, crcType);
+  return ldpc_detail::decodeKeep(cbLlr, decoded, keepBits, Kp, Zc, extent, bg, iLS, crcType);
+}
+
+}  // namespace
+
+namespace dlsch_detail {
+
+void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+}
+
+void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
+  deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+}
+
+int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                   int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                   uint8_t iLS, uint8_t crcType, bool keepBits) {
+  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType, keepBits);
+}
+
+}  // namespace dlsch_detail
+
+int32_t nrLdpcCbDecode(const int32_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                       int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                       uint8_t iLS, uint8_t crcType) {
+  return cbDecode(llr, E, decoded, K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, crcType);
 }
 
 uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Qm, uint8_t rv,
@@ -298,8 +402,14 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
     return 0;
   }
 
-  for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
-  nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
+  // Descrambled in 16 bits, read by the de-rate-matching as they are; only where a product does
+  // not fit (-32768 negated) is the block descrambled again in 32 bits.
+  const bool narrow =
+      nrScrambleShortExact(softBits, softWork16, static_cast<int32_t>(p.sumE), cInit);
+  if (!narrow) {
+    for (uint32_t i = 0; i < G; i++) softWork[i] = softBits[i];
+    nrScrambleInt(softWork, softWork, static_cast<int32_t>(p.sumE), cInit);
+  }
 
   // The transport block is received only when every code block checks: a failed earlier block
   // must not be hidden by a good last one.
@@ -310,9 +420,14 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   int64_t in = 0;
   int64_t out = 0;
   for (int32_t r = 0; r < p.C; r++) {
-    const int32_t ok = nrLdpcCbDecode(
-        softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc, static_cast<int32_t>(Qm), p.k0,
-        p.Ncb, p.N, static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
+    const int32_t ok =
+        narrow ? dlsch_detail::cbDecode16(softWork16 + in, p.E[r], decodedBits + out, p.K, p.Kp,
+                                          p.Zc, static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
+                                          static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS),
+                                          p.crcType, gnrDiagFilesOn)
+               : nrLdpcCbDecode(softWork + in, p.E[r], decodedBits + out, p.K, p.Kp, p.Zc,
+                                static_cast<int32_t>(Qm), p.k0, p.Ncb, p.N,
+                                static_cast<uint8_t>(p.bg), static_cast<uint8_t>(p.iLS), p.crcType);
     nrPrintf("\n===>Enter Dec module! ");
     nrPrintf(ok ? "codeword: [%d] dec CRC OK" : "codeword: [%d] dec CRC failed", r);
     if (!ok) result = 0;
@@ -326,7 +441,8 @@ uint8_t nrDlschDecode(uint32_t A, uint32_t G, float R, int32_t cInit, uint32_t Q
   if (result == 1 && gnrDiagFilesOn) {
     // The transport block and its CRC, reassembled from the code blocks without their CRC24B
     // (TS 38.212 5.2.2); with one code block these are its K' = B bits, every one written by the
-    // decoder of its block since all of them passed.
+    // decoder of its block since all of them passed (the decoders write them only while the
+    // dump is on).
     const int32_t perBlock = p.C > 1 ? p.Kp - p.L : p.Kp;
     nrWriteTextLines(kDecFile, false, static_cast<uint32_t>(p.C * perBlock),
                      [&](uint32_t i, char* s) {

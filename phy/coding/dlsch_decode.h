@@ -65,4 +65,12 @@ namespace dlsch_detail {
 // Expects parameters nrLdpcCbDecode has accepted (a circular buffer with a non-filler position).
 void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
                  int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr);
+// The same from 16-bit soft bits (each widened as it is read), as nrDlschDecode keeps them.
+void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                 int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr);
+// nrLdpcCbDecode from 16-bit soft bits: the same checks, results and verdicts; the decoded bits
+// are written only when keepBits (decoded must still point to K values).
+int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,
+                   int32_t Zc, int32_t Qm, int32_t k0, int32_t Ncb, int32_t N, uint8_t bg,
+                   uint8_t iLS, uint8_t crcType, bool keepBits);
 }  // namespace dlsch_detail

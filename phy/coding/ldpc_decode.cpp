@@ -332,10 +332,12 @@ template <typename Ln>
   }
 }
 
-// Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice.
-// Returns whether any value loaded is not 0.
+// Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice
+// (kDupAll), or followed by a copy of its first 32 values only, as the AVX-512 loops read it. With
+// save, the block is also copied there. Returns whether any value loaded is not 0.
+template <bool kDupAll>
 [[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
-                                             int fracBits) {
+                                             int fracBits, int16_t* save) {
   int16_t any = 0;
   if (fracBits >= 2) {
     const int up = fracBits - 2;
@@ -351,7 +353,10 @@ template <typename Ln>
     }
   }
   for (int z = n; z < Zc; z++) dst[z] = 0;
-  for (int z = 0; z < Zc; z++) dst[Zc + z] = dst[z];
+  const int dup = kDupAll ? Zc : std::min(Zc, kMaxLanes);
+  for (int z = 0; z < dup; z++) dst[Zc + z] = dst[z];
+  if (save)
+    for (int z = 0; z < Zc; z++) save[z] = dst[z];
   return any != 0;
 }
 
@@ -521,16 +526,16 @@ template <bool kFirst, bool kMin3, int kWeight>
 }
 
 // The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
-// that the values v stay in registers).
-template <int W>
+// that the values v stay in registers), in the first iteration or a later one.
+template <bool kFirst, int W>
 [[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void stepsByWeight(const MaskedPtrs& q,
                                                                       const DecCfg& c) {
   if constexpr (W > kW)
-    layerStepsMasked<false, false, 0>(q, c);
+    layerStepsMasked<kFirst, false, 0>(q, c);
   else if (q.weight == W)
-    layerStepsMasked<false, false, W>(q, c);
+    layerStepsMasked<kFirst, false, W>(q, c);
   else
-    stepsByWeight<W + 1>(q, c);
+    stepsByWeight<kFirst, W + 1>(q, c);
 }
 
 template <bool kFirst, bool kMin3>
@@ -551,8 +556,10 @@ template <bool kFirst, bool kMin3>
     const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
+  // Only the later iterations are unrolled by weight: measured, unrolling the first one too costs
+  // more (code size) than it saves.
   if constexpr (!kFirst && !kMin3)
-    stepsByWeight<1>(q, c);
+    stepsByWeight<kFirst, 1>(q, c);
   else
     layerStepsMasked<kFirst, kMin3, 0>(q, c);
 }
@@ -562,17 +569,18 @@ template <bool kFirst, bool kMin3>
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
 // the mask-register loops for AVX-512.
 using LayerFn = void (*)(const LayerJob&, const DecCfg&);
-using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int);
+using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int, int16_t*);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
 void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
-bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f, int16_t* save) {
+  return loadLanes<true>(d, s, n, Zc, f, save);
 }
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
-VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f,
+                                 int16_t* save) {
+  return loadLanes<true>(d, s, n, Zc, f, save);
 }
 VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
   if (c.minStar) {
@@ -587,8 +595,10 @@ VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
       layerMasked<false, false>(j, c);
   }
 }
-VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f) {
-  return loadLanes(d, s, n, Zc, f);
+// Only for the AVX-512 lane loops (the same level), which need the first 32 values repeated.
+VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f,
+                                     int16_t* save) {
+  return loadLanes<false>(d, s, n, Zc, f, save);
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
 constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
@@ -625,6 +635,15 @@ void nextReads(const NrLdpcDecSchedule& sch, const int16_t* shifts, const bool* 
 // iteration (written by runIteration in the first iteration).
 LayerJob inPlaceJobs[kLdpcDecMaxLayers];
 int inPlaceJobN;
+// What the in-place jobs were built for (schedule, reduced shifts, layers run); valid only while
+// nothing else has rebuilt them. A decoding of the same shape runs its first iteration from them.
+struct JobsKey {
+  bool valid;
+  const NrLdpcDecSchedule* sch;
+  const int16_t* shifts;
+  bool run[kLdpcDecMaxLayers];
+};
+JobsKey jobsKey;
 
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
 // blocks keep rotation 0 and are read at the edge's own shift.
@@ -635,6 +654,7 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
     for (int i = 0; i < inPlaceJobN; i++) layerFn(inPlaceJobs[i], c);
     return;
   }
+  jobsKey.valid = false;
   inPlaceJobN = 0;
   LayerJob j;
   j.first = first;
@@ -851,13 +871,18 @@ int32_t nrLdpcDecApp(int16_t* app, int32_t count) {
 
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType) {
+  return ldpc_detail::decodeKeep(llr, out, true, Kp, Zc, N, bg, iLS, crcType);
+}
+
+int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp,
+                                int32_t Zc, int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType) {
   NrStageScope decoding(NrStage::kDecoding);
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);
   const int zcIdx = nrLdpcLiftIndex(Zc);
   const int cols = bg == 1 ? kBg1Cols : kBg2Cols;
   const int kb = bg == 1 ? kBg1Cols - kBg1Rows : kBg2Cols - kBg2Rows;
   if (!sch || zcIdx < 0 || iLS >= kLiftSetN || N <= 0 || N > (cols - 2) * Zc || Kp <= 0 ||
-      Kp > kb * Zc || !llr || !out) {
+      Kp > kb * Zc || !llr || (keepBits && !out)) {
     nrDiag("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
     iterUsed = 0;
     layersRun = 0;
@@ -920,17 +945,19 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
     for (int l = 0; l < sch->numLayers; l++)
       if (sch->degOneCol[l] >= 0) degOne[sch->degOneCol[l]] = true;
   bool nonzero[kLdpcDecMaxCols];
-  for (int col = 0; col < cols; col++) {
+  auto colInput = [&](int col, int& n) {
     const int first = (col - 2) * Zc;
-    const int n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
-    const int32_t* src = llr + (n > 0 ? first : 0);
-    if (degOne[col]) {
-      int32_t any = 0;
-      for (int z = 0; z < n; z++) any |= src[z];
-      nonzero[col] = false;
-      if (any == 0) continue;
-    }
-    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits);
+    n = col < 2 ? 0 : std::clamp(N - first, 0, Zc);
+    return llr + (n > 0 ? first : 0);
+  };
+  // The degree-one columns first: which of them hold anything decides the layers that run.
+  for (int col = 0; col < cols; col++) {
+    if (!degOne[col]) continue;
+    int n;
+    const int32_t* src = colInput(col, n);
+    int32_t any = 0;
+    for (int z = 0; z < n; z++) any |= src[z];
+    nonzero[col] = any != 0 && loadFn(appMem[col], src, n, Zc, fracBits, nullptr);
   }
   bool run[kLdpcDecMaxLayers];
   layersRun = 0;
@@ -940,25 +967,52 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
     layersRun = static_cast<uint8_t>(layersRun + run[l]);
   }
 
-  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them;
-  // columns of zeros are only marked.
+  // Kept for nrLdpcDecApp, which re-runs a decoding that skipped layers without skipping them:
+  // the other columns are saved as they are loaded, the degree-one ones that hold anything
+  // copied; columns of zeros are only marked.
   lastSkipped = layersRun < sch->numLayers;
+  for (int col = 0; col < cols; col++) {
+    if (degOne[col]) continue;
+    int n;
+    const int32_t* src = colInput(col, n);
+    nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits,
+                          lastSkipped && col < dataCols ? savedIn[col] : nullptr);
+  }
   if (lastSkipped) {
     lastDataCols = dataCols;
     for (int col = 0; col < lastDataCols; col++) {
       savedNonzero[col] = nonzero[col];
-      if (nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
+      if (degOne[col] && nonzero[col]) std::memcpy(savedIn[col], appMem[col], sizeof(int16_t) * Zc);
     }
     lastCfg = c;
     lastSch = sch;
     lastShifts = shifts;
   }
 
+  // The in-place jobs of the last decoding hold for a block of the same shape (rotations 0, the
+  // same shifts and layers): its first iteration runs them as first-iteration jobs.
+  const bool sameJobs = inPlace && jobsKey.valid && jobsKey.sch == sch &&
+                        jobsKey.shifts == shifts &&
+                        std::equal(run, run + sch->numLayers, jobsKey.run);
   int16_t nextRel[kLdpcDecMaxEdges];
-  nextReads(*sch, shifts, run, Zc, nextRel);
+  if (!sameJobs) nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
   for (int it = 0; it < p.maxIter; it++) {
-    runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+    if (it == 0 && sameJobs) {
+      for (int i = 0; i < inPlaceJobN; i++) {
+        LayerJob j = inPlaceJobs[i];
+        j.first = true;
+        layerFn(j, c);
+      }
+    } else {
+      runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+    }
+    if (it == 0 && inPlace && !sameJobs) {
+      jobsKey.valid = true;
+      jobsKey.sch = sch;
+      jobsKey.shifts = shifts;
+      std::copy(run, run + sch->numLayers, jobsKey.run);
+    }
     if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
       iterUsed = static_cast<uint8_t>(it + 1);
       pass = true;
@@ -969,6 +1023,6 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   if (p.etEnable != 1 && p.maxIter > p.minIter) pass = hardFn(Kp, Zc, crcType);
   if (!pass) return 0;
   // The bits the CRC passed on.
-  emitFn(out, Kp);
+  if (keepBits) emitFn(out, Kp);
   return 1;
 }

@@ -66,6 +66,14 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg);
 int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, int32_t N,
                      uint8_t bg, uint8_t iLS, uint8_t crcType);
 
+namespace ldpc_detail {
+// nrLdpcDecode that writes the decoded bits only when keepBits (out may then be nullptr): the
+// same verdict, iterations and a posteriori values, for callers that need the bits only in some
+// cases. nrLdpcDecode is this with keepBits set.
+int32_t decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t Zc,
+                   int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType);
+}  // namespace ldpc_detail
+
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
 

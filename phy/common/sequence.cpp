@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 #include "config/console.h"
 #include "phy/common/cpu_features.h"
@@ -152,6 +155,58 @@ inline void unpackWord(int32_t* out, uint32_t w) {
     std::memcpy(out + 8 * b, kBitsToWords[(w >> (8 * b)) & 0xFF].data(), 32);
 }
 
+bool scrambleShortExactPlain(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit) {
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  // Lanes where -32768 was negated: the only product that wraps in 16 bits, and then the only
+  // one that comes out as -32768 with the mask set.
+  uint16_t wrapped = 0;
+  for (int32_t j0 = 0; j0 < count; j0 += 64) {
+    const uint64_t w = goldStreamNext(&s);
+    const int32_t n = count - j0 < 64 ? count - j0 : 64;
+    int8_t mask[64];
+    expandWord(mask, w, 64, kExpandMask);
+    for (int32_t j = 0; j < n; j++) {
+      const uint16_t m = static_cast<uint16_t>(static_cast<int16_t>(mask[j]));
+      const uint16_t d = static_cast<uint16_t>((static_cast<uint16_t>(src[j0 + j]) ^ m) - m);
+      wrapped |= static_cast<uint16_t>(d == 0x8000u ? m : 0u);
+      dst[j0 + j] = static_cast<int16_t>(d);
+    }
+  }
+  return wrapped == 0;
+}
+
+#ifdef VELTRA_X86_VARIANTS
+// The same 32 lanes a step: the sequence bits are the lane mask of a masked negation.
+VELTRA_TARGET_AVX512 bool scrambleShortExactAvx512(const int16_t* src, int16_t* dst, int32_t count,
+                                                   int32_t cInit) {
+  GoldStream s = goldStreamStart(static_cast<uint32_t>(cInit), 0);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lowest = _mm512_set1_epi16(INT16_MIN);
+  uint32_t wrapped = 0;
+  for (int32_t j0 = 0; j0 < count; j0 += 64) {
+    const uint64_t w = goldStreamNext(&s);
+    for (int32_t h = 0; h < 2 && j0 + 32 * h < count; h++) {
+      const int32_t at = j0 + 32 * h;
+      const int32_t n = count - at < 32 ? count - at : 32;
+      const __mmask32 live = _cvtu32_mask32(n == 32 ? ~0u : (1u << n) - 1);
+      const __mmask32 neg =
+          _kand_mask32(live, _cvtu32_mask32(static_cast<uint32_t>(w >> (32 * h))));
+      const __m512i x = _mm512_maskz_loadu_epi16(live, src + at);
+      wrapped |= _cvtmask32_u32(_mm512_mask_cmpeq_epi16_mask(neg, x, lowest));
+      _mm512_mask_storeu_epi16(dst + at, live, _mm512_mask_sub_epi16(x, neg, zero, x));
+    }
+  }
+  return wrapped == 0;
+}
+using ScrambleShortExactFn = bool (*)(const int16_t*, int16_t*, int32_t, int32_t);
+constexpr ScrambleShortExactFn kScrambleShortExactFns[kNrCpuLevels] = {
+    scrambleShortExactPlain, nullptr, scrambleShortExactAvx512};
+#else
+using ScrambleShortExactFn = bool (*)(const int16_t*, int16_t*, int32_t, int32_t);
+constexpr ScrambleShortExactFn kScrambleShortExactFns[kNrCpuLevels] = {scrambleShortExactPlain,
+                                                                       nullptr, nullptr};
+#endif
+
 }  // namespace
 
 uint32_t nrGoldSeqGen(int32_t cInit, uint32_t count, int8_t form, uint16_t offset) {
@@ -256,6 +311,11 @@ constexpr ScrambleBitsFn kScrambleBits[kNrCpuLevels] = {scrambleBitsPlain, nullp
 void nrScrambleBitsShort(const int8_t* bits, int16_t* dst, int32_t count, int32_t cInit) {
   if (count <= 0) return;
   nrCpuPick(kScrambleBits)(bits, dst, count, cInit);
+}
+
+bool nrScrambleShortExact(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit) {
+  if (count <= 0) return true;
+  return nrCpuPick(kScrambleShortExactFns)(src, dst, count, cInit);
 }
 
 bool nrPnSeqInit(int8_t order) {

@@ -46,6 +46,10 @@ inline uint32_t nrPdschDataCinit(uint32_t rnti, uint16_t nId) { return (rnti << 
 // equal src. The product wraps in the element width.
 void nrScrambleInt(const int32_t* src, int32_t* dst, int32_t count, int32_t cInit);
 void nrScrambleShort(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
+// nrScrambleShort that also tells whether every product is exact: false when a value of -32768
+// was negated (32768 does not fit in 16 bits and wraps to -32768), which nrScrambleInt on the
+// widened values would have given as 32768.
+bool nrScrambleShortExact(const int16_t* src, int16_t* dst, int32_t count, int32_t cInit);
 
 // Bipolar form and scrambling of coded bits in one pass: dst[j] = 1 - 2 (bits[j] xor c(j)) for
 // count 0/1 bytes, which is nrScrambleShort of the bipolar values 1 - 2 bits[j].

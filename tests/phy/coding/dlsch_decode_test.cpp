@@ -15,6 +15,7 @@
 #include "phy/coding/ldpc_encode.h"
 #include "phy/coding/ldpc_params.h"
 #include "phy/coding/ldpc_rate_match.h"
+#include "phy/coding/ldpc_tables.h"
 #include "phy/common/cpu_features.h"
 #include "phy/common/sequence.h"
 #include "phy/common/tbs.h"
@@ -578,5 +579,179 @@ TEST(LdpcCbDeRateMatch, UndoesTheRateMatcher) {
       sent += std::abs(buf[i]);
     }
     EXPECT_EQ(sent, t.p.E[0]) << "A " << c.A;
+  }
+}
+
+// The de-rate-matching of 16-bit soft bits (as nrDlschDecode keeps them) equals that of the same
+// values widened first, over the full 16-bit range, every modulation order, starts before, at and
+// after the fillers, punctured and repeated buffers, at every instruction set.
+TEST(LdpcCbDeRateMatch, SixteenBitSoftBitsGiveTheWidenedResult) {
+  std::mt19937 rng(22);
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  for (int trial = 0; trial < 400; trial++) {
+    DeRateMatchCase c{};
+    const bool bg1 = trial % 2 == 0;
+    c.Zc = trial % 11 == 0 ? 384 : 2 + static_cast<int32_t>(rng() % 60);
+    c.K = (bg1 ? 22 : 10) * c.Zc;
+    c.N = (bg1 ? 66 : 50) * c.Zc;
+    c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
+    c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
+                           : c.N;
+    c.Ncb = std::max(c.Ncb, 1);
+    c.k0 = static_cast<int32_t>(rng() % c.Ncb);
+    if (trial % 3 == 0 && c.Kp < c.K) c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);
+    c.Qm = qms[trial % 5];
+    // Punctured, about one turn, and several turns of the buffer.
+    const int32_t turns[] = {1, 2, 4, 7};
+    c.E = static_cast<int32_t>(rng() % (turns[trial % 4] * c.Ncb / 2 + 20));
+    std::vector<int16_t> llr16(c.E);
+    for (int16_t& x : llr16) x = static_cast<int16_t>(static_cast<int32_t>(rng() % 65536) - 32768);
+    if (c.E > 1) llr16[1] = INT16_MIN;
+    const std::vector<int32_t> llr(llr16.begin(), llr16.end());
+    for (uint8_t level = 0; level <= nrCpuLevelDetected(); level++) {
+      nrCpuSetLevelCap(level);
+      std::vector<int32_t> want(c.N + 1, 12345), got(c.N + 1, 12345);
+      dlsch_detail::deRateMatch(llr.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N,
+                                want.data());
+      dlsch_detail::deRateMatch(llr16.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0, c.Ncb, c.N,
+                                got.data());
+      ASSERT_EQ(got, want) << "trial " << trial << " level " << +level << " Zc " << c.Zc << " Qm "
+                           << c.Qm << " k0 " << c.k0 << " Ncb " << c.Ncb << " E " << c.E;
+    }
+    nrCpuSetLevelCap(nrCpuLevelDetected());
+  }
+}
+
+// nrDlschDecode (16-bit descrambling and de-rate-matching) decides every code block as the
+// widened chain does (32-bit descrambling, then nrLdpcCbDecode block by block): same verdicts,
+// iterations and decoded bits, over every modulation order and redundancy version, several code
+// blocks, noise that fails some blocks, and soft bits at the ends of the 16-bit range (-32768
+// negated by the scrambling takes the 32-bit path).
+TEST(DlschDecode, DecidesEveryBlockAsTheWidenedChain) {
+  struct Case {
+    int64_t A, G;
+    float rateX1024;
+    int32_t Qm;
+    uint8_t rv;
+    int32_t noise;  // uniform noise added to soft bits of magnitude 9
+    bool extremes;  // some soft bits at +-32767 and -32768
+  };
+  const Case cases[] = {
+      {19992, 30000, 700, 2, 0, 0, false},   // three BG1 blocks
+      {19992, 30000, 700, 4, 1, 14, false},  // noisy: some blocks fail
+      {19992, 24000, 850, 6, 2, 10, true},   // extremes
+      {40976, 48000, 870, 8, 3, 6, false},   // 256QAM, rv 3
+      {3824, 16000, 600, 4, 2, 9, true},     // BG2, wraps
+      {100, 2400, 100, 2, 1, 12, false},     // repetition: E > Ncb
+      {8424, 9504, 910, 8, 0, 4, true},      // punctured, 256QAM
+  };
+  for (const Case& k : cases) {
+    const TxBlock t = transmit(k.A, k.G, k.rateX1024, k.Qm, k.rv, 1, 9);
+    std::vector<int16_t> soft = pdschSoftBits(t, k.G, kCInit, 9);
+    std::mt19937 rng(static_cast<uint32_t>(k.A + k.rv));
+    for (size_t i = 0; i < t.bits.size(); i++) {
+      if (k.noise)
+        soft[i] = static_cast<int16_t>(soft[i] + static_cast<int32_t>(rng() % (2 * k.noise + 1)) -
+                                       k.noise);
+      if (k.extremes && rng() % 50 == 0) {
+        const int16_t ends[] = {INT16_MIN, INT16_MAX, -INT16_MAX};
+        soft[i] = ends[rng() % 3];
+      }
+    }
+    // The widened chain.
+    std::vector<int32_t> wide(soft.begin(), soft.end());
+    nrScrambleInt(wide.data(), wide.data(), static_cast<int32_t>(t.p.sumE), kCInit);
+    std::vector<int32_t> wantOk(t.p.C), wantIter(t.p.C);
+    std::vector<std::vector<int32_t>> wantBits(t.p.C);
+    int64_t in = 0;
+    for (int32_t r = 0; r < t.p.C; in += t.p.E[r], r++) {
+      wantBits[r].assign(t.p.K, 7);
+      wantOk[r] = nrLdpcCbDecode(wide.data() + in, t.p.E[r], wantBits[r].data(), t.p.K, t.p.Kp,
+                                 t.p.Zc, k.Qm, t.p.k0, t.p.Ncb, t.p.N, static_cast<uint8_t>(t.p.bg),
+                                 static_cast<uint8_t>(t.p.iLS), t.p.crcType);
+      wantIter[r] = nrLdpcDecIterUsed();
+    }
+    // Without the dump (the decoders then keep no bits) and with it.
+    for (bool files : {false, true}) {
+      ScopedTempDir dir;
+      gnrDiagFilesOn = files;
+      uint8_t result = 9;
+      captureStdout([&] {
+        result = nrDlschDecode(static_cast<uint32_t>(k.A), static_cast<uint32_t>(k.G),
+                               static_cast<float>(k.A) / k.G, kCInit, static_cast<uint32_t>(k.Qm),
+                               k.rv, soft.data(), 1, static_cast<uint16_t>(2 * k.rateX1024));
+      });
+      const NrDlschDecReport* rep = nrDlschDecLastReport();
+      ASSERT_EQ(rep->cbN, t.p.C) << "A " << k.A;
+      bool all = true;
+      for (int32_t r = 0; r < t.p.C; r++) {
+        EXPECT_EQ(rep->cb[r].crcOk, wantOk[r]) << "A " << k.A << " block " << r;
+        if (wantOk[r] || rep->cb[r].iterUsed) {
+          EXPECT_EQ(rep->cb[r].iterUsed, wantIter[r]) << r;
+        }
+        all = all && wantOk[r];
+      }
+      EXPECT_EQ(result, all ? 1 : 0) << "A " << k.A;
+      EXPECT_EQ(readWholeFile("DecBuff.txt").empty(), !(all && files)) << "A " << k.A;
+      if (all && files) {
+        // The dump holds the decoded bits of every block without its code-block CRC.
+        std::string want;
+        const int32_t perBlock = t.p.C > 1 ? t.p.Kp - t.p.L : t.p.Kp;
+        for (int32_t r = 0; r < t.p.C; r++)
+          for (int32_t i = 0; i < perBlock; i++) want += std::to_string(wantBits[r][i]) + "\n";
+        EXPECT_EQ(readWholeFile("DecBuff.txt"), want) << "A " << k.A;
+      }
+    }
+  }
+}
+
+// nrLdpcCbDecode hands the decoder only the circular-buffer positions the de-rate-matching wrote
+// (the rest are 0) and leaves the rest of its buffer as an earlier block left it: the verdict,
+// the iterations and the a posteriori values equal those of decoding the whole, cleared buffer.
+// Shapes with fillers beyond a short selection, shortened buffers, every start and modulation
+// order, punctured and repeated; the buffer dirtied by a long block before each.
+TEST(LdpcCbDecode, DecidesAsTheWholeClearedCircularBuffer) {
+  std::mt19937 rng(23);
+  const int32_t zcs[] = {8, 15, 36, 64, 96};
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  std::vector<int32_t> out(22 * 96), refOut(22 * 96);
+  for (int trial = 0; trial < 120; trial++) {
+    const bool bg1 = trial % 2 == 0;
+    const int32_t Zc = zcs[trial % 5];
+    const int32_t zcIdx = nrLdpcLiftIndex(Zc);
+    const uint8_t iLS = static_cast<uint8_t>(nrLdpcLiftSet(zcIdx));
+    const uint8_t bg = bg1 ? 1 : 2;
+    const int32_t K = (bg1 ? 22 : 10) * Zc, N = (bg1 ? 66 : 50) * Zc;
+    const int32_t Kp =
+        trial % 4 == 3 ? K : 2 * Zc + 25 + static_cast<int32_t>(rng() % (K - 2 * Zc - 25));
+    const int32_t Ncb =
+        trial % 5 == 1 ? K - 2 * Zc + 1 + static_cast<int32_t>(rng() % (N - K + 2 * Zc)) : N;
+    const int32_t k0 = trial % 3 == 0 ? 0 : static_cast<int32_t>(rng() % Ncb);
+    const int32_t Qm = qms[(trial / 2) % 5];
+    // From a few bits (ending before the fillers) over punctured to repeated buffers.
+    const int32_t ends[] = {std::max(Kp - 2 * Zc, 8) / 2, Ncb / 2, Ncb - Zc, 2 * Ncb + 7};
+    const int32_t E = std::max(Qm, ends[trial % 4] / Qm * Qm);
+    auto randomLlr = [&](int32_t n) {
+      std::vector<int32_t> v(n);
+      for (int32_t& x : v) x = static_cast<int32_t>(rng() % 81) - 40;
+      return v;
+    };
+    const std::vector<int32_t> dirt = randomLlr(3 * Ncb);
+    nrLdpcCbDecode(dirt.data(), 3 * Ncb / Qm * Qm, out.data(), K, Kp, Zc, Qm, 0, Ncb, N, bg, iLS,
+                   kCrc24B);
+    const std::vector<int32_t> llr = randomLlr(E);
+    std::vector<int32_t> buf(N);
+    dlsch_detail::deRateMatch(llr.data(), E, K, Kp, Zc, Qm, k0, Ncb, N, buf.data());
+    const int32_t want = nrLdpcDecode(buf.data(), refOut.data(), Kp, Zc, N, bg, iLS, kCrc24B);
+    const uint8_t wantIter = nrLdpcDecIterUsed();
+    std::vector<int16_t> wantApp(68 * Zc), gotApp(68 * Zc);
+    nrLdpcDecApp(wantApp.data(), static_cast<int32_t>(wantApp.size()));
+    const int32_t got =
+        nrLdpcCbDecode(llr.data(), E, out.data(), K, Kp, Zc, Qm, k0, Ncb, N, bg, iLS, kCrc24B);
+    ASSERT_EQ(got, want) << "trial " << trial;
+    ASSERT_EQ(nrLdpcDecIterUsed(), wantIter) << "trial " << trial;
+    nrLdpcDecApp(gotApp.data(), static_cast<int32_t>(gotApp.size()));
+    ASSERT_EQ(gotApp, wantApp) << "trial " << trial << " Zc " << Zc << " K' " << Kp << " Ncb "
+                               << Ncb << " k0 " << k0 << " Qm " << Qm << " E " << E;
   }
 }

@@ -725,3 +725,46 @@ TEST_F(LdpcDecode, EveryInstructionSetDecidesAndStopsAlike) {
   EXPECT_GT(fails, 40);
   EXPECT_GE(iterSeen.size(), 4u);
 }
+
+// A block decoded right after one of the same shape (whose layer jobs the decoder reuses) decides,
+// stops and leaves its a posteriori values as the same block decoded after one of another shape
+// (jobs rebuilt): shapes with and without skipped layers, noisy and clean, at the widest lane
+// loops.
+TEST_F(LdpcDecode, BlockAfterOneOfTheSameShapeDecodesAsAfterAnother) {
+  std::mt19937 rng(29);
+  const RateCase cases[] = {{1, 384, 0.9, 0}, {1, 104, 0.5, 3}, {2, 208, 0.9, 0},
+                            {2, 36, 0.3, 3},  {1, 15, 0.9, 3},  {2, 384, 0.5, 0}};
+  const RateCase other{1, 52, 0.6, 1};
+  nrLdpcDecPara.minIter = 0;
+  nrLdpcDecPara.maxIter = 12;
+  int passes = 0, fails = 0;
+  for (const RateCase& rc : cases) {
+    for (double flip : {0.0, 0.06}) {
+      Block b, bo;
+      const std::vector<int32_t> first = transmittedLlr(rc, rng, flip, b);
+      const std::vector<int32_t> second = transmittedLlr(rc, rng, flip, b);
+      const std::vector<int32_t> otherLlr = transmittedLlr(other, rng, 0.0, bo);
+      std::vector<int32_t> out[2], scratch;
+      int32_t ok[2];
+      int iters[2];
+      std::vector<int16_t> app[2];
+      for (int order = 0; order < 2; order++) {
+        decodeCrc24b(order == 0 ? b : bo, order == 0 ? first : otherLlr, scratch);
+        out[order].assign(b.Kp, 5);
+        ok[order] = decodeCrc24b(b, second, out[order]);
+        iters[order] = nrLdpcDecIterUsed();
+        app[order].resize(68 * b.Zc);
+        nrLdpcDecApp(app[order].data(), static_cast<int32_t>(app[order].size()));
+      }
+      const std::string where = "bg " + std::to_string(rc.bg) + " Zc " + std::to_string(rc.Zc) +
+                                " flip " + std::to_string(flip);
+      EXPECT_EQ(ok[0], ok[1]) << where;
+      EXPECT_EQ(iters[0], iters[1]) << where;
+      EXPECT_EQ(out[0], out[1]) << where;
+      EXPECT_EQ(app[0], app[1]) << where;
+      ok[1] ? passes++ : fails++;
+    }
+  }
+  EXPECT_GT(passes, 2);
+  EXPECT_GT(fails, 0);
+}

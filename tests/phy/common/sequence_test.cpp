@@ -338,3 +338,59 @@ TEST(SsbSequences, DistinctCellIdsGiveDistinctSequences) {
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
 }
+
+// The 16-bit scrambler used on the receive path agrees with the 32-bit one on the widened values
+// wherever 16 bits hold the product, and says so exactly when one does not (-32768 negated).
+TEST(Scrambler, ShortExactMatchesTheWidenedProductAndFlagsTheOneThatWraps) {
+  const int32_t n = 4099;
+  const int32_t cInit = 0x2345678;
+  const std::vector<int> c = referenceGold(static_cast<uint32_t>(cInit), 0, n);
+  // A position the sequence negates and one it keeps, both well inside the block.
+  int32_t negated = -1, kept = -1;
+  for (int32_t j = 1000; j < n && (negated < 0 || kept < 0); j++) {
+    if (c[j] && negated < 0) negated = j;
+    if (!c[j] && kept < 0) kept = j;
+  }
+  ASSERT_GE(negated, 0);
+  ASSERT_GE(kept, 0);
+  std::mt19937 rng(5);
+  std::vector<int16_t> src(n);
+  for (int16_t& x : src) x = static_cast<int16_t>(static_cast<int32_t>(rng() % 65536) - 32768);
+  for (int16_t& x : src) x = x == INT16_MIN ? 0 : x;  // placed below
+  struct Case {
+    int32_t at;  // where -32768 goes, -1 for nowhere
+    bool exact;
+  };
+  for (const Case& k : {Case{-1, true}, Case{kept, true}, Case{negated, false}}) {
+    std::vector<int16_t> in = src;
+    if (k.at >= 0) in[k.at] = INT16_MIN;
+    std::vector<int32_t> wide(in.begin(), in.end());
+    nrScrambleInt(wide.data(), wide.data(), n, cInit);
+    // Every instruction set, lengths ending inside a 32-lane step and in place.
+    for (uint8_t level = 0; level <= nrCpuLevelDetected(); level++) {
+      nrCpuSetLevelCap(level);
+      for (int32_t len : {n, n - 17, 40}) {
+        const bool covers = k.at < len;
+        std::vector<int16_t> got(n, 77);
+        EXPECT_EQ(nrScrambleShortExact(in.data(), got.data(), len, cInit), k.exact || !covers)
+            << k.at << " level " << +level;
+        for (int32_t j = 0; j < n; j++) {
+          if (j >= len) {
+            ASSERT_EQ(got[j], 77) << "wrote past the count";
+          } else if (j == k.at && !k.exact) {
+            ASSERT_EQ(got[j], INT16_MIN);  // wrapped, as nrScrambleShort wraps
+          } else {
+            ASSERT_EQ(got[j], wide[j]) << j << " level " << +level;
+          }
+        }
+        std::vector<int16_t> same = in;
+        nrScrambleShortExact(same.data(), same.data(), len, cInit);
+        ASSERT_TRUE(std::equal(same.begin(), same.begin() + len, got.begin()));
+      }
+    }
+    nrCpuSetLevelCap(nrCpuLevelDetected());
+  }
+  int16_t none = 3;
+  EXPECT_TRUE(nrScrambleShortExact(&none, &none, 0, cInit));
+  EXPECT_EQ(none, 3);
+}
