@@ -97,40 +97,41 @@ VELTRA_TARGET_AVX512 void scaleRoundAvx512(const fftw_complex* out, uint32_t n, 
   }
   const __m512d d = _mm512_set1_pd(sqrtN);
   const __m512d vy = _mm512_set1_pd(y);
-  const __m512d g = _mm512_set1_pd(gain);
-  // Sign flip of the imaginary parts (odd lanes): negation is exact, as in -(gain * q).
-  const __m512i imSign = _mm512_set_epi64(INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0, INT64_MIN, 0);
+  // The conjugation in the gain: (-gain) * q is -(gain * q) bit for bit (round to nearest is
+  // symmetric), but for a NaN, which goes to the plain loop below anyway.
+  const __m512d g = _mm512_set_pd(-gain, gain, -gain, gain, -gain, gain, -gain, gain);
   const __m512d half = _mm512_set1_pd(0.5);
   const __m512d minusHalf = _mm512_set1_pd(-0.5);
-  const __m512d limit = _mm512_set1_pd(kSmallOutput);
+  // Truncation of NaN or of a value beyond the 32-bit range (and of -2^31 itself).
+  const __m256i indefinite = _mm256_set1_epi32(INT32_MIN);
   const __m256i one = _mm256_set1_epi32(1);
   // Bit patterns of |x| less one below that of 2^-900 - 1: the non-zero values too small for the
   // product form.
   const __m512i tinyBits = _mm512_set1_epi64(std::bit_cast<int64_t>(0x1p-900) - 1);
   const __m512i oneBit = _mm512_set1_epi64(1);
-  __mmask8 small = 0xFF;
+  __mmask8 large = 0;
   __mmask8 tiny = 0;
   for (uint32_t t = 0; t < n; t += 4) {
     const __m512d x = _mm512_loadu_pd(&out[t][0]);
     tiny |= _mm512_cmp_epu64_mask(_mm512_sub_epi64(_mm512_castpd_si512(_mm512_abs_pd(x)), oneBit),
                                   tinyBits, _MM_CMPINT_LT);
-    const __m512d gq = _mm512_mul_pd(g, quotientAvx512(x, d, vy));
-    const __m512d v = _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(gq), imSign));
+    const __m512d v = _mm512_mul_pd(g, quotientAvx512(x, d, vy));
     _mm256_storeu_ps(&f[t].re, _mm512_maskz_cvtpd_ps(0xFF, v));
-    // v - trunc(v) is exact; halves and beyond step away from zero.
+    // Below 2^31, v - trunc(v) is exact; halves and beyond step away from zero, and a step
+    // beyond the int32 range wraps as llround's value does in its low 16 bits.
     const __m256i tr = _mm512_maskz_cvttpd_epi32(0xFF, v);
     const __m512d frac = _mm512_sub_pd(v, _mm512_maskz_cvtepi32_pd(0xFF, tr));
     const __m256i stepped =
         _mm256_mask_add_epi32(tr, _mm512_cmp_pd_mask(frac, half, _CMP_GE_OQ), tr, one);
     const __m256i r = _mm256_mask_sub_epi32(
         stepped, _mm512_cmp_pd_mask(frac, minusHalf, _CMP_LE_OQ), stepped, one);
-    small &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), limit, _CMP_LT_OQ);
+    large |= _mm256_cmpeq_epi32_mask(tr, indefinite);
     // Low 16 bits of each value, re and im interleaved: four packed samples.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&s[t]), _mm256_cvtepi32_epi16(r));
   }
-  // A tiny input, or an output beyond kSmallOutput (or NaN) anywhere: the symbol again with the
-  // division and llround (rare).
-  if (tiny || small != 0xFF) scaleRoundLanes(out, n, gain, sqrtN, f, s);
+  // A tiny input, or an output of 2^31 or more in magnitude (or NaN) anywhere: the symbol again
+  // with the division and llround (rare).
+  if (tiny || large) scaleRoundLanes(out, n, gain, sqrtN, f, s);
 }
 constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, scaleRoundAvx2,
                                                        scaleRoundAvx512};
