@@ -487,6 +487,26 @@ struct DeRateMatchCase {
   int32_t K, Kp, Zc, Qm, k0, Ncb, N, E;
 };
 
+// A random code-block shape for trial `trial` (every field but E): BG1 on even trials, Zc from 2
+// up to zcSpan + 1 (384 on every largeEvery-th trial when largeEvery > 0), shortened K' and Ncb
+// on some trials, k0 anywhere or at the fillers, and Qm cycling through 1, 2, 4, 6, 8.
+DeRateMatchCase drawShape(std::mt19937& rng, int trial, int32_t zcSpan, int largeEvery) {
+  const int32_t qms[] = {1, 2, 4, 6, 8};
+  DeRateMatchCase c{};
+  const bool bg1 = trial % 2 == 0;
+  c.Zc = largeEvery > 0 && trial % largeEvery == 0 ? 384 : 2 + static_cast<int32_t>(rng() % zcSpan);
+  c.K = (bg1 ? 22 : 10) * c.Zc;
+  c.N = (bg1 ? 66 : 50) * c.Zc;
+  c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
+  c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
+                         : c.N;
+  c.Ncb = std::max(c.Ncb, 1);
+  c.k0 = static_cast<int32_t>(rng() % c.Ncb);
+  if (trial % 3 == 0 && c.Kp < c.K) c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);  // at the fillers
+  c.Qm = qms[trial % 5];
+  return c;
+}
+
 // TS 38.212 5.4.2 inverted step by step: de-interleave into E/Qm rows, then walk the circular
 // buffer one position at a time from k0, skipping the filler range.
 std::vector<int32_t> literalDeRateMatch(const DeRateMatchCase& c, const std::vector<int32_t>& llr) {
@@ -514,21 +534,8 @@ std::vector<int32_t> literalDeRateMatch(const DeRateMatchCase& c, const std::vec
 // buffer (including a tail shorter than Qm), every modulation order.
 TEST(LdpcCbDeRateMatch, AgreesWithTheStepByStepWalk) {
   std::mt19937 rng(21);
-  const int32_t qms[] = {1, 2, 4, 6, 8};
   for (int trial = 0; trial < 600; trial++) {
-    DeRateMatchCase c{};
-    const bool bg1 = trial % 2 == 0;
-    c.Zc = 2 + static_cast<int32_t>(rng() % 40);
-    c.K = (bg1 ? 22 : 10) * c.Zc;
-    c.N = (bg1 ? 66 : 50) * c.Zc;
-    c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
-    c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
-                           : c.N;
-    c.Ncb = std::max(c.Ncb, 1);
-    c.k0 = static_cast<int32_t>(rng() % c.Ncb);
-    if (trial % 3 == 0 && c.Kp < c.K)
-      c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);  // at the fillers
-    c.Qm = qms[trial % 5];
+    DeRateMatchCase c = drawShape(rng, trial, 40, 0);
     c.E = static_cast<int32_t>(rng() % (3 * c.Ncb + 20));
     std::vector<int32_t> llr(c.E);
     for (int32_t& x : llr) x = static_cast<int32_t>(rng() % 64) - 32;
@@ -587,20 +594,8 @@ TEST(LdpcCbDeRateMatch, UndoesTheRateMatcher) {
 // after the fillers, punctured and repeated buffers, at every instruction set.
 TEST(LdpcCbDeRateMatch, SixteenBitSoftBitsGiveTheWidenedResult) {
   std::mt19937 rng(22);
-  const int32_t qms[] = {1, 2, 4, 6, 8};
   for (int trial = 0; trial < 400; trial++) {
-    DeRateMatchCase c{};
-    const bool bg1 = trial % 2 == 0;
-    c.Zc = trial % 11 == 0 ? 384 : 2 + static_cast<int32_t>(rng() % 60);
-    c.K = (bg1 ? 22 : 10) * c.Zc;
-    c.N = (bg1 ? 66 : 50) * c.Zc;
-    c.Kp = trial % 7 == 0 ? c.K : 2 * c.Zc + 1 + static_cast<int32_t>(rng() % (c.K - 2 * c.Zc));
-    c.Ncb = trial % 5 == 0 ? c.Kp - 2 * c.Zc + static_cast<int32_t>(rng() % (c.N - c.Kp + 2 * c.Zc))
-                           : c.N;
-    c.Ncb = std::max(c.Ncb, 1);
-    c.k0 = static_cast<int32_t>(rng() % c.Ncb);
-    if (trial % 3 == 0 && c.Kp < c.K) c.k0 = std::min(c.Kp - 2 * c.Zc, c.Ncb - 1);
-    c.Qm = qms[trial % 5];
+    DeRateMatchCase c = drawShape(rng, trial, 60, 11);
     // Punctured, about one turn, and several turns of the buffer.
     const int32_t turns[] = {1, 2, 4, 7};
     c.E = static_cast<int32_t>(rng() % (turns[trial % 4] * c.Ncb / 2 + 20));
