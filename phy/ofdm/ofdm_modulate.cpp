@@ -101,36 +101,41 @@ VELTRA_TARGET_AVX512 void scaleRoundAvx512(const fftw_complex* out, uint32_t n, 
   // symmetric), but for a NaN, which goes to the plain loop below anyway.
   const __m512d g = _mm512_set_pd(-gain, gain, -gain, gain, -gain, gain, -gain, gain);
   const __m512d half = _mm512_set1_pd(0.5);
-  const __m512d minusHalf = _mm512_set1_pd(-0.5);
+  const __m512i sign = _mm512_set1_epi64(INT64_MIN);
   // Truncation of NaN or of a value beyond the 32-bit range (and of -2^31 itself).
   const __m256i indefinite = _mm256_set1_epi32(INT32_MIN);
-  const __m256i one = _mm256_set1_epi32(1);
   // Bit patterns of |x| less one below that of 2^-900 - 1: the non-zero values too small for the
-  // product form.
+  // product form. Their exact quotients and the product form's both lie below 2^-899 with the
+  // sign of x; times a gain of at most 2^700 both give a float ±0 of the same sign and the integer
+  // 0, so only a larger gain (or NaN) needs them found.
+  const bool findTiny = !(std::fabs(gain) <= 0x1p700);
   const __m512i tinyBits = _mm512_set1_epi64(std::bit_cast<int64_t>(0x1p-900) - 1);
   const __m512i oneBit = _mm512_set1_epi64(1);
   __mmask8 large = 0;
   __mmask8 tiny = 0;
   for (uint32_t t = 0; t < n; t += 4) {
     const __m512d x = _mm512_loadu_pd(&out[t][0]);
-    tiny |= _mm512_cmp_epu64_mask(_mm512_sub_epi64(_mm512_castpd_si512(_mm512_abs_pd(x)), oneBit),
-                                  tinyBits, _MM_CMPINT_LT);
+    if (findTiny)
+      tiny |= _mm512_cmp_epu64_mask(_mm512_sub_epi64(_mm512_castpd_si512(_mm512_abs_pd(x)), oneBit),
+                                    tinyBits, _MM_CMPINT_LT);
     const __m512d v = _mm512_mul_pd(g, quotientAvx512(x, d, vy));
     _mm256_storeu_ps(&f[t].re, _mm512_maskz_cvtpd_ps(0xFF, v));
-    // Below 2^31, v - trunc(v) is exact; halves and beyond step away from zero, and a step
-    // beyond the int32 range wraps as llround's value does in its low 16 bits.
-    const __m256i tr = _mm512_maskz_cvttpd_epi32(0xFF, v);
-    const __m512d frac = _mm512_sub_pd(v, _mm512_maskz_cvtepi32_pd(0xFF, tr));
-    const __m256i stepped =
-        _mm256_mask_add_epi32(tr, _mm512_cmp_pd_mask(frac, half, _CMP_GE_OQ), tr, one);
-    const __m256i r = _mm256_mask_sub_epi32(
-        stepped, _mm512_cmp_pd_mask(frac, minusHalf, _CMP_LE_OQ), stepped, one);
-    large |= _mm256_cmpeq_epi32_mask(tr, indefinite);
+    // Halves away from zero: |v| + 1/2 rounded toward zero (the sum with v's sign, as rounding
+    // toward zero is symmetric), then truncated. Rounding toward zero keeps every sum below the
+    // next integer there when the exact one is (0.5 - 2^-54 + 0.5 stays below 1), and an exact
+    // integer at or above it. A sum at or beyond the int32 range, or NaN, truncates to the
+    // indefinite value.
+    const __m512d halfSigned = _mm512_castsi512_pd(
+        _mm512_ternarylogic_epi64(sign, _mm512_castpd_si512(v), _mm512_castpd_si512(half), 0xCA));
+    const __m256i r = _mm512_maskz_cvttpd_epi32(
+        0xFF,
+        _mm512_maskz_add_round_pd(0xFF, v, halfSigned, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    large |= _mm256_cmpeq_epi32_mask(r, indefinite);
     // Low 16 bits of each value, re and im interleaved: four packed samples.
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&s[t]), _mm256_cvtepi32_epi16(r));
   }
-  // A tiny input, or an output of 2^31 or more in magnitude (or NaN) anywhere: the symbol again
-  // with the division and llround (rare).
+  // A tiny input with a large gain, or an output whose rounding reaches 2^31 in magnitude (or a
+  // NaN) anywhere: the symbol again with the division and llround (rare).
   if (tiny || large) scaleRoundLanes(out, n, gain, sqrtN, f, s);
 }
 constexpr ScaleRoundFn kScaleRoundFns[kNrCpuLevels] = {scaleRoundPlain, scaleRoundAvx2,

@@ -202,7 +202,13 @@ TEST(OfdmMod, OutputRoundingMatchesLlroundAtEveryLevel) {
                             0x1p31 + 12345.5,
                             -0x1p40 - 0.5,
                             0x1p53,
-                            1e300};
+                            1e300,
+                            std::nextafter(2.5, 0.0),
+                            std::nextafter(-2.5, 0.0),
+                            2147483647.4,
+                            2147483647.5,
+                            -2147483648.0,
+                            -2147483648.49};
   auto wrap = [](double v) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<int64_t>(std::llround(v))));
   };
@@ -225,9 +231,10 @@ TEST(OfdmMod, OutputRoundingMatchesLlroundAtEveryLevel) {
     for (uint32_t t = 0; t < kN; t++)
       for (int k = 0; k < 2; k++) {
         const uint32_t r = next();
-        double v = r % 4 == 0 ? special[(r >> 8) % (sizeof special / sizeof special[0])]
-                              : static_cast<double>(static_cast<int32_t>(next())) / 64.0 +
-                                    static_cast<double>(r % 3) * 0.5;
+        // The high bits pick: the low bits of this generator repeat with a short period.
+        double v = r >> 30 == 0 ? special[(r >> 8) % (sizeof special / sizeof special[0])]
+                                : static_cast<double>(static_cast<int32_t>(next())) / 64.0 +
+                                      static_cast<double>(r % 3) * 0.5;
         if (!(std::fabs(v) < c.limit)) v = -2.5;
         out[t][k] = v * c.sqrtN / c.gain;
       }
@@ -336,7 +343,9 @@ TEST(OfdmMod, ScalingQuotientIsTheCorrectlyRoundedDivisionAtEveryLevel) {
   const double divisors[] = {
       std::sqrt(2048.0), std::sqrt(512.0), std::sqrt(128.0), 32.0, std::sqrt(3.0), 1.0};
   // A huge gain lifts quotients of subnormal values into the float range.
-  const double gains[] = {1024.0, 0.75, -3.0, 0x1p1000};
+  // The products of the tiny values are found only above a gain of 2^700 (2^760 makes them
+  // float subnormals); up to it they round to zeros either way.
+  const double gains[] = {1024.0, 0.75, -3.0, 0x1p700, -0x1p760, 0x1p1000};
   for (double d : divisors)
     for (double gain : gains)
       for (int family = 0; family < 6; family++)
