@@ -86,6 +86,7 @@ uint32_t hardWords[(kLdpcDecMaxCols * kZ + 31) / 32];
 // The AVX-512 hard decisions: first bit in bit 0 of word 0 (the order of mask registers).
 uint32_t hardWordsLsb[(kLdpcDecMaxCols * kZ + 31) / 32 + 2];
 uint8_t iterUsed;
+uint8_t iterRun;  // iterations actually run (fewer when a fixed point was reached)
 uint8_t layersRun;
 int lastZc;  // lifting size and columns of the block in the APP memory
 int lastCols;
@@ -203,6 +204,13 @@ template <typename Ln>
 [[gnu::always_inline]] inline void wrap8(typename Ln::V& v) {
   v = reinterpret_cast<typename Ln::V>(reinterpret_cast<typename Ln::U>(v) << 8) >> 8;
 }
+// -1 in the lanes below `live` (check nodes that exist), 0 beyond.
+template <typename Ln>
+[[gnu::always_inline]] inline void liveLanes(typename Ln::V& v, int live) {
+  alignas(64) int16_t t[Ln::kL];
+  for (int z = 0; z < Ln::kL; z++) t[z] = z < live ? -1 : 0;
+  load(v, t);
+}
 // Where the lane loops of one layer read and write: per edge the column block at the edge's
 // relative shift, the column block itself and the edge's signs. Held in locals, which the byte
 // stores of the signs cannot alias, so that nothing is reloaded inside the loops.
@@ -222,8 +230,12 @@ struct LayerPtrs {
 // result v into the three smallest magnitudes (strict comparisons: the first of equal minima
 // keeps the index); then normalise the minima into the layer's row words. min3 is kept only for
 // the min* correction.
+//
+// After the first iteration the read pass also marks in `changed` (non-zero lanes) the check
+// nodes below Zc whose row words differ from the previous iteration's.
 template <typename Ln, bool kFirst, bool kMin3>
-[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c) {
+[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c,
+                                             typename Ln::V& changed) {
   using V16 = typename Ln::V;
   constexpr int kLanes = Ln::kL;
   int16_t* r1 = rowMin1[q.layer];
@@ -288,6 +300,11 @@ template <typename Ln, bool kFirst, bool kMin3>
     V16 n2 = (min2 * nf) >> 5;
     wrap8<Ln>(n1);
     wrap8<Ln>(n2);
+    if constexpr (!kFirst) {
+      V16 live;
+      liveLanes<Ln>(live, q.Zc - z0);
+      changed |= ((n1 ^ old1) | (n2 ^ old2) | (idx ^ oldIdx)) & live;
+    }
     store(r1 + z0, n1);
     store(r2 + z0, n2);
     store(ri + z0, idx);
@@ -300,8 +317,10 @@ template <typename Ln, bool kFirst, bool kMin3>
 // Only the leading values that the column's next read wraps around to are stored a second time,
 // after Zc. The lane steps run from the last to the first, so that the copy of the first step is
 // stored after the lanes beyond Zc of the last one, which overlap it.
-template <typename Ln>
-[[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c) {
+// Marks in `changed`, like readLanes, the lanes where an edge sign changed.
+template <typename Ln, bool kFirst>
+[[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c,
+                                              typename Ln::V& changed) {
   using V16 = typename Ln::V;
   constexpr int kLanes = Ln::kL;
   const int16_t* r1 = rowMin1[q.layer];
@@ -312,7 +331,7 @@ template <typename Ln>
   splat<Ln>(hi, c.appMax);
   for (int k = q.chunks - 1; k >= 0; k--) {
     const int z0 = k * kLanes;
-    V16 sp, n1, n2, idx, edge{};
+    V16 sp, n1, n2, idx, edge{}, signDiff{};
     load(sp, layerSgn + z0);
     load(n1, r1 + z0);
     load(n2, r2 + z0);
@@ -321,6 +340,11 @@ template <typename Ln>
       V16 v;
       load(v, layerV[m] + z0);
       const V16 neg = sp ^ (v < 0);
+      if constexpr (!kFirst) {
+        V16 oldNeg;
+        load(oldNeg, q.sign[m] + z0);
+        signDiff |= oldNeg ^ neg;
+      }
       store(q.sign[m] + z0, neg);
       const V16 mag = idx == edge ? n2 : n1;
       V16 app = v + ((mag ^ neg) - neg);
@@ -328,6 +352,11 @@ template <typename Ln>
       app = app > hi ? hi : app;
       store(q.app[m] + z0, app);
       if (z0 < q.dup[m]) store(q.app[m] + q.Zc + z0, app);
+    }
+    if constexpr (!kFirst) {
+      V16 live;
+      liveLanes<Ln>(live, q.Zc - z0);
+      changed |= signDiff & live;
     }
   }
 }
@@ -361,7 +390,7 @@ template <bool kDupAll>
 }
 
 template <typename Ln, bool kFirst, bool kMin3>
-[[gnu::always_inline]] inline void layerLanes(const LayerJob& j, const DecCfg& c) {
+[[gnu::always_inline]] inline bool layerLanes(const LayerJob& j, const DecCfg& c) {
   LayerPtrs q;
   q.weight = j.weight;
   q.layer = j.layer;
@@ -373,24 +402,23 @@ template <typename Ln, bool kFirst, bool kMin3>
     q.sign[m] = edgeSign[j.edge0 + m];
     q.dup[m] = j.dup[m];
   }
-  readLanes<Ln, kFirst, kMin3>(q, c);
-  writeLanes<Ln>(q, c);
+  typename Ln::V changed{};
+  readLanes<Ln, kFirst, kMin3>(q, c, changed);
+  writeLanes<Ln, kFirst>(q, c, changed);
+  if constexpr (kFirst) return true;
+  alignas(64) int16_t t[Ln::kL];
+  store(t, changed);
+  int16_t any = 0;
+  for (int z = 0; z < Ln::kL; z++) any |= t[z];
+  return any != 0;
 }
 
 template <int L>
-[[gnu::always_inline]] inline void layerAny(const LayerJob& j, const DecCfg& c) {
+[[gnu::always_inline]] inline bool layerAny(const LayerJob& j, const DecCfg& c) {
   using Ln = Lanes<L>;
-  if (c.minStar) {
-    if (j.first)
-      layerLanes<Ln, true, true>(j, c);
-    else
-      layerLanes<Ln, false, true>(j, c);
-  } else {
-    if (j.first)
-      layerLanes<Ln, true, false>(j, c);
-    else
-      layerLanes<Ln, false, false>(j, c);
-  }
+  if (c.minStar)
+    return j.first ? layerLanes<Ln, true, true>(j, c) : layerLanes<Ln, false, true>(j, c);
+  return j.first ? layerLanes<Ln, true, false>(j, c) : layerLanes<Ln, false, false>(j, c);
 }
 
 #ifdef VELTRA_X86_VARIANTS
@@ -418,8 +446,11 @@ struct MaskedPtrs {
   int chunks;
 };
 
+//
+// Returns whether any row word or edge mask of a check node below Zc changed (always true in the
+// first iteration, which does not compare).
 template <bool kFirst, bool kMin3, int kWeight>
-[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void layerStepsMasked(const MaskedPtrs& q,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerStepsMasked(const MaskedPtrs& q,
                                                                          const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   const int weight = kWeight > 0 ? kWeight : q.weight;
@@ -430,6 +461,7 @@ template <bool kFirst, bool kMin3, int kWeight>
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
   __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
+  uint32_t changed = 0;
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
     // Lanes of check nodes below Zc.
@@ -490,6 +522,12 @@ template <bool kFirst, bool kMin3, int kWeight>
     __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
     n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
     n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
+    // The edge masks' changes are gathered in general-purpose registers, away from the vector
+    // units this loop keeps busy.
+    uint32_t stepChanged = 0;
+    if constexpr (!kFirst)
+      stepChanged = _cvtmask32_u32(_mm512_cmpneq_epi16_mask(n1, old1)) |
+                    _cvtmask32_u32(_mm512_cmpneq_epi16_mask(n2, old2));
     _mm512_store_si512(r1 + z0, n1);
     _mm512_store_si512(r2 + z0, n2);
     const __mmask32 sp = _mm512_movepi16_mask(sgn);
@@ -503,8 +541,11 @@ template <bool kFirst, bool kMin3, int kWeight>
         second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
       else
         second = _mm512_cmpeq_epi16_mask(_mm512_abs_epi16(v), raw1);
-      q.masks[m][0][k] = _cvtmask32_u32(neg);
-      q.masks[m][1][k] = _cvtmask32_u32(second);
+      const uint32_t negBits = _cvtmask32_u32(neg), secondBits = _cvtmask32_u32(second);
+      if constexpr (!kFirst)
+        stepChanged |= (q.masks[m][0][k] ^ negBits) | (q.masks[m][1][k] ^ secondBits);
+      q.masks[m][0][k] = negBits;
+      q.masks[m][1][k] = secondBits;
       const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
       __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
       app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
@@ -512,6 +553,7 @@ template <bool kFirst, bool kMin3, int kWeight>
       off -= off >= q.Zc ? q.Zc : 0;
       _mm512_mask_storeu_epi16(q.app[m] + off, valid, app);
     }
+    changed |= stepChanged & _cvtmask32_u32(valid);
   }
   // The step that crossed Zc left the values of the block's first wrap[m] check nodes in the copy
   // after Zc: they move to the block's start, and the copy is renewed from there.
@@ -523,23 +565,24 @@ template <bool kFirst, bool kMin3, int kWeight>
     _mm512_store_si512(q.app[m], first);
     _mm512_storeu_si512(q.app[m] + q.Zc, first);
   }
+  return kFirst || changed != 0;
 }
 
 // The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
 // that the values v stay in registers), in the first iteration or a later one.
 template <bool kFirst, int W>
-[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void stepsByWeight(const MaskedPtrs& q,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool stepsByWeight(const MaskedPtrs& q,
                                                                       const DecCfg& c) {
   if constexpr (W > kW)
-    layerStepsMasked<kFirst, false, 0>(q, c);
+    return layerStepsMasked<kFirst, false, 0>(q, c);
   else if (q.weight == W)
-    layerStepsMasked<kFirst, false, W>(q, c);
+    return layerStepsMasked<kFirst, false, W>(q, c);
   else
-    stepsByWeight<kFirst, W + 1>(q, c);
+    return stepsByWeight<kFirst, W + 1>(q, c);
 }
 
 template <bool kFirst, bool kMin3>
-[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void layerMasked(const LayerJob& j,
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerMasked(const LayerJob& j,
                                                                     const DecCfg& c) {
   MaskedPtrs q;
   q.weight = j.weight;
@@ -559,41 +602,34 @@ template <bool kFirst, bool kMin3>
   // Only the later iterations are unrolled by weight: measured, unrolling the first one too costs
   // more (code size) than it saves.
   if constexpr (!kFirst && !kMin3)
-    stepsByWeight<kFirst, 1>(q, c);
+    return stepsByWeight<kFirst, 1>(q, c);
   else
-    layerStepsMasked<kFirst, kMin3, 0>(q, c);
+    return layerStepsMasked<kFirst, kMin3, 0>(q, c);
 }
 
 #endif
 
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
 // the mask-register loops for AVX-512.
-using LayerFn = void (*)(const LayerJob&, const DecCfg&);
+// A layer function returns whether the layer changed any check-to-variable message (true in the
+// first iteration).
+using LayerFn = bool (*)(const LayerJob&, const DecCfg&);
 using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int, int16_t*);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
-void layerPlain(const LayerJob& j, const DecCfg& c) { layerAny<8>(j, c); }
+bool layerPlain(const LayerJob& j, const DecCfg& c) { return layerAny<8>(j, c); }
 bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f, int16_t* save) {
   return loadLanes<true>(d, s, n, Zc, f, save);
 }
 #ifdef VELTRA_X86_VARIANTS
-VELTRA_TARGET_AVX2 void layerAvx2(const LayerJob& j, const DecCfg& c) { layerAny<16>(j, c); }
+VELTRA_TARGET_AVX2 bool layerAvx2(const LayerJob& j, const DecCfg& c) { return layerAny<16>(j, c); }
 VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f,
                                  int16_t* save) {
   return loadLanes<true>(d, s, n, Zc, f, save);
 }
-VELTRA_TARGET_AVX512 void layerAvx512(const LayerJob& j, const DecCfg& c) {
-  if (c.minStar) {
-    if (j.first)
-      layerMasked<true, true>(j, c);
-    else
-      layerMasked<false, true>(j, c);
-  } else {
-    if (j.first)
-      layerMasked<true, false>(j, c);
-    else
-      layerMasked<false, false>(j, c);
-  }
+VELTRA_TARGET_AVX512 bool layerAvx512(const LayerJob& j, const DecCfg& c) {
+  if (c.minStar) return j.first ? layerMasked<true, true>(j, c) : layerMasked<false, true>(j, c);
+  return j.first ? layerMasked<true, false>(j, c) : layerMasked<false, false>(j, c);
 }
 // Only for the AVX-512 lane loops (the same level), which need the first 32 values repeated.
 VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f,
@@ -646,13 +682,15 @@ struct JobsKey {
 JobsKey jobsKey;
 
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
-// blocks keep rotation 0 and are read at the edge's own shift.
-void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
+// blocks keep rotation 0 and are read at the edge's own shift. Returns whether any layer changed a
+// check-to-variable message (always true for the first iteration).
+bool runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
                   const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c) {
+  bool changed = first;
   if (inPlace && !first) {
     // Rotations stay 0: the jobs of the first iteration hold for every later one.
-    for (int i = 0; i < inPlaceJobN; i++) layerFn(inPlaceJobs[i], c);
-    return;
+    for (int i = 0; i < inPlaceJobN; i++) changed |= layerFn(inPlaceJobs[i], c);
+    return changed;
   }
   jobsKey.valid = false;
   inPlaceJobN = 0;
@@ -674,12 +712,13 @@ void runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
       j.rel[m] = static_cast<int16_t>(r);
       j.dup[m] = nextRel[e + m];
     }
-    layerFn(j, c);
+    changed |= layerFn(j, c);
     if (inPlace) {
       inPlaceJobs[inPlaceJobN] = j;
       inPlaceJobs[inPlaceJobN++].first = false;
     }
   }
+  return changed;
 }
 
 // Hard decisions on the first Kp codeword bits, packed most significant bit first; true when the
@@ -834,6 +873,8 @@ const NrLdpcDecSchedule* nrLdpcDecSchedule(uint8_t bg) {
 
 uint8_t nrLdpcDecIterUsed() { return iterUsed; }
 
+uint8_t nrLdpcDecIterRun() { return iterRun; }
+
 uint8_t nrLdpcDecLayersRun() { return layersRun; }
 
 uint8_t nrLdpcDecSetLanes(uint8_t widest) { return nrCpuSetLevelCap(widest); }
@@ -885,6 +926,7 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
       Kp > kb * Zc || !llr || (keepBits && !out)) {
     nrDiag("nrLdpcDecode: invalid code block (bg %d, Zc %d, N %d, Kp %d)!\n", bg, Zc, N, Kp);
     iterUsed = 0;
+    iterRun = 0;
     layersRun = 0;
     return 0;
   }
@@ -997,15 +1039,29 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   int16_t nextRel[kLdpcDecMaxEdges];
   if (!sameJobs) nextReads(*sch, shifts, run, Zc, nextRel);
   bool pass = false;
+  // An iteration after the first that changes no check-to-variable message leaves every APP value
+  // as it found it too (each is the clamp of v + message, v being the value minus the same
+  // message, and lies within the clamp already): the decoder is at a fixed point, and every later
+  // iteration would repeat that one exactly. They are then not run; their hard decisions, and so
+  // the CRC verdict, are the fixed point's, found once.
+  const bool stopAtFixed = p.stopAtFixedPoint == 1;
+  bool fixed = false;
+  bool fixedVerdictKnown = false, fixedVerdict = false;
+  iterRun = 0;
   for (int it = 0; it < p.maxIter; it++) {
-    if (it == 0 && sameJobs) {
+    if (fixed) {
+      // Nothing to run.
+    } else if (it == 0 && sameJobs) {
       for (int i = 0; i < inPlaceJobN; i++) {
         LayerJob j = inPlaceJobs[i];
         j.first = true;
         layerFn(j, c);
       }
+      iterRun++;
     } else {
-      runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+      const bool changed = runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+      iterRun++;
+      fixed = stopAtFixed && !changed;
     }
     if (it == 0 && inPlace && !sameJobs) {
       jobsKey.valid = true;
@@ -1013,10 +1069,22 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
       jobsKey.shifts = shifts;
       std::copy(run, run + sch->numLayers, jobsKey.run);
     }
-    if (p.etEnable == 1 && it >= p.minIter && hardFn(Kp, Zc, crcType)) {
-      iterUsed = static_cast<uint8_t>(it + 1);
-      pass = true;
-      break;
+    if (p.etEnable == 1 && it >= p.minIter) {
+      bool ok;
+      if (fixedVerdictKnown) {
+        ok = fixedVerdict;
+      } else {
+        ok = hardFn(Kp, Zc, crcType);
+        fixedVerdictKnown = fixed;
+        fixedVerdict = ok;
+      }
+      if (ok) {
+        iterUsed = static_cast<uint8_t>(it + 1);
+        pass = true;
+        break;
+      }
+      // At a fixed point that fails its CRC every later test fails too: maxIter iterations.
+      if (fixedVerdictKnown) break;
     }
   }
   // Without early termination the verdict is that of the last iteration.

@@ -35,6 +35,11 @@ struct NrLdpcDecPara {
   // result; it is done only where the settings keep that exact (appWidth >= 9, and no min*
   // correction with msgWidth 8). 0: every layer runs (the full sweep).
   uint8_t skipSilentLayers = 1;
+  // 1: once an iteration after the first leaves every check-to-variable message as it was, the
+  // decoder is at a fixed point and the remaining iterations, which would repeat it exactly, are
+  // not run; the iterations used, the verdict, the decoded bits and the a posteriori values are
+  // those of running them. 0: every iteration runs.
+  uint8_t stopAtFixedPoint = 1;
 };
 
 // The decoder's parameter set; written by callers (settings) and by nrLdpcDecode, read by it.
@@ -76,6 +81,10 @@ int32_t decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp, 
 
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).
 uint8_t nrLdpcDecIterUsed();
+
+// Iterations the last nrLdpcDecode call actually ran: nrLdpcDecIterUsed(), or fewer when it
+// reached a fixed point (see stopAtFixedPoint).
+uint8_t nrLdpcDecIterRun();
 
 // Instruction sets of the check-node lane loops, narrowest first (the levels of
 // phy/common/cpu_features.h).

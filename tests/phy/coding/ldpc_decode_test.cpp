@@ -658,6 +658,72 @@ TEST_F(LdpcDecode, AppMemoryAfterSkippingReadsAsTheFullSweep) {
   }
 }
 
+// Once an iteration leaves every message as it was, the later ones are not run: at every
+// instruction set, with and without early termination and the min* correction, over clean, noisy
+// and hopeless blocks at several rates, the verdict, the iterations used, the decoded bits and the
+// whole a posteriori memory are those of running every iteration. The cases reach fixed points
+// that pass and that fail, and decodings that never reach one.
+TEST_F(LdpcDecode, StoppingAtAFixedPointChangesNoResult) {
+  const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
+  std::mt19937 rng(57);
+  int stopped = 0, ranAll = 0, stoppedFailing = 0, stoppedPassing = 0;
+  for (uint8_t set = 0; set <= widest; set++)
+    for (uint8_t bg : {uint8_t{1}, uint8_t{2}})
+      for (int Zc : {4, 9, 40, 72})
+        for (double rate : {0.9, 0.7, 0.5, 0.25})
+          for (double flip : {0.0, 0.03, 0.1, 0.3, 0.5, 0.5})
+            for (bool minStar : {false, true})
+              for (bool early : {true, false}) {
+                ASSERT_EQ(nrLdpcDecSetLanes(set), set);
+                const RateCase rc{bg, Zc, rate, static_cast<uint8_t>(rng() % 4)};
+                Block b;
+                std::vector<int32_t> llr = transmittedLlr(rc, rng, flip, b);
+                // Strong values of random sign: a hopeless block whose APP values saturate.
+                if (flip == 0.5 && (rng() & 1))
+                  for (int32_t& v : llr)
+                    if (v != 0 && v != kFillerLlr)
+                      v = (rng() & 1 ? 1 : -1) * static_cast<int32_t>(24 + rng() % 8);
+                nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
+                nrLdpcDecPara.etEnable = early ? 1 : 0;
+                const int n = (bg == 1 ? 68 : 52) * b.Zc;
+                std::vector<int32_t> out[2];
+                std::vector<int16_t> app[2];
+                int32_t ok[2];
+                int used[2], run[2];
+                for (int stop = 0; stop < 2; stop++) {
+                  nrLdpcDecPara.stopAtFixedPoint = static_cast<uint8_t>(stop);
+                  out[stop].assign(b.Kp, 5);
+                  ok[stop] = decodeCrc24b(b, llr, out[stop]);
+                  used[stop] = nrLdpcDecIterUsed();
+                  run[stop] = nrLdpcDecIterRun();
+                  app[stop].resize(n);
+                  ASSERT_EQ(nrLdpcDecApp(app[stop].data(), n), n);
+                }
+                const std::string where =
+                    "set " + std::to_string(set) + " bg " + std::to_string(bg) + " Zc " +
+                    std::to_string(Zc) + " rate " + std::to_string(rate) + " flip " +
+                    std::to_string(flip) + " minStar " + std::to_string(minStar) + " early " +
+                    std::to_string(early);
+                ASSERT_EQ(ok[1], ok[0]) << where;
+                ASSERT_EQ(used[1], used[0]) << where;
+                ASSERT_EQ(run[0], used[0]) << where;
+                ASSERT_LE(run[1], used[1]) << where;
+                ASSERT_EQ(out[1], out[0]) << where;
+                ASSERT_EQ(app[1], app[0]) << where;
+                if (run[1] < used[1]) {
+                  stopped++;
+                  ok[1] ? stoppedPassing++ : stoppedFailing++;
+                } else {
+                  ranAll++;
+                }
+              }
+  nrLdpcDecSetLanes(widest);
+  EXPECT_GT(stopped, 20);
+  EXPECT_GT(ranAll, 20);
+  EXPECT_GT(stoppedPassing, 5);
+  EXPECT_GT(stoppedFailing, 5);
+}
+
 // The degree-one column of every extension row is its own parity column kb + row, appearing in
 // no other row; the four core rows have none.
 TEST(LdpcDecSchedule, ExtensionLayersNameTheirDegreeOneParityColumn) {
