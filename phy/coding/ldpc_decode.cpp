@@ -70,6 +70,7 @@ alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
 // (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
+alignas(64) int16_t layerOld[kW][kZ];  // the previous iteration's message per edge (signed)
 alignas(64) int16_t layerSgn[kZ];
 // Edge number m in every lane, compared with the stored index of min1.
 constexpr int16_t kEdgeTableLanes = kMaxLanes;
@@ -121,6 +122,7 @@ struct LayerJob {
   int edge0;  // position of the layer's first edge in the edge list
   int weight;
   bool first;  // first iteration: no check-to-variable message yet
+  bool check;  // a later iteration that tells whether a message changed
   uint8_t col[kW];
   int16_t rel[kW];
   int16_t dup[kW];  // leading values of the column block its next read needs repeated after Zc
@@ -230,12 +232,10 @@ struct LayerPtrs {
 // result v into the three smallest magnitudes (strict comparisons: the first of equal minima
 // keeps the index); then normalise the minima into the layer's row words. min3 is kept only for
 // the min* correction.
-//
-// After the first iteration the read pass also marks in `changed` (non-zero lanes) the check
-// nodes below Zc whose row words differ from the previous iteration's.
-template <typename Ln, bool kFirst, bool kMin3>
-[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c,
-                                             typename Ln::V& changed) {
+// With kCheck (a later iteration) it also keeps each old message (signed) for the write-back's
+// comparison.
+template <typename Ln, bool kFirst, bool kMin3, bool kCheck>
+[[gnu::always_inline]] inline void readLanes(const LayerPtrs& q, const DecCfg& c) {
   using V16 = typename Ln::V;
   constexpr int kLanes = Ln::kL;
   int16_t* r1 = rowMin1[q.layer];
@@ -261,7 +261,9 @@ template <typename Ln, bool kFirst, bool kMin3>
         load(oldNeg, q.sign[m] + z0);
         const V16 old = oldIdx == edge ? old2 : old1;
         // v = x + |old| for a negative old message, x - |old| otherwise.
-        v -= (old ^ oldNeg) - oldNeg;
+        const V16 signedOld = (old ^ oldNeg) - oldNeg;
+        if constexpr (kCheck) store(layerOld[m] + z0, signedOld);
+        v -= signedOld;
       }
       store(layerV[m] + z0, v);
       const V16 neg = v < 0;
@@ -300,11 +302,6 @@ template <typename Ln, bool kFirst, bool kMin3>
     V16 n2 = (min2 * nf) >> 5;
     wrap8<Ln>(n1);
     wrap8<Ln>(n2);
-    if constexpr (!kFirst) {
-      V16 live;
-      liveLanes<Ln>(live, q.Zc - z0);
-      changed |= ((n1 ^ old1) | (n2 ^ old2) | (idx ^ oldIdx)) & live;
-    }
     store(r1 + z0, n1);
     store(r2 + z0, n2);
     store(ri + z0, idx);
@@ -317,8 +314,10 @@ template <typename Ln, bool kFirst, bool kMin3>
 // Only the leading values that the column's next read wraps around to are stored a second time,
 // after Zc. The lane steps run from the last to the first, so that the copy of the first step is
 // stored after the lanes beyond Zc of the last one, which overlap it.
-// Marks in `changed`, like readLanes, the lanes where an edge sign changed.
-template <typename Ln, bool kFirst>
+//
+// With kCheck it marks in `changed` (non-zero lanes) the check nodes below Zc where the message of
+// an edge changed in value.
+template <typename Ln, bool kCheck>
 [[gnu::always_inline]] inline void writeLanes(const LayerPtrs& q, const DecCfg& c,
                                               typename Ln::V& changed) {
   using V16 = typename Ln::V;
@@ -331,7 +330,7 @@ template <typename Ln, bool kFirst>
   splat<Ln>(hi, c.appMax);
   for (int k = q.chunks - 1; k >= 0; k--) {
     const int z0 = k * kLanes;
-    V16 sp, n1, n2, idx, edge{}, signDiff{};
+    V16 sp, n1, n2, idx, edge{}, diff{};
     load(sp, layerSgn + z0);
     load(n1, r1 + z0);
     load(n2, r2 + z0);
@@ -340,23 +339,24 @@ template <typename Ln, bool kFirst>
       V16 v;
       load(v, layerV[m] + z0);
       const V16 neg = sp ^ (v < 0);
-      if constexpr (!kFirst) {
-        V16 oldNeg;
-        load(oldNeg, q.sign[m] + z0);
-        signDiff |= oldNeg ^ neg;
-      }
       store(q.sign[m] + z0, neg);
       const V16 mag = idx == edge ? n2 : n1;
-      V16 app = v + ((mag ^ neg) - neg);
+      const V16 signedNew = (mag ^ neg) - neg;
+      if constexpr (kCheck) {
+        V16 signedOld;
+        load(signedOld, layerOld[m] + z0);
+        diff |= signedNew ^ signedOld;
+      }
+      V16 app = v + signedNew;
       app = app < lo ? lo : app;
       app = app > hi ? hi : app;
       store(q.app[m] + z0, app);
       if (z0 < q.dup[m]) store(q.app[m] + q.Zc + z0, app);
     }
-    if constexpr (!kFirst) {
+    if constexpr (kCheck) {
       V16 live;
       liveLanes<Ln>(live, q.Zc - z0);
-      changed |= signDiff & live;
+      changed |= diff & live;
     }
   }
 }
@@ -389,7 +389,8 @@ template <bool kDupAll>
   return any != 0;
 }
 
-template <typename Ln, bool kFirst, bool kMin3>
+// Returns whether a message changed with kCheck, else true.
+template <typename Ln, bool kFirst, bool kMin3, bool kCheck>
 [[gnu::always_inline]] inline bool layerLanes(const LayerJob& j, const DecCfg& c) {
   LayerPtrs q;
   q.weight = j.weight;
@@ -403,9 +404,9 @@ template <typename Ln, bool kFirst, bool kMin3>
     q.dup[m] = j.dup[m];
   }
   typename Ln::V changed{};
-  readLanes<Ln, kFirst, kMin3>(q, c, changed);
-  writeLanes<Ln, kFirst>(q, c, changed);
-  if constexpr (kFirst) return true;
+  readLanes<Ln, kFirst, kMin3, kCheck>(q, c);
+  writeLanes<Ln, kCheck>(q, c, changed);
+  if constexpr (!kCheck) return true;
   alignas(64) int16_t t[Ln::kL];
   store(t, changed);
   int16_t any = 0;
@@ -416,9 +417,14 @@ template <typename Ln, bool kFirst, bool kMin3>
 template <int L>
 [[gnu::always_inline]] inline bool layerAny(const LayerJob& j, const DecCfg& c) {
   using Ln = Lanes<L>;
-  if (c.minStar)
-    return j.first ? layerLanes<Ln, true, true>(j, c) : layerLanes<Ln, false, true>(j, c);
-  return j.first ? layerLanes<Ln, true, false>(j, c) : layerLanes<Ln, false, false>(j, c);
+  if (c.minStar) {
+    if (j.first) return layerLanes<Ln, true, true, false>(j, c);
+    return j.check ? layerLanes<Ln, false, true, true>(j, c)
+                   : layerLanes<Ln, false, true, false>(j, c);
+  }
+  if (j.first) return layerLanes<Ln, true, false, false>(j, c);
+  return j.check ? layerLanes<Ln, false, false, true>(j, c)
+                 : layerLanes<Ln, false, false, false>(j, c);
 }
 
 #ifdef VELTRA_X86_VARIANTS
@@ -447,9 +453,9 @@ struct MaskedPtrs {
 };
 
 //
-// Returns whether any row word or edge mask of a check node below Zc changed (always true in the
-// first iteration, which does not compare).
-template <bool kFirst, bool kMin3, int kWeight>
+// With kCheck (a later iteration) returns whether the check-to-variable message of any edge of a
+// check node below Zc changed in value; otherwise true.
+template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
 [[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerStepsMasked(const MaskedPtrs& q,
                                                                          const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
@@ -461,7 +467,8 @@ template <bool kFirst, bool kMin3, int kWeight>
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
   __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
-  uint32_t changed = 0;
+  // Non-zero in the lanes of live check nodes where a message changed (after the first iteration).
+  __m512i changed = _mm512_setzero_si512();
   for (int k = 0; k < q.chunks; k++) {
     const int z0 = k * kLanes;
     // Lanes of check nodes below Zc.
@@ -522,15 +529,10 @@ template <bool kFirst, bool kMin3, int kWeight>
     __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
     n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
     n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
-    // The edge masks' changes are gathered in general-purpose registers, away from the vector
-    // units this loop keeps busy.
-    uint32_t stepChanged = 0;
-    if constexpr (!kFirst)
-      stepChanged = _cvtmask32_u32(_mm512_cmpneq_epi16_mask(n1, old1)) |
-                    _cvtmask32_u32(_mm512_cmpneq_epi16_mask(n2, old2));
     _mm512_store_si512(r1 + z0, n1);
     _mm512_store_si512(r2 + z0, n2);
     const __mmask32 sp = _mm512_movepi16_mask(sgn);
+    __m512i stepDiff = _mm512_setzero_si512();
     // The write-back of the step.
 #pragma GCC unroll 20
     for (int m = 0; m < weight; m++) {
@@ -541,19 +543,24 @@ template <bool kFirst, bool kMin3, int kWeight>
         second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
       else
         second = _mm512_cmpeq_epi16_mask(_mm512_abs_epi16(v), raw1);
-      const uint32_t negBits = _cvtmask32_u32(neg), secondBits = _cvtmask32_u32(second);
-      if constexpr (!kFirst)
-        stepChanged |= (q.masks[m][0][k] ^ negBits) | (q.masks[m][1][k] ^ secondBits);
-      q.masks[m][0][k] = negBits;
-      q.masks[m][1][k] = secondBits;
+      q.masks[m][0][k] = _cvtmask32_u32(neg);
+      q.masks[m][1][k] = _cvtmask32_u32(second);
       const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
-      __m512i app = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
-      app = _mm512_min_epi16(_mm512_max_epi16(app, lo), hi);
+      // v plus the new message.
+      const __m512i sum = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
       int off = q.rel[m] + z0;
       off -= off >= q.Zc ? q.Zc : 0;
-      _mm512_mask_storeu_epi16(q.app[m] + off, valid, app);
+      if constexpr (kCheck) {
+        // v is the APP value read less the old message: the sum equals that value exactly where
+        // the message is unchanged (no wrap in 16 bits). Bitwise changed | (sum ^ x): 0xF6.
+        const __m512i x = _mm512_loadu_si512(q.app[m] + off);
+        stepDiff = _mm512_ternarylogic_epi64(stepDiff, sum, x, 0xF6);
+      }
+      _mm512_mask_storeu_epi16(q.app[m] + off, valid,
+                               _mm512_min_epi16(_mm512_max_epi16(sum, lo), hi));
     }
-    changed |= stepChanged & _cvtmask32_u32(valid);
+    if constexpr (kCheck)
+      changed = _mm512_mask_mov_epi16(changed, valid, _mm512_or_si512(changed, stepDiff));
   }
   // The step that crossed Zc left the values of the block's first wrap[m] check nodes in the copy
   // after Zc: they move to the block's start, and the copy is renewed from there.
@@ -565,23 +572,23 @@ template <bool kFirst, bool kMin3, int kWeight>
     _mm512_store_si512(q.app[m], first);
     _mm512_storeu_si512(q.app[m] + q.Zc, first);
   }
-  return kFirst || changed != 0;
+  return !kCheck || _mm512_test_epi16_mask(changed, changed) != 0;
 }
 
 // The steps of a layer of weight W or more without min* (the loops unrolled for the weight, so
 // that the values v stay in registers), in the first iteration or a later one.
-template <bool kFirst, int W>
+template <bool kFirst, int W, bool kCheck>
 [[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool stepsByWeight(const MaskedPtrs& q,
                                                                       const DecCfg& c) {
   if constexpr (W > kW)
-    return layerStepsMasked<kFirst, false, 0>(q, c);
+    return layerStepsMasked<kFirst, false, 0, kCheck>(q, c);
   else if (q.weight == W)
-    return layerStepsMasked<kFirst, false, W>(q, c);
+    return layerStepsMasked<kFirst, false, W, kCheck>(q, c);
   else
-    return stepsByWeight<kFirst, W + 1>(q, c);
+    return stepsByWeight<kFirst, W + 1, kCheck>(q, c);
 }
 
-template <bool kFirst, bool kMin3>
+template <bool kFirst, bool kMin3, bool kCheck>
 [[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerMasked(const LayerJob& j,
                                                                     const DecCfg& c) {
   MaskedPtrs q;
@@ -600,19 +607,20 @@ template <bool kFirst, bool kMin3>
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
   // Only the later iterations are unrolled by weight: measured, unrolling the first one too costs
-  // more (code size) than it saves.
-  if constexpr (!kFirst && !kMin3)
-    return stepsByWeight<kFirst, 1>(q, c);
+  // more (code size) than it saves. So do the (rarer) iterations that compare the messages: their
+  // own unrolled copies slowed the full graph's ordinary iterations by about 5 %.
+  if constexpr (!kFirst && !kMin3 && !kCheck)
+    return stepsByWeight<kFirst, 1, kCheck>(q, c);
   else
-    return layerStepsMasked<kFirst, kMin3, 0>(q, c);
+    return layerStepsMasked<kFirst, kMin3, 0, kCheck>(q, c);
 }
 
 #endif
 
 // The lane loops for each instruction set: the generic source above for the baseline and AVX2,
 // the mask-register loops for AVX-512.
-// A layer function returns whether the layer changed any check-to-variable message (true in the
-// first iteration).
+// A layer function returns, for a job with `check`, whether the layer changed any
+// check-to-variable message; for any other job true.
 using LayerFn = bool (*)(const LayerJob&, const DecCfg&);
 using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int, int16_t*);
 
@@ -628,8 +636,12 @@ VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, in
   return loadLanes<true>(d, s, n, Zc, f, save);
 }
 VELTRA_TARGET_AVX512 bool layerAvx512(const LayerJob& j, const DecCfg& c) {
-  if (c.minStar) return j.first ? layerMasked<true, true>(j, c) : layerMasked<false, true>(j, c);
-  return j.first ? layerMasked<true, false>(j, c) : layerMasked<false, false>(j, c);
+  if (c.minStar) {
+    if (j.first) return layerMasked<true, true, false>(j, c);
+    return j.check ? layerMasked<false, true, true>(j, c) : layerMasked<false, true, false>(j, c);
+  }
+  if (j.first) return layerMasked<true, false, false>(j, c);
+  return j.check ? layerMasked<false, false, true>(j, c) : layerMasked<false, false, false>(j, c);
 }
 // Only for the AVX-512 lane loops (the same level), which need the first 32 values repeated.
 VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f,
@@ -682,20 +694,26 @@ struct JobsKey {
 JobsKey jobsKey;
 
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
-// blocks keep rotation 0 and are read at the edge's own shift. Returns whether any layer changed a
-// check-to-variable message (always true for the first iteration).
+// blocks keep rotation 0 and are read at the edge's own shift. With check (a later iteration),
+// returns whether any layer changed a check-to-variable message; otherwise true.
 bool runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
-                  const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c) {
-  bool changed = first;
+                  const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c,
+                  bool check = false) {
+  check = check && !first;
+  bool changed = !check;
   if (inPlace && !first) {
     // Rotations stay 0: the jobs of the first iteration hold for every later one.
-    for (int i = 0; i < inPlaceJobN; i++) changed |= layerFn(inPlaceJobs[i], c);
+    for (int i = 0; i < inPlaceJobN; i++) {
+      inPlaceJobs[i].check = check;
+      changed |= layerFn(inPlaceJobs[i], c);
+    }
     return changed;
   }
   jobsKey.valid = false;
   inPlaceJobN = 0;
   LayerJob j;
   j.first = first;
+  j.check = check;
   for (int l = 0, e = 0; l < sch.numLayers; e += sch.rowWeight[l], l++) {
     if (!run[l]) continue;
     j.layer = l;
@@ -1043,7 +1061,9 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   // as it found it too (each is the clamp of v + message, v being the value minus the same
   // message, and lies within the clamp already): the decoder is at a fixed point, and every later
   // iteration would repeat that one exactly. They are then not run; their hard decisions, and so
-  // the CRC verdict, are the fixed point's, found once.
+  // the CRC verdict, are the fixed point's, found once. The comparison costs the lane loops a
+  // few per cent, so with early termination it is made only once the CRC has failed a test (a
+  // block that passes its first one gains nothing from it).
   const bool stopAtFixed = p.stopAtFixedPoint == 1;
   bool fixed = false;
   bool fixedVerdictKnown = false, fixedVerdict = false;
@@ -1055,13 +1075,16 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
       for (int i = 0; i < inPlaceJobN; i++) {
         LayerJob j = inPlaceJobs[i];
         j.first = true;
+        j.check = false;
         layerFn(j, c);
       }
       iterRun++;
     } else {
-      const bool changed = runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c);
+      const bool check = stopAtFixed && (p.etEnable != 1 || it > p.minIter);
+      const bool changed =
+          runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c, check);
       iterRun++;
-      fixed = stopAtFixed && !changed;
+      fixed = check && !changed;
     }
     if (it == 0 && inPlace && !sameJobs) {
       jobsKey.valid = true;

@@ -38,7 +38,8 @@ struct NrLdpcDecPara {
   // 1: once an iteration after the first leaves every check-to-variable message as it was, the
   // decoder is at a fixed point and the remaining iterations, which would repeat it exactly, are
   // not run; the iterations used, the verdict, the decoded bits and the a posteriori values are
-  // those of running them. 0: every iteration runs.
+  // those of running them. With early termination the test starts after the first failed CRC
+  // test. 0: every iteration runs.
   uint8_t stopAtFixedPoint = 1;
 };
 
