@@ -31,6 +31,7 @@ int16_t softWork16[kUeLlrCap];
 int32_t softWork[kUeLlrCap];
 int32_t decodedBits[kMaxCodeBlocks * kMaxCbBits];
 int32_t cbLlr[kMaxCbLlr];
+int16_t cbLlr16[kMaxCbLlr];  // the same in 16 bits, where no position sums repeated soft bits
 
 // The verdicts of the last transport block, and whether the last nrLdpcCbDecode call ran the LDPC
 // decoder (an all-zero or malformed block is refused before it).
@@ -38,8 +39,8 @@ NrDlschDecReport lastReport;
 bool cbReachedDecoder = false;
 
 // dst[t] = src[t * stride] (Add: dst[t] += ...) for t < len; the stride is the modulation order.
-template <bool Add, int Stride, typename T>
-void moveStrided(int32_t* __restrict dst, const T* __restrict src, int32_t len) {
+template <bool Add, int Stride, typename T, typename D>
+void moveStrided(D* __restrict dst, const T* __restrict src, int32_t len) {
   for (int32_t t = 0; t < len; t++) {
     if constexpr (Add)
       dst[t] += src[static_cast<int64_t>(t) * Stride];
@@ -48,23 +49,23 @@ void moveStrided(int32_t* __restrict dst, const T* __restrict src, int32_t len) 
   }
 }
 
-template <bool Add, typename T>
-void moveRun(int32_t* dst, const T* src, int32_t len, int32_t stride) {
+template <bool Add, typename T, typename D>
+void moveRun(D* dst, const T* src, int32_t len, int32_t stride) {
   switch (stride) {
     case 1:
-      moveStrided<Add, 1, T>(dst, src, len);
+      moveStrided<Add, 1>(dst, src, len);
       break;
     case 2:
-      moveStrided<Add, 2, T>(dst, src, len);
+      moveStrided<Add, 2>(dst, src, len);
       break;
     case 4:
-      moveStrided<Add, 4, T>(dst, src, len);
+      moveStrided<Add, 4>(dst, src, len);
       break;
     case 6:
-      moveStrided<Add, 6, T>(dst, src, len);
+      moveStrided<Add, 6>(dst, src, len);
       break;
     case 8:
-      moveStrided<Add, 8, T>(dst, src, len);
+      moveStrided<Add, 8>(dst, src, len);
       break;
     default:
       for (int32_t t = 0; t < len; t++) {
@@ -78,9 +79,8 @@ void moveRun(int32_t* dst, const T* src, int32_t len, int32_t stride) {
 
 // Eight interleaver rows at once (Qm = 8), where each row's positions run on without a break:
 // cbLlr[base[l] + k] = llr[8k + l] for kBegin <= k < kEnd.
-template <typename T>
-void moveRows8Plain(int32_t* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd,
-                    const int32_t* base) {
+template <typename T, typename D = int32_t>
+void moveRows8Plain(D* cbLlr, const T* llr, int32_t kBegin, int32_t kEnd, const int32_t* base) {
   for (int32_t k = kBegin; k < kEnd; k++)
     for (int l = 0; l < 8; l++) cbLlr[base[l] + k] = llr[8 * static_cast<int64_t>(k) + l];
 }
@@ -166,27 +166,65 @@ VELTRA_TARGET_AVX512 void moveRows8Avx512(int32_t* cbLlr, const int16_t* llr, in
   }
   moveRows8Plain(cbLlr, llr, k, kEnd, base);
 }
-template <typename T>
-using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
-template <typename T>
-constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, moveRows8Avx2<T>,
-                                                        nullptr};
+// 16-bit soft bits to 16-bit positions: the same gathers, each row's eight values stored as they
+// are.
+VELTRA_TARGET_AVX512 void moveRows8Avx512To16(int16_t* cbLlr, const int16_t* llr, int32_t kBegin,
+                                              int32_t kEnd, const int32_t* base) {
+  alignas(64) static constexpr auto kIdx = [] {
+    struct T {
+      int16_t v[2][32];
+    } t{};
+    for (int h = 0; h < 2; h++)
+      for (int j = 0; j < 32; j++) t.v[h][j] = static_cast<int16_t>(8 * (j % 8) + j / 8 + 4 * h);
+    return t;
+  }();
+  const __m512i idx0 = _mm512_load_si512(kIdx.v[0]);
+  const __m512i idx1 = _mm512_load_si512(kIdx.v[1]);
+  int32_t k = kBegin;
+  for (; k + 8 <= kEnd; k += 8) {
+    const int16_t* src = llr + 8 * static_cast<int64_t>(k);
+    const __m512i a = _mm512_loadu_si512(src);
+    const __m512i b = _mm512_loadu_si512(src + 32);
+    const __m512i g0 = _mm512_permutex2var_epi16(a, idx0, b);
+    const __m512i g1 = _mm512_permutex2var_epi16(a, idx1, b);
+    auto row = [&](int l) { return reinterpret_cast<__m128i*>(cbLlr + base[l] + k); };
+    // Zero-masked extractions: GCC 12 takes the plain ones' undefined lanes for uninitialised.
+    const __m256i q[4] = {
+        _mm512_maskz_extracti64x4_epi64(0xF, g0, 0), _mm512_maskz_extracti64x4_epi64(0xF, g0, 1),
+        _mm512_maskz_extracti64x4_epi64(0xF, g1, 0), _mm512_maskz_extracti64x4_epi64(0xF, g1, 1)};
+    for (int i = 0; i < 4; i++) {
+      _mm_storeu_si128(row(2 * i), _mm256_castsi256_si128(q[i]));
+      _mm_storeu_si128(row(2 * i + 1), _mm256_extracti128_si256(q[i], 1));
+    }
+  }
+  moveRows8Plain(cbLlr, llr, k, kEnd, base);
+}
+template <typename T, typename D>
+using MoveRows8Fn = void (*)(D*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T, typename D>
+constexpr MoveRows8Fn<T, D> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T, D>, moveRows8Avx2<T>,
+                                                           nullptr};
 template <>
-constexpr MoveRows8Fn<int16_t> kMoveRows8Fns<int16_t>[kNrCpuLevels] = {
+constexpr MoveRows8Fn<int16_t, int32_t> kMoveRows8Fns<int16_t, int32_t>[kNrCpuLevels] = {
     moveRows8Plain<int16_t>, moveRows8Avx2<int16_t>, moveRows8Avx512};
+template <>
+constexpr MoveRows8Fn<int16_t, int16_t> kMoveRows8Fns<int16_t, int16_t>[kNrCpuLevels] = {
+    moveRows8Plain<int16_t, int16_t>, nullptr, moveRows8Avx512To16};
 #else
-template <typename T>
-using MoveRows8Fn = void (*)(int32_t*, const T*, int32_t, int32_t, const int32_t*);
-template <typename T>
-constexpr MoveRows8Fn<T> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T>, nullptr, nullptr};
+template <typename T, typename D>
+using MoveRows8Fn = void (*)(D*, const T*, int32_t, int32_t, const int32_t*);
+template <typename T, typename D>
+constexpr MoveRows8Fn<T, D> kMoveRows8Fns[kNrCpuLevels] = {moveRows8Plain<T, D>, nullptr, nullptr};
 #endif
 
 // dlsch_detail::deRateMatch for soft bits of either width. With `extent`, the positions from
 // *extent on, which it sets, are all 0 and are left as they were instead of being cleared: the
 // decoder is then handed only the first *extent values (those beyond are 0 as punctured ones).
-template <typename T>
-void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
-                    int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr, int32_t* extent = nullptr) {
+// 16-bit positions (D = int16_t) hold only single soft bits: where positions repeat, and their
+// soft bits would be summed, nothing is written and false returned.
+template <typename T, typename D = int32_t>
+bool deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                    int32_t k0, int32_t Ncb, int32_t N, D* cbLlr, int32_t* extent = nullptr) {
   // TS 38.212 5.4.2.1: the filler bits K'..K-1 sit at K'-2Zc ... K-2Zc-1 of the circular buffer.
   const int32_t fillStart = Kp - 2 * Zc > 0 ? Kp - 2 * Zc : 0;
   const int32_t fillEnd = K - 2 * Zc;
@@ -231,12 +269,13 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
   const int32_t fillInBuf = (fillEnd < Ncb ? fillEnd : Ncb) - (fillStart < Ncb ? fillStart : Ncb);
   const int64_t selected = static_cast<int64_t>(n) * Qm;
   if (selected == 0 || selected > Ncb - fillInBuf) {
+    if constexpr (sizeof(D) < sizeof(int32_t)) return false;
     // Positions repeat (or none is sent): clear the buffer and accumulate.
-    std::memset(cbLlr, 0, sizeof(int32_t) * N);
+    std::memset(cbLlr, 0, sizeof(D) * N);
     for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
     move(std::true_type{});
     if (extent) *extent = N;
-    return;
+    return true;
   }
   // Every position is sent at most once: the runs store their soft bits, and only the positions
   // they leave (from where the selection ends, cyclically up to its start, and beyond Ncb) are
@@ -255,7 +294,7 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
       runPos[l][runs[l]++] = pos;
     });
     if (!fits) stop = move(std::false_type{});  // cannot happen; the row-by-row walk stands in
-    const MoveRows8Fn<T> moveRows8 = nrCpuPick(kMoveRows8Fns<T>);
+    const MoveRows8Fn<T, D> moveRows8 = nrCpuPick(kMoveRows8Fns<T, D>);
     int at[8] = {};
     for (int32_t k = 0; fits && k < n;) {
       int32_t end = n;
@@ -277,24 +316,24 @@ void deRateMatchAny(const T* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, 
   if (selected < Ncb - fillInBuf) {
     // Fewer selected bits than non-filler positions: the selection stops short of its start.
     if (stop < start) {
-      std::memset(cbLlr + stop, 0, sizeof(int32_t) * (start - stop));
+      std::memset(cbLlr + stop, 0, sizeof(D) * (start - stop));
     } else {
       if (extent)
         written = stop;
       else
-        std::memset(cbLlr + stop, 0, sizeof(int32_t) * (Ncb - stop));
-      std::memset(cbLlr, 0, sizeof(int32_t) * start);
+        std::memset(cbLlr + stop, 0, sizeof(D) * (Ncb - stop));
+      std::memset(cbLlr, 0, sizeof(D) * start);
     }
   }
-  if (N > Ncb && !extent) std::memset(cbLlr + Ncb, 0, sizeof(int32_t) * (N - Ncb));
+  if (N > Ncb && !extent) std::memset(cbLlr + Ncb, 0, sizeof(D) * (N - Ncb));
   for (int32_t i = fillStart; i < fillEnd; i++) cbLlr[i] = kFillerLlr;
   if (extent && fillEnd > fillStart) {
     // The fillers are handed over too, with the positions between the last written and them.
-    if (written < fillStart)
-      std::memset(cbLlr + written, 0, sizeof(int32_t) * (fillStart - written));
+    if (written < fillStart) std::memset(cbLlr + written, 0, sizeof(D) * (fillStart - written));
     written = std::max(written, fillEnd);
   }
   if (extent) *extent = written;
+  return true;
 }
 
 // nrLdpcCbDecode for soft bits of either width; the decoded bits are written only when keepBits.
@@ -338,6 +377,14 @@ int32_t cbDecode(const T* llr, int32_t E, int32_t* decoded, int32_t K, int32_t K
   // The decoder reads the LLRs up to where the de-rate-matching wrote: positions beyond are 0,
   // which it treats as it does punctured ones, and it does not even read them.
   int32_t extent = N;
+  if constexpr (sizeof(T) == sizeof(int16_t)) {
+    // 16-bit soft bits stay 16-bit through to the decoder where no position sums several.
+    if (deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr16, &extent)) {
+      cbReachedDecoder = true;
+      return ldpc_detail::decodeKeep16(cbLlr16, decoded, keepBits, Kp, Zc, extent, bg, iLS,
+                                       crcType);
+    }
+  }
   deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr, &extent);
   cbReachedDecoder = true;
   return ldpc_detail::decodeKeep(cbLlr, decoded, keepBits, Kp, Zc, extent, bg, iLS, crcType);
@@ -355,6 +402,11 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
 void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
                  int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr) {
   deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
+}
+
+bool deRateMatch16(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                   int32_t k0, int32_t Ncb, int32_t N, int16_t* cbLlr) {
+  return deRateMatchAny(llr, E, K, Kp, Zc, Qm, k0, Ncb, N, cbLlr);
 }
 
 int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,

@@ -68,6 +68,10 @@ void deRateMatch(const int32_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Z
 // The same from 16-bit soft bits (each widened as it is read), as nrDlschDecode keeps them.
 void deRateMatch(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
                  int32_t k0, int32_t Ncb, int32_t N, int32_t* cbLlr);
+// The same into 16-bit positions, where no position receives more than one soft bit (no sums);
+// otherwise writes nothing and returns false.
+bool deRateMatch16(const int16_t* llr, int32_t E, int32_t K, int32_t Kp, int32_t Zc, int32_t Qm,
+                   int32_t k0, int32_t Ncb, int32_t N, int16_t* cbLlr);
 // nrLdpcCbDecode from 16-bit soft bits: the same checks, results and verdicts; the decoded bits
 // are written only when keepBits (decoded must still point to K values).
 int32_t cbDecode16(const int16_t* llr, int32_t E, int32_t* decoded, int32_t K, int32_t Kp,

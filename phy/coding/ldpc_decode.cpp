@@ -363,21 +363,22 @@ template <typename Ln, bool kCheck>
 
 // Input LLRs: 6-bit with two fractional bits, rescaled to fracBits; each block stored twice
 // (kDupAll), or followed by a copy of its first 32 values only, as the AVX-512 loops read it. With
-// save, the block is also copied there. Returns whether any value loaded is not 0.
-template <bool kDupAll>
-[[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const int32_t* src, int n, int Zc,
+// save, the block is also copied there. Returns whether any value loaded is not 0. 16-bit inputs
+// are clamped in 16 bits (the same values, twice the lanes).
+template <bool kDupAll, typename T>
+[[gnu::always_inline]] inline bool loadLanes(int16_t* dst, const T* src, int n, int Zc,
                                              int fracBits, int16_t* save) {
   int16_t any = 0;
   if (fracBits >= 2) {
     const int up = fracBits - 2;
     for (int z = 0; z < n; z++) {
-      dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) * (1 << up));
+      dst[z] = static_cast<int16_t>(std::clamp<T>(src[z], -32, 31) * (1 << up));
       any |= dst[z];
     }
   } else {
     const int down = 2 - fracBits;
     for (int z = 0; z < n; z++) {
-      dst[z] = static_cast<int16_t>(std::clamp<int32_t>(src[z], -32, 31) >> down);
+      dst[z] = static_cast<int16_t>(std::clamp<T>(src[z], -32, 31) >> down);
       any |= dst[z];
     }
   }
@@ -622,17 +623,20 @@ template <bool kFirst, bool kMin3, bool kCheck>
 // A layer function returns, for a job with `check`, whether the layer changed any
 // check-to-variable message; for any other job true.
 using LayerFn = bool (*)(const LayerJob&, const DecCfg&);
-using LoadFn = bool (*)(int16_t*, const int32_t*, int, int, int, int16_t*);
+// Loaders of 32-bit or 16-bit input LLRs.
+template <typename T>
+using LoadFn = bool (*)(int16_t*, const T*, int, int, int, int16_t*);
 
 // Baseline: 16-byte registers (SSE2 on x86-64, the width most targets have).
 bool layerPlain(const LayerJob& j, const DecCfg& c) { return layerAny<8>(j, c); }
-bool loadPlain(int16_t* d, const int32_t* s, int n, int Zc, int f, int16_t* save) {
+template <typename T>
+bool loadPlain(int16_t* d, const T* s, int n, int Zc, int f, int16_t* save) {
   return loadLanes<true>(d, s, n, Zc, f, save);
 }
 #ifdef VELTRA_X86_VARIANTS
 VELTRA_TARGET_AVX2 bool layerAvx2(const LayerJob& j, const DecCfg& c) { return layerAny<16>(j, c); }
-VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const int32_t* s, int n, int Zc, int f,
-                                 int16_t* save) {
+template <typename T>
+VELTRA_TARGET_AVX2 bool loadAvx2(int16_t* d, const T* s, int n, int Zc, int f, int16_t* save) {
   return loadLanes<true>(d, s, n, Zc, f, save);
 }
 VELTRA_TARGET_AVX512 bool layerAvx512(const LayerJob& j, const DecCfg& c) {
@@ -644,15 +648,17 @@ VELTRA_TARGET_AVX512 bool layerAvx512(const LayerJob& j, const DecCfg& c) {
   return j.check ? layerMasked<false, false, true>(j, c) : layerMasked<false, false, false>(j, c);
 }
 // Only for the AVX-512 lane loops (the same level), which need the first 32 values repeated.
-VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const int32_t* s, int n, int Zc, int f,
-                                     int16_t* save) {
+template <typename T>
+VELTRA_TARGET_AVX512 bool loadAvx512(int16_t* d, const T* s, int n, int Zc, int f, int16_t* save) {
   return loadLanes<false>(d, s, n, Zc, f, save);
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
-constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, loadAvx2, loadAvx512};
+template <typename T>
+constexpr LoadFn<T> kLoadFns[kNrCpuLevels] = {loadPlain<T>, loadAvx2<T>, loadAvx512<T>};
 #else
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, nullptr, nullptr};
-constexpr LoadFn kLoadFns[kNrCpuLevels] = {loadPlain, nullptr, nullptr};
+template <typename T>
+constexpr LoadFn<T> kLoadFns[kNrCpuLevels] = {loadPlain<T>, nullptr, nullptr};
 #endif
 
 // For every edge of the layers marked in `run`: the relative shift at which the next edge that
@@ -933,8 +939,12 @@ int32_t nrLdpcDecode(const int32_t* llr, int32_t* out, int32_t Kp, int32_t Zc, i
   return ldpc_detail::decodeKeep(llr, out, true, Kp, Zc, N, bg, iLS, crcType);
 }
 
-int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp,
-                                int32_t Zc, int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType) {
+namespace {
+
+// ldpc_detail::decodeKeep for input LLRs of either width.
+template <typename T>
+int32_t decodeAny(const T* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t Zc, int32_t N,
+                  uint8_t bg, uint8_t iLS, uint8_t crcType) {
   NrStageScope decoding(NrStage::kDecoding);
   const NrLdpcDecSchedule* sch = nrLdpcDecSchedule(bg);
   const int zcIdx = nrLdpcLiftIndex(Zc);
@@ -980,7 +990,7 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   const int16_t* shifts = reducedShifts(*sch, bg, iLS, zcIdx, Zc);
   const LayerFn layerFn = nrCpuPick(kLayerFns);
   const bool inPlace = layerFn != kLayerFns[0] && layerFn == kLayerFns[kNrCpuAvx512];
-  const LoadFn loadFn = nrCpuPick(kLoadFns);
+  const LoadFn<T> loadFn = nrCpuPick(kLoadFns<T>);
   // The hard decisions and their output come from the same variant.
   const int hardLevel = nrCpuPick(kHardFns) == kHardFns[0] ? 0 : kNrCpuAvx512;
   const HardFn hardFn = kHardFns[hardLevel];
@@ -1014,8 +1024,8 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   for (int col = 0; col < cols; col++) {
     if (!degOne[col]) continue;
     int n;
-    const int32_t* src = colInput(col, n);
-    int32_t any = 0;
+    const T* src = colInput(col, n);
+    T any = 0;
     for (int z = 0; z < n; z++) any |= src[z];
     nonzero[col] = any != 0 && loadFn(appMem[col], src, n, Zc, fracBits, nullptr);
   }
@@ -1034,7 +1044,7 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   for (int col = 0; col < cols; col++) {
     if (degOne[col]) continue;
     int n;
-    const int32_t* src = colInput(col, n);
+    const T* src = colInput(col, n);
     nonzero[col] = loadFn(appMem[col], src, n, Zc, fracBits,
                           lastSkipped && col < dataCols ? savedIn[col] : nullptr);
   }
@@ -1116,4 +1126,16 @@ int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits,
   // The bits the CRC passed on.
   if (keepBits) emitFn(out, Kp);
   return 1;
+}
+
+}  // namespace
+
+int32_t ldpc_detail::decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp,
+                                int32_t Zc, int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType) {
+  return decodeAny(llr, out, keepBits, Kp, Zc, N, bg, iLS, crcType);
+}
+
+int32_t ldpc_detail::decodeKeep16(const int16_t* llr, int32_t* out, bool keepBits, int32_t Kp,
+                                  int32_t Zc, int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType) {
+  return decodeAny(llr, out, keepBits, Kp, Zc, N, bg, iLS, crcType);
 }

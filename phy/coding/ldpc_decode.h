@@ -78,6 +78,10 @@ namespace ldpc_detail {
 // cases. nrLdpcDecode is this with keepBits set.
 int32_t decodeKeep(const int32_t* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t Zc,
                    int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType);
+// The same from 16-bit LLRs (the values the 32-bit ones would hold, for a de-rate-matching that
+// needed no sums).
+int32_t decodeKeep16(const int16_t* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t Zc,
+                     int32_t N, uint8_t bg, uint8_t iLS, uint8_t crcType);
 }  // namespace ldpc_detail
 
 // Iterations used by the last nrLdpcDecode call (maxIter when the CRC never passed).

@@ -591,9 +591,11 @@ TEST(LdpcCbDeRateMatch, UndoesTheRateMatcher) {
 
 // The de-rate-matching of 16-bit soft bits (as nrDlschDecode keeps them) equals that of the same
 // values widened first, over the full 16-bit range, every modulation order, starts before, at and
-// after the fillers, punctured and repeated buffers, at every instruction set.
+// after the fillers, punctured and repeated buffers, at every instruction set; so do the 16-bit
+// positions where no soft bits are summed, which are refused (left untouched) where some are.
 TEST(LdpcCbDeRateMatch, SixteenBitSoftBitsGiveTheWidenedResult) {
   std::mt19937 rng(22);
+  int narrow = 0, refused = 0;
   for (int trial = 0; trial < 400; trial++) {
     DeRateMatchCase c = drawShape(rng, trial, 60, 11);
     // Punctured, about one turn, and several turns of the buffer.
@@ -612,9 +614,27 @@ TEST(LdpcCbDeRateMatch, SixteenBitSoftBitsGiveTheWidenedResult) {
                                 got.data());
       ASSERT_EQ(got, want) << "trial " << trial << " level " << +level << " Zc " << c.Zc << " Qm "
                            << c.Qm << " k0 " << c.k0 << " Ncb " << c.Ncb << " E " << c.E;
+      std::vector<int16_t> got16(c.N + 1, 12345);
+      // Sums arise exactly where more soft bits are selected than the buffer has positions.
+      const int32_t fill =
+          std::min(c.K - 2 * c.Zc, c.Ncb) - std::min(std::max(c.Kp - 2 * c.Zc, 0), c.Ncb);
+      const int64_t selected = static_cast<int64_t>(c.E / c.Qm) * c.Qm;
+      const bool sums = selected == 0 || selected > c.Ncb - fill;
+      const bool ok = dlsch_detail::deRateMatch16(llr16.data(), c.E, c.K, c.Kp, c.Zc, c.Qm, c.k0,
+                                                  c.Ncb, c.N, got16.data());
+      ASSERT_EQ(ok, !sums) << "trial " << trial;
+      if (ok) {
+        ASSERT_EQ(std::vector<int32_t>(got16.begin(), got16.end()), want)
+            << "trial " << trial << " level " << +level << " Qm " << c.Qm << " E " << c.E;
+      } else {
+        ASSERT_EQ(got16, std::vector<int16_t>(c.N + 1, 12345)) << "trial " << trial;
+      }
+      (ok ? narrow : refused)++;
     }
     nrCpuSetLevelCap(nrCpuLevelDetected());
   }
+  EXPECT_GT(narrow, 200);
+  EXPECT_GT(refused, 200);
 }
 
 // nrDlschDecode (16-bit descrambling and de-rate-matching) decides every code block as the
