@@ -724,6 +724,54 @@ TEST_F(LdpcDecode, StoppingAtAFixedPointChangesNoResult) {
   EXPECT_GT(stoppedFailing, 5);
 }
 
+// 16-bit input LLRs decode exactly as the same values in 32 bits: verdict, iterations, decoded
+// bits and the whole a posteriori memory, at every instruction set, for lifting sizes below, at
+// and between multiples of 32, inputs shorter than the codeword, and values at the ends of the
+// 16-bit range (clamped alike).
+TEST_F(LdpcDecode, SixteenBitInputsDecodeAsThirtyTwoBitOnes) {
+  const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
+  std::mt19937 rng(61);
+  const std::pair<Block, double> cases[] = {{block(1, 2, 40), 1.0},     {block(2, 7, 60), 1.2},
+                                            {block(1, 20, 400), 1.0},   {block(2, 40, 380), 1.1},
+                                            {block(1, 72, 1500), 1.0},  {block(2, 120, 1150), 1.3},
+                                            {block(1, 384, 8448), 0.9}, {block(2, 384, 3840), 1.2}};
+  int passes = 0, fails = 0;
+  for (uint8_t set = 0; set <= widest; set++)
+    for (const auto& [b, sigma] : cases)
+      for (int variant = 0; variant < 3; variant++) {
+        ASSERT_EQ(nrLdpcDecSetLanes(set), set);
+        std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
+        // Shorter input (the rest punctured), and extreme values.
+        if (variant == 1) llr.resize(llr.size() - b.Zc - 5);
+        if (variant == 2)
+          for (size_t i = 0; i < llr.size(); i += 7)
+            llr[i] = rng() % 3 == 0 ? INT16_MIN : rng() % 2 ? INT16_MAX : -INT16_MAX;
+        const std::vector<int16_t> llr16(llr.begin(), llr.end());
+        const int32_t N = static_cast<int32_t>(llr.size());
+        const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
+        std::vector<int32_t> out32(b.Kp, 7), out16(b.Kp, 7);
+        std::vector<int16_t> app32(n), app16(n);
+        const int32_t ok32 =
+            ldpc_detail::decodeKeep(llr.data(), out32.data(), true, b.Kp, b.Zc, N, b.bg, b.iLS, 2);
+        const int it32 = nrLdpcDecIterUsed();
+        ASSERT_EQ(nrLdpcDecApp(app32.data(), n), n);
+        const int32_t ok16 = ldpc_detail::decodeKeep16(llr16.data(), out16.data(), true, b.Kp, b.Zc,
+                                                       N, b.bg, b.iLS, 2);
+        ASSERT_EQ(nrLdpcDecApp(app16.data(), n), n);
+        const std::string where = "set " + std::to_string(set) + " bg " + std::to_string(b.bg) +
+                                  " Zc " + std::to_string(b.Zc) + " variant " +
+                                  std::to_string(variant);
+        ASSERT_EQ(ok16, ok32) << where;
+        ASSERT_EQ(nrLdpcDecIterUsed(), it32) << where;
+        ASSERT_EQ(out16, out32) << where;
+        ASSERT_EQ(app16, app32) << where;
+        ok32 ? passes++ : fails++;
+      }
+  nrLdpcDecSetLanes(widest);
+  EXPECT_GT(passes, 10);
+  EXPECT_GT(fails, 10);
+}
+
 // The degree-one column of every extension row is its own parity column kb + row, appearing in
 // no other row; the four core rows have none.
 TEST(LdpcDecSchedule, ExtensionLayersNameTheirDegreeOneParityColumn) {
