@@ -829,7 +829,23 @@ VELTRA_TARGET_AVX512 bool hardDecisionAvx512(int Kp, int Zc, uint8_t crcType) {
   int accN = 0;
   int words = 0;
   uint32_t undecided = 0;
-  for (int k = 0, c = 0; k < Kp; c++) {
+  // Blocks of whole registers, none rotated (the in-place loops leave every rotation 0): each
+  // register of a block is one word of decisions.
+  bool aligned = Zc % kLanes == 0;
+  for (int c = 0; aligned && c * Zc < Kp; c++) aligned = colRot[c] == 0;
+  if (aligned) {
+    for (int k = 0, c = 0, off = 0; k < Kp; k += kLanes) {
+      const int cnt = std::min(kLanes, Kp - k);
+      const uint32_t valid = cnt == kLanes ? ~0u : (1u << cnt) - 1;
+      const __m512i v = _mm512_loadu_si512(appMem[c] + off);
+      off += kLanes;
+      if (off == Zc) c++, off = 0;
+      hardWordsLsb[words++] = _cvtmask32_u32(_mm512_movepi16_mask(v)) & valid;
+      undecided |= _cvtmask32_u32(_mm512_testn_epi16_mask(v, v)) & valid;
+    }
+    accN = 0;
+  }
+  for (int k = aligned ? Kp : 0, c = 0; k < Kp; c++) {
     const int start = (Zc - colRot[c]) % Zc;
     const int n = std::min(Zc, Kp - k);
     const int16_t* x = appMem[c];

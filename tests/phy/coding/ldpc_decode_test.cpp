@@ -802,7 +802,7 @@ TEST_F(LdpcDecode, EveryInstructionSetDecidesAndStopsAlike) {
   int passes = 0, fails = 0;
   std::set<int> iterSeen;
   for (uint8_t bg : {uint8_t{1}, uint8_t{2}})
-    for (int Zc : {5, 7, 15, 36, 52, 104, 208, 384})
+    for (int Zc : {5, 7, 15, 36, 52, 64, 104, 208, 256, 384})
       for (double rate : {0.9, 0.5})
         for (uint8_t rv : {uint8_t{0}, uint8_t{3}})
           for (double flip : {0.0, 0.05, 0.5})
