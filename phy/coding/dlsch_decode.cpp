@@ -125,27 +125,37 @@ VELTRA_TARGET_AVX2 void moveRows8Avx2(int32_t* cbLlr, const T* llr, int32_t kBeg
   moveRows8Plain(cbLlr, llr, k, kEnd, base);
 }
 // 16-bit soft bits with AVX-512: the 64 soft bits of eight symbols are gathered by two word
-// permutes into rows 0-3 and rows 4-7 (eight values each), widened two rows at a time.
-VELTRA_TARGET_AVX512 void moveRows8Avx512(int32_t* cbLlr, const int16_t* llr, int32_t kBegin,
-                                          int32_t kEnd, const int32_t* base) {
-  // Lane j of the gather holds row j/8 + 4h, symbol j%8: soft bit 8 (j%8) + j/8 + 4h.
-  alignas(64) static constexpr auto kIdx = [] {
-    struct T {
-      int16_t v[2][32];
-    } t{};
-    for (int h = 0; h < 2; h++)
-      for (int j = 0; j < 32; j++) t.v[h][j] = static_cast<int16_t>(8 * (j % 8) + j / 8 + 4 * h);
-    return t;
-  }();
-  const __m512i idx0 = _mm512_load_si512(kIdx.v[0]);
-  const __m512i idx1 = _mm512_load_si512(kIdx.v[1]);
-  int32_t k = kBegin;
-  for (; k + 8 <= kEnd; k += 8) {
-    const int16_t* src = llr + 8 * static_cast<int64_t>(k);
+// permutes into rows 0-3 and rows 4-7 (eight values each). Lane j of gather h holds row
+// j/8 + 4h, symbol j%8: soft bit 8 (j%8) + j/8 + 4h.
+alignas(64) constexpr auto kRows8Idx = [] {
+  struct T {
+    int16_t v[2][32];
+  } t{};
+  for (int h = 0; h < 2; h++)
+    for (int j = 0; j < 32; j++) t.v[h][j] = static_cast<int16_t>(8 * (j % 8) + j / 8 + 4 * h);
+  return t;
+}();
+struct Rows8Gather {
+  __m512i idx[2];
+  VELTRA_TARGET_AVX512 Rows8Gather()
+      : idx{_mm512_load_si512(kRows8Idx.v[0]), _mm512_load_si512(kRows8Idx.v[1])} {}
+  // Rows 0-3 (g[0]) and 4-7 (g[1]) of the eight symbols at src.
+  [[gnu::always_inline]] VELTRA_TARGET_AVX512 void operator()(const int16_t* src,
+                                                              __m512i (&g)[2]) const {
     const __m512i a = _mm512_loadu_si512(src);
     const __m512i b = _mm512_loadu_si512(src + 32);
-    const __m512i g[2] = {_mm512_permutex2var_epi16(a, idx0, b),
-                          _mm512_permutex2var_epi16(a, idx1, b)};
+    g[0] = _mm512_permutex2var_epi16(a, idx[0], b);
+    g[1] = _mm512_permutex2var_epi16(a, idx[1], b);
+  }
+};
+// Widened two rows at a time.
+VELTRA_TARGET_AVX512 void moveRows8Avx512(int32_t* cbLlr, const int16_t* llr, int32_t kBegin,
+                                          int32_t kEnd, const int32_t* base) {
+  const Rows8Gather gather;
+  int32_t k = kBegin;
+  for (; k + 8 <= kEnd; k += 8) {
+    __m512i g[2];
+    gather(llr + 8 * static_cast<int64_t>(k), g);
     for (int h = 0; h < 2; h++) {
       // The zero-masked forms throughout: GCC 12 takes the plain ones' undefined upper lanes for
       // uninitialised values.
@@ -170,23 +180,12 @@ VELTRA_TARGET_AVX512 void moveRows8Avx512(int32_t* cbLlr, const int16_t* llr, in
 // are.
 VELTRA_TARGET_AVX512 void moveRows8Avx512To16(int16_t* cbLlr, const int16_t* llr, int32_t kBegin,
                                               int32_t kEnd, const int32_t* base) {
-  alignas(64) static constexpr auto kIdx = [] {
-    struct T {
-      int16_t v[2][32];
-    } t{};
-    for (int h = 0; h < 2; h++)
-      for (int j = 0; j < 32; j++) t.v[h][j] = static_cast<int16_t>(8 * (j % 8) + j / 8 + 4 * h);
-    return t;
-  }();
-  const __m512i idx0 = _mm512_load_si512(kIdx.v[0]);
-  const __m512i idx1 = _mm512_load_si512(kIdx.v[1]);
+  const Rows8Gather gather;
   int32_t k = kBegin;
   for (; k + 8 <= kEnd; k += 8) {
-    const int16_t* src = llr + 8 * static_cast<int64_t>(k);
-    const __m512i a = _mm512_loadu_si512(src);
-    const __m512i b = _mm512_loadu_si512(src + 32);
-    const __m512i g0 = _mm512_permutex2var_epi16(a, idx0, b);
-    const __m512i g1 = _mm512_permutex2var_epi16(a, idx1, b);
+    __m512i g[2];
+    gather(llr + 8 * static_cast<int64_t>(k), g);
+    const __m512i g0 = g[0], g1 = g[1];
     auto row = [&](int l) { return reinterpret_cast<__m128i*>(cbLlr + base[l] + k); };
     // Zero-masked extractions: GCC 12 takes the plain ones' undefined lanes for uninitialised.
     const __m256i q[4] = {
