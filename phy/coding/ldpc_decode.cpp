@@ -39,8 +39,8 @@ constexpr int kMaxLanes = 32;  // int16 check nodes per step at most: one AVX-51
 static_assert(kZ % kMaxLanes == 0, "the lane steps tile the largest lifting size");
 
 // The vectors of one instruction set: L int16 lanes (one register). The generic lane loops store
-// edge signs as int16 lanes (0 or -1), which need no conversion; the AVX-512 loops store them as
-// one 32-bit mask per step (bit z for lane z), which its mask registers load and store directly.
+// edge signs as int16 lanes (0 or -1), which need no conversion; the AVX-512 loops store each
+// edge's signed message instead (edgeMsg).
 template <int L>
 struct Lanes {
   static constexpr int kL = L;
@@ -62,11 +62,12 @@ alignas(64) int16_t rowMin1[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowMin2[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t rowIdx[kLdpcDecMaxLayers][kZ];
 alignas(64) int16_t edgeSign[kLdpcDecMaxEdges][kZ];
-// The AVX-512 loops keep per edge and step two 32-bit masks instead (bit z for lane z): the edge
-// signs (set where negative) and the lanes whose message was min2 (the edge was the index of
-// min1), with which the next iteration selects the old message without comparing indices.
-constexpr int kMaskSteps = kZ / kMaxLanes;
-alignas(64) uint32_t edgeMasks[kLdpcDecMaxEdges][2][kMaskSteps];
+// The AVX-512 loops keep instead each edge's signed check-to-variable message, so that the next
+// iteration takes it off the APP value with one subtraction. A layer's messages are stored step
+// by step (32 check nodes), its edges' runs one after the other within a step: the layer with
+// first edge e and weight w keeps step k, edge m at edgeMsg[e][0] + (k * w + m) * 32, so that the
+// steps read and write one contiguous stream.
+alignas(64) int16_t edgeMsg[kLdpcDecMaxEdges][kZ];
 // The layer being decoded: variable-to-check value per edge and check node, and the sign product
 // (-1 odd, 0 even) per check node.
 alignas(64) int16_t layerV[kW][kZ];
@@ -430,10 +431,11 @@ template <int L>
 
 #ifdef VELTRA_X86_VARIANTS
 // The lane loops with AVX-512 mask registers: the same arithmetic as readLanes and writeLanes on
-// 32 lanes, but signs live in mask registers. The edge signs and the sign product of a step are
-// 32-bit masks, the sign of v is its top bit (no widening or narrowing), and negations under a
-// sign are masked subtractions. The write-back stores which lanes of each edge took min2, so that
-// the next iteration selects the old message with that mask.
+// 32 lanes, but signs live in mask registers: the sign product of a step is a 32-bit mask, the
+// sign of v is its top bit (no widening or narrowing), and negations under a sign are masked
+// subtractions. The write-back stores each edge's signed message (edgeMsg), which the next
+// iteration subtracts from the APP value it reads: x - m equals the x + |m| or x - |m| the row
+// words and edge signs give, in 16 bits.
 //
 // The column blocks are not rotated (their rotation stays 0): every updated APP value goes back
 // where it was read, at the edge's shift. The check nodes of one step then touch only their own
@@ -446,7 +448,7 @@ struct MaskedPtrs {
   int16_t* app[kW];
   int rel[kW];
   int wrap[kW];  // values the step crossing Zc reads from the copy after Zc (0 ... 31)
-  uint32_t (*masks)[2][kMaskSteps];  // the layer's first edge
+  int16_t* msg;  // the messages of the layer (see edgeMsg)
   int weight;
   int layer;
   int Zc;
@@ -461,12 +463,13 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
                                                                          const DecCfg& c) {
   constexpr int kLanes = kMaxLanes;
   const int weight = kWeight > 0 ? kWeight : q.weight;
-  int16_t* r1 = rowMin1[q.layer];
-  int16_t* r2 = rowMin2[q.layer];
   const __m512i cap = _mm512_set1_epi16(c.msgMax);
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
+  // The minima lie within +-128 (msgWidth <= 8), so with a factor of at most 32/32 the normalised
+  // value fits 8 bits already and keeping it there changes nothing.
+  const bool wrap8 = c.normFactor < 0 || c.normFactor > 32;
   __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
   // Non-zero in the lanes of live check nodes where a message changed (after the first iteration).
   __m512i changed = _mm512_setzero_si512();
@@ -475,11 +478,7 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
     // Lanes of check nodes below Zc.
     const int live = std::min(kLanes, q.Zc - z0);
     const __mmask32 valid = _cvtu32_mask32(live == kLanes ? ~0u : (1u << live) - 1);
-    __m512i old1 = _mm512_setzero_si512(), old2 = old1;
-    if constexpr (!kFirst) {
-      old1 = _mm512_load_si512(r1 + z0);
-      old2 = _mm512_load_si512(r2 + z0);
-    }
+    int16_t* const msg = q.msg + k * weight * kLanes;  // this step's messages, edge by edge
     __m512i min1 = cap, min2 = cap, min3 = cap, idx = _mm512_setzero_si512();
     __m512i sgn = idx;  // sign bits xor-ed: the top bit is the sign product
 #pragma GCC unroll 20
@@ -487,12 +486,7 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
       int off = q.rel[m] + z0;
       off -= off >= q.Zc ? q.Zc : 0;
       __m512i v = _mm512_loadu_si512(q.app[m] + off);
-      if constexpr (!kFirst) {
-        const __mmask32 oldNeg = _cvtu32_mask32(q.masks[m][0][k]);
-        const __m512i old = _mm512_mask_blend_epi16(_cvtu32_mask32(q.masks[m][1][k]), old1, old2);
-        // v = x + |old| for a negative old message, x - |old| otherwise.
-        v = _mm512_mask_add_epi16(_mm512_sub_epi16(v, old), oldNeg, v, old);
-      }
+      if constexpr (!kFirst) v = _mm512_sub_epi16(v, _mm512_load_si512(msg + m * kLanes));
       vs[m] = v;
       sgn = _mm512_xor_si512(sgn, v);
       // |v|, uncapped as in readLanes.
@@ -528,10 +522,10 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
     // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
     __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
     __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
-    n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
-    n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
-    _mm512_store_si512(r1 + z0, n1);
-    _mm512_store_si512(r2 + z0, n2);
+    if (wrap8) {
+      n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
+      n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
+    }
     const __mmask32 sp = _mm512_movepi16_mask(sgn);
     __m512i stepDiff = _mm512_setzero_si512();
     // The write-back of the step.
@@ -544,11 +538,11 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
         second = _mm512_cmpeq_epi16_mask(idx, _mm512_load_si512(kEdgeSplat.v[m]));
       else
         second = _mm512_cmpeq_epi16_mask(_mm512_abs_epi16(v), raw1);
-      q.masks[m][0][k] = _cvtmask32_u32(neg);
-      q.masks[m][1][k] = _cvtmask32_u32(second);
       const __m512i mag = _mm512_mask_blend_epi16(second, n1, n2);
-      // v plus the new message.
-      const __m512i sum = _mm512_mask_sub_epi16(_mm512_add_epi16(v, mag), neg, v, mag);
+      // The new message, signed, and v plus it.
+      const __m512i out = _mm512_mask_sub_epi16(mag, neg, _mm512_setzero_si512(), mag);
+      _mm512_store_si512(msg + m * kLanes, out);
+      const __m512i sum = _mm512_add_epi16(v, out);
       int off = q.rel[m] + z0;
       off -= off >= q.Zc ? q.Zc : 0;
       if constexpr (kCheck) {
@@ -597,7 +591,7 @@ template <bool kFirst, bool kMin3, bool kCheck>
   q.layer = j.layer;
   q.Zc = c.Zc;
   q.chunks = (c.Zc + kMaxLanes - 1) / kMaxLanes;
-  q.masks = edgeMasks + j.edge0;
+  q.msg = edgeMsg[j.edge0];
   for (int m = 0; m < j.weight; m++) {
     q.app[m] = appMem[j.col[m]];
     q.rel[m] = j.rel[m];
@@ -665,8 +659,7 @@ VELTRA_TARGET_AVX512 bool loadAvx512<int16_t>(int16_t* d, const int16_t* s, int 
   for (int z = 0; z < Zc; z += kMaxLanes) {
     // Input values beyond n read as 0; so do the lanes beyond Zc, which the copy then overwrites.
     const int left = n - z;
-    const __mmask32 in =
-        _cvtu32_mask32(left >= kMaxLanes ? ~0u : left > 0 ? (1u << left) - 1 : 0u);
+    const __mmask32 in = _cvtu32_mask32(left >= kMaxLanes ? ~0u : left > 0 ? (1u << left) - 1 : 0u);
     const __m512i x = _mm512_maskz_loadu_epi16(in, s + z);
     const __m512i v = _mm512_sll_epi16(_mm512_min_epi16(_mm512_max_epi16(x, lo), hi), up);
     any = _mm512_or_si512(any, v);
