@@ -124,6 +124,8 @@ struct LayerJob {
   int weight;
   bool first;  // first iteration: no check-to-variable message yet
   bool check;  // a later iteration that tells whether a message changed
+  // In the first iteration, an edge whose column holds only zeros (see zeroColumnFirst), or -1.
+  int8_t zeroEdge = -1;
   uint8_t col[kW];
   int16_t rel[kW];
   int16_t dup[kW];  // leading values of the column block its next read needs repeated after Zc
@@ -455,6 +457,25 @@ struct MaskedPtrs {
   int chunks;
 };
 
+// The step that crossed Zc left the values of the block's first wrap check nodes in the copy after
+// Zc: they move to the block's start, and the copy is renewed from there.
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline void renewCopy(int16_t* app, int Zc, int wrap) {
+  const __m512i head = _mm512_load_si512(app);
+  const __m512i tail = _mm512_loadu_si512(app + Zc);
+  const __m512i first = _mm512_mask_blend_epi16(_cvtu32_mask32((1u << wrap) - 1), head, tail);
+  _mm512_store_si512(app, first);
+  _mm512_storeu_si512(app + Zc, first);
+}
+
+// The normalised minima: by normFactor/32, floor, kept as a signed 8-bit value. The minima lie
+// within +-128 (msgWidth <= 8), so with a factor of at most 32/32 the value fits 8 bits already.
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline __m512i normalised(__m512i min, __m512i nf,
+                                                                      bool wrap8) {
+  __m512i n = _mm512_srai_epi16(_mm512_mullo_epi16(min, nf), 5);
+  if (wrap8) n = _mm512_srai_epi16(_mm512_slli_epi16(n, 8), 8);
+  return n;
+}
+
 //
 // With kCheck (a later iteration) returns whether the check-to-variable message of any edge of a
 // check node below Zc changed in value; otherwise true.
@@ -467,8 +488,6 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
   const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
   const __m512i lo = _mm512_set1_epi16(c.appMin);
   const __m512i hi = _mm512_set1_epi16(c.appMax);
-  // The minima lie within +-128 (msgWidth <= 8), so with a factor of at most 32/32 the normalised
-  // value fits 8 bits already and keeping it there changes nothing.
   const bool wrap8 = c.normFactor < 0 || c.normFactor > 32;
   __m512i vs[kWeight > 0 ? kWeight : kW] = {};  // v of each edge in this step
   // Non-zero in the lanes of live check nodes where a message changed (after the first iteration).
@@ -519,13 +538,8 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
         min2 = _mm512_load_si512(t2);
       }
     }
-    // Normalisation by normFactor/32, floor, kept as a signed 8-bit value.
-    __m512i n1 = _mm512_srai_epi16(_mm512_mullo_epi16(min1, nf), 5);
-    __m512i n2 = _mm512_srai_epi16(_mm512_mullo_epi16(min2, nf), 5);
-    if (wrap8) {
-      n1 = _mm512_srai_epi16(_mm512_slli_epi16(n1, 8), 8);
-      n2 = _mm512_srai_epi16(_mm512_slli_epi16(n2, 8), 8);
-    }
+    const __m512i n1 = normalised(min1, nf, wrap8);
+    const __m512i n2 = normalised(min2, nf, wrap8);
     const __mmask32 sp = _mm512_movepi16_mask(sgn);
     __m512i stepDiff = _mm512_setzero_si512();
     // The write-back of the step.
@@ -557,16 +571,7 @@ template <bool kFirst, bool kMin3, int kWeight, bool kCheck>
     if constexpr (kCheck)
       changed = _mm512_mask_mov_epi16(changed, valid, _mm512_or_si512(changed, stepDiff));
   }
-  // The step that crossed Zc left the values of the block's first wrap[m] check nodes in the copy
-  // after Zc: they move to the block's start, and the copy is renewed from there.
-  for (int m = 0; m < q.weight; m++) {
-    const __m512i head = _mm512_load_si512(q.app[m]);
-    const __m512i tail = _mm512_loadu_si512(q.app[m] + q.Zc);
-    const __m512i first =
-        _mm512_mask_blend_epi16(_cvtu32_mask32((1u << q.wrap[m]) - 1), head, tail);
-    _mm512_store_si512(q.app[m], first);
-    _mm512_storeu_si512(q.app[m] + q.Zc, first);
-  }
+  for (int m = 0; m < q.weight; m++) renewCopy(q.app[m], q.Zc, q.wrap[m]);
   return !kCheck || _mm512_test_epi16_mask(changed, changed) != 0;
 }
 
@@ -583,10 +588,7 @@ template <bool kFirst, int W, bool kCheck>
     return stepsByWeight<kFirst, W + 1, kCheck>(q, c);
 }
 
-template <bool kFirst, bool kMin3, bool kCheck>
-[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerMasked(const LayerJob& j,
-                                                                    const DecCfg& c) {
-  MaskedPtrs q;
+[[gnu::always_inline]] inline void maskedPtrs(const LayerJob& j, const DecCfg& c, MaskedPtrs& q) {
   q.weight = j.weight;
   q.layer = j.layer;
   q.Zc = c.Zc;
@@ -601,6 +603,53 @@ template <bool kFirst, bool kMin3, bool kCheck>
     const int live = std::min(kMaxLanes, c.Zc - kc * kMaxLanes);
     q.wrap[m] = std::max(0, j.rel[m] + kc * kMaxLanes + live - c.Zc);
   }
+}
+
+// A first-iteration layer one of whose edges (mz) reads a column of zeros, as the punctured first
+// two columns are until a layer writes them: min1 = 0 in every check node, so each other edge
+// takes a message of 0 (or min2 = 0 where a second input is 0) and keeps its APP value, which
+// lies within the clamp. Only the zero column takes a message: the normalised minimum of the
+// others' |v|, with their sign product, on a v of 0. The other edges are read for that minimum
+// and their messages stored as 0; their APP values are not written back.
+VELTRA_TARGET_AVX512 void zeroColumnFirst(const MaskedPtrs& q, const DecCfg& c, int mz) {
+  constexpr int kLanes = kMaxLanes;
+  const __m512i cap = _mm512_set1_epi16(c.msgMax);
+  const __m512i nf = _mm512_set1_epi16(static_cast<int16_t>(c.normFactor));
+  const __m512i lo = _mm512_set1_epi16(c.appMin);
+  const __m512i hi = _mm512_set1_epi16(c.appMax);
+  const __m512i zero = _mm512_setzero_si512();
+  const bool wrap8 = c.normFactor < 0 || c.normFactor > 32;
+  for (int k = 0; k < q.chunks; k++) {
+    const int z0 = k * kLanes;
+    const int live = std::min(kLanes, q.Zc - z0);
+    const __mmask32 valid = _cvtu32_mask32(live == kLanes ? ~0u : (1u << live) - 1);
+    int16_t* const msg = q.msg + k * q.weight * kLanes;
+    __m512i min2 = cap, sgn = zero;
+    for (int m = 0; m < q.weight; m++) {
+      if (m == mz) continue;
+      int off = q.rel[m] + z0;
+      off -= off >= q.Zc ? q.Zc : 0;
+      const __m512i v = _mm512_loadu_si512(q.app[m] + off);
+      sgn = _mm512_xor_si512(sgn, v);
+      min2 = _mm512_min_epi16(_mm512_abs_epi16(v), min2);
+      _mm512_store_si512(msg + m * kLanes, zero);
+    }
+    const __m512i n2 = normalised(min2, nf, wrap8);
+    const __m512i out = _mm512_mask_sub_epi16(n2, _mm512_movepi16_mask(sgn), zero, n2);
+    _mm512_store_si512(msg + mz * kLanes, out);
+    int off = q.rel[mz] + z0;
+    off -= off >= q.Zc ? q.Zc : 0;
+    _mm512_mask_storeu_epi16(q.app[mz] + off, valid,
+                             _mm512_min_epi16(_mm512_max_epi16(out, lo), hi));
+  }
+  renewCopy(q.app[mz], q.Zc, q.wrap[mz]);
+}
+
+template <bool kFirst, bool kMin3, bool kCheck>
+[[gnu::always_inline]] VELTRA_TARGET_AVX512 inline bool layerMasked(const LayerJob& j,
+                                                                    const DecCfg& c) {
+  MaskedPtrs q;
+  maskedPtrs(j, c, q);
   // Only the later iterations are unrolled by weight: measured, unrolling the first one too costs
   // more (code size) than it saves. So do the (rarer) iterations that compare the messages: their
   // own unrolled copies slowed the full graph's ordinary iterations by about 5 %.
@@ -637,6 +686,12 @@ VELTRA_TARGET_AVX512 bool layerAvx512(const LayerJob& j, const DecCfg& c) {
   if (c.minStar) {
     if (j.first) return layerMasked<true, true, false>(j, c);
     return j.check ? layerMasked<false, true, true>(j, c) : layerMasked<false, true, false>(j, c);
+  }
+  if (j.first && j.zeroEdge >= 0) {
+    MaskedPtrs q;
+    maskedPtrs(j, c, q);
+    zeroColumnFirst(q, c, j.zeroEdge);
+    return true;
   }
   if (j.first) return layerMasked<true, false, false>(j, c);
   return j.check ? layerMasked<false, false, true>(j, c) : layerMasked<false, false, false>(j, c);
@@ -720,9 +775,22 @@ JobsKey jobsKey;
 // inPlace: the lane loops write every value back where they read it (the AVX-512 loops), so the
 // blocks keep rotation 0 and are read at the edge's own shift. With check (a later iteration),
 // returns whether any layer changed a check-to-variable message; otherwise true.
+// The first iteration's edge of a layer that reads a column still holding only zeros (the
+// punctured first two columns until a layer writes them), which zeroColumnFirst then writes
+// alone; -1 for none, or without stillZero (the columns still all zero).
+int8_t zeroEdgeInFirst(const LayerJob& j, bool* stillZero) {
+  if (!stillZero) return -1;
+  for (int m = 0; m < j.weight; m++)
+    if (stillZero[j.col[m]]) {
+      stillZero[j.col[m]] = false;
+      return static_cast<int8_t>(m);
+    }
+  return -1;
+}
+
 bool runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int16_t* nextRel,
                   const bool* run, bool first, LayerFn layerFn, bool inPlace, const DecCfg& c,
-                  bool check = false) {
+                  bool check = false, bool* stillZero = nullptr) {
   check = check && !first;
   bool changed = !check;
   if (inPlace && !first) {
@@ -754,9 +822,11 @@ bool runIteration(const NrLdpcDecSchedule& sch, const int16_t* shifts, const int
       j.rel[m] = static_cast<int16_t>(r);
       j.dup[m] = nextRel[e + m];
     }
+    j.zeroEdge = inPlace && first ? zeroEdgeInFirst(j, stillZero) : -1;
     changed |= layerFn(j, c);
     if (inPlace) {
       inPlaceJobs[inPlaceJobN] = j;
+      inPlaceJobs[inPlaceJobN].zeroEdge = -1;
       inPlaceJobs[inPlaceJobN++].first = false;
     }
   }
@@ -1100,6 +1170,16 @@ int32_t decodeAny(const T* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t
                         std::equal(run, run + sch->numLayers, jobsKey.run);
   int16_t nextRel[kLdpcDecMaxEdges];
   if (!sameJobs) nextReads(*sch, shifts, run, Zc, nextRel);
+  // Columns still all zero in the first iteration (see zeroColumnFirst): with the in-place loops,
+  // without the min* correction (min*(0, x) need not be 0), and where every loaded value lies
+  // within the APP clamp (a write-back would clamp it).
+  const int up = std::max(0, fracBits - 2);
+  bool stillZero[kLdpcDecMaxCols];
+  bool* zeroSoFar = nullptr;
+  if (inPlace && !c.minStar && (31 << up) <= c.appMax && -(32 << up) >= c.appMin) {
+    for (int col = 0; col < cols; col++) stillZero[col] = !nonzero[col];
+    zeroSoFar = stillZero;
+  }
   bool pass = false;
   // An iteration after the first that changes no check-to-variable message leaves every APP value
   // as it found it too (each is the clamp of v + message, v being the value minus the same
@@ -1120,13 +1200,14 @@ int32_t decodeAny(const T* llr, int32_t* out, bool keepBits, int32_t Kp, int32_t
         LayerJob j = inPlaceJobs[i];
         j.first = true;
         j.check = false;
+        j.zeroEdge = zeroEdgeInFirst(j, zeroSoFar);
         layerFn(j, c);
       }
       iterRun++;
     } else {
       const bool check = stopAtFixed && (p.etEnable != 1 || it > p.minIter);
       const bool changed =
-          runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c, check);
+          runIteration(*sch, shifts, nextRel, run, it == 0, layerFn, inPlace, c, check, zeroSoFar);
       iterRun++;
       fixed = check && !changed;
     }

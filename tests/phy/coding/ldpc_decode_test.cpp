@@ -474,7 +474,8 @@ TEST_F(LdpcDecode, LeavesTheSameLlrsAsTheScalarModel) {
 
 // The lane loops of every instruction set come from one source; all must leave identical
 // memories, with the default settings and with widths and factors whose normalised minima leave
-// 8 bits (factors above 32/32) or saturate the APP values sooner or later.
+// 8 bits (factors above 32/32), whose APP values saturate sooner or later, or whose inputs exceed
+// the APP range (the first iteration clamps them).
 TEST_F(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
   const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
   if (widest == kLdpcLanesBaseline) GTEST_SKIP() << "only the baseline lane loops on this CPU";
@@ -482,15 +483,17 @@ TEST_F(LdpcDecode, LaneLoopsOfEveryInstructionSetAgree) {
   const std::pair<Block, double> cases[] = {
       {block(1, 384, 8448), 1.15}, {block(2, 120, 1150), 1.3}, {block(1, 7, 150), 1.0}};
   struct Settings {
-    uint8_t normFactor, msgWidth, appWidth;
+    uint8_t normFactor, msgWidth, appWidth, fracBits;
   };
-  const Settings settings[] = {{25, 7, 9}, {32, 8, 10}, {48, 8, 9}, {200, 6, 12}, {33, 5, 7}};
+  const Settings settings[] = {{25, 7, 9, 3},   {32, 8, 10, 2}, {48, 8, 9, 3},
+                               {200, 6, 12, 1}, {33, 5, 7, 3},  {25, 4, 6, 3}};
   for (const Settings& st : settings)
     for (bool minStar : {false, true})
       for (const auto& [b, sigma] : cases) {
         nrLdpcDecPara.normFactor = st.normFactor;
         nrLdpcDecPara.msgWidth = st.msgWidth;
         nrLdpcDecPara.appWidth = st.appWidth;
+        nrLdpcDecPara.fracBits = st.fracBits;
         nrLdpcDecPara.minStarEnable = minStar ? 1 : 0;
         const std::vector<int32_t> llr = noisyLlr(b, rng, sigma);
         const int n = (b.bg == 1 ? 68 : 52) * b.Zc;
@@ -805,7 +808,7 @@ TEST(LdpcDecSchedule, ExtensionLayersNameTheirDegreeOneParityColumn) {
 // agree with the baseline's: lifting sizes below, at and between multiples of 32 lanes (column
 // blocks whose rotation puts the wrap anywhere in a step), clean, noisy and undecodable blocks,
 // redundancy versions that miss systematic bits (decisions on values of 0), the CRC tested after
-// every iteration, and without early termination.
+// every iteration, and without early termination; and the APP memories they leave.
 TEST_F(LdpcDecode, EveryInstructionSetDecidesAndStopsAlike) {
   const uint8_t widest = nrLdpcDecSetLanes(kLdpcLanesAvx512);
   if (widest == kLdpcLanesBaseline) GTEST_SKIP() << "only the baseline lane loops on this CPU";
@@ -825,13 +828,17 @@ TEST_F(LdpcDecode, EveryInstructionSetDecidesAndStopsAlike) {
               nrLdpcDecPara.maxIter = 12;
               nrLdpcDecPara.etEnable = early;
               std::vector<int32_t> out[3];
+              std::vector<int16_t> app[3];
               int32_t ok[3];
               int iters[3];
+              const int n = (bg == 1 ? 68 : 52) * Zc;
               for (uint8_t set = 0; set <= widest; set++) {
                 ASSERT_EQ(nrLdpcDecSetLanes(set), set);
                 out[set].assign(b.Kp, 5);
                 ok[set] = decodeCrc24b(b, llr, out[set]);
                 iters[set] = nrLdpcDecIterUsed();
+                app[set].resize(n);
+                nrLdpcDecApp(app[set].data(), n);
               }
               const std::string where = "bg " + std::to_string(bg) + " Zc " + std::to_string(Zc) +
                                         " rate " + std::to_string(rate) + " rv " +
@@ -841,6 +848,7 @@ TEST_F(LdpcDecode, EveryInstructionSetDecidesAndStopsAlike) {
                 ASSERT_EQ(ok[set], ok[0]) << where << " set " << +set;
                 ASSERT_EQ(iters[set], iters[0]) << where << " set " << +set;
                 ASSERT_EQ(out[set], out[0]) << where << " set " << +set;
+                ASSERT_EQ(app[set], app[0]) << where << " set " << +set;
               }
               ok[0] ? passes++ : fails++;
               iterSeen.insert(iters[0]);
