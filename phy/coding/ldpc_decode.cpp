@@ -707,22 +707,25 @@ template <>
 VELTRA_TARGET_AVX512 bool loadAvx512<int16_t>(int16_t* d, const int16_t* s, int n, int Zc, int f,
                                               int16_t* save) {
   if (f < 2) return loadLanes<false>(d, s, n, Zc, f, save);
+  // The first `left` lanes of a step (none, some or all 32).
+  const auto valid = [](int left) {
+    return left >= kMaxLanes ? ~0u : left > 0 ? (1u << left) - 1 : 0u;
+  };
   const __m128i up = _mm_cvtsi32_si128(f - 2);
   const __m512i lo = _mm512_set1_epi16(-32);
   const __m512i hi = _mm512_set1_epi16(31);
   __m512i any = _mm512_setzero_si512();
   for (int z = 0; z < Zc; z += kMaxLanes) {
     // Input values beyond n read as 0; so do the lanes beyond Zc, which the copy then overwrites.
-    const int left = n - z;
-    const __mmask32 in = _cvtu32_mask32(left >= kMaxLanes ? ~0u : left > 0 ? (1u << left) - 1 : 0u);
+    const __mmask32 in = _cvtu32_mask32(valid(n - z));
     const __m512i x = _mm512_maskz_loadu_epi16(in, s + z);
     const __m512i v = _mm512_sll_epi16(_mm512_min_epi16(_mm512_max_epi16(x, lo), hi), up);
     any = _mm512_or_si512(any, v);
     _mm512_storeu_si512(d + z, v);
+    if (save) _mm512_mask_storeu_epi16(save + z, _cvtu32_mask32(valid(Zc - z)), v);
   }
   // The first 32 values again after Zc, as the AVX-512 lane loops read them.
   _mm512_storeu_si512(d + Zc, _mm512_load_si512(d));
-  if (save) std::memcpy(save, d, sizeof(int16_t) * Zc);
   return _mm512_test_epi16_mask(any, any) != 0;
 }
 constexpr LayerFn kLayerFns[kNrCpuLevels] = {layerPlain, layerAvx2, layerAvx512};
